@@ -1,0 +1,77 @@
+#include "platform/qt_glue.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+#include <QPointer>
+#include <atomic>
+
+#include "platform/cp1251.h"
+#include "platform/messages.h"
+#include "platform/sync.h"
+
+namespace vestrel::platform {
+namespace {
+
+const QEvent::Type kSynchronizeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class SyncReceiver : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() != kSynchronizeEvent) return QObject::event(e);
+    pending_.store(false);
+    CheckSynchronize();
+    return true;
+  }
+  // Posts at most one wake at a time: CheckSynchronize runs everything queued.
+  void Wake() {
+    if (!pending_.exchange(true)) QCoreApplication::postEvent(this, new QEvent(kSynchronizeEvent));
+  }
+
+ private:
+  std::atomic<bool> pending_{false};
+};
+
+SyncReceiver* receiver = nullptr;
+
+}  // namespace
+
+void InstallQtGlue() {
+  SetUiThread();
+  if (!receiver) receiver = new SyncReceiver;
+  SyncReceiver* r = receiver;
+  SetWakeHook([r] { r->Wake(); });
+  SetProcessMessagesHook([] {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Deliveries queued by a worker are served even if the posted wake is
+    // still behind other events.
+    CheckSynchronize();
+  });
+}
+
+void RemoveQtGlue() {
+  SetWakeHook({});
+  SetProcessMessagesHook({});
+  delete receiver;
+  receiver = nullptr;
+}
+
+QString ToQString(const std::string& cp1251) {
+  QString out;
+  out.reserve(static_cast<qsizetype>(cp1251.size()));
+  for (char c : cp1251) out.append(QChar(Cp1251ToUnicode(static_cast<unsigned char>(c))));
+  return out;
+}
+
+std::string FromQString(const QString& text) {
+  std::string out;
+  out.reserve(static_cast<std::size_t>(text.size()));
+  const auto ucs4 = text.toUcs4();
+  for (char32_t cp : ucs4) {
+    const auto byte = UnicodeToCp1251(cp);
+    out += byte ? static_cast<char>(*byte) : '?';
+  }
+  return out;
+}
+
+}  // namespace vestrel::platform
