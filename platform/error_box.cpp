@@ -1,0 +1,30 @@
+#include "platform/error_box.h"
+
+#include <QApplication>
+
+#include "platform/exceptions.h"
+#include "platform/qt_glue.h"
+
+namespace vestrel::platform {
+
+std::unique_ptr<QMessageBox> MakeErrorBox(const std::string& text, const std::string& caption) {
+  auto box =
+      std::make_unique<QMessageBox>(QMessageBox::Critical, ToQString(caption), ToQString(text),
+                                    QMessageBox::Ok, QApplication::activeWindow());
+  box->setDefaultButton(QMessageBox::Ok);
+  box->setEscapeButton(QMessageBox::Ok);
+  // The message is the program's own text, never markup.
+  box->setTextFormat(Qt::PlainText);
+  return box;
+}
+
+void ShowErrorBox(const std::string& message, const std::string& caption) {
+  MakeErrorBox(ErrorBoxText(message), caption)->exec();
+}
+
+void InstallErrorBoxHandler(const std::string& caption) {
+  SetExceptionHandler(
+      [caption](std::exception_ptr error) { ShowErrorBox(ExceptionMessage(error), caption); });
+}
+
+}  // namespace vestrel::platform
