@@ -1,0 +1,334 @@
+#include "main_window/main_form.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <functional>
+#include <limits>
+
+#include "platform/cp1251.h"
+#include "platform/exceptions.h"
+#include "platform/exe_path.h"
+#include "platform/profile.h"
+#include "platform/qt_glue.h"
+#include "platform/shell.h"
+#include "tray/program_icon.h"
+
+namespace vestrel {
+namespace {
+
+QString Text(const char* utf8) {
+  return platform::ToQString(platform::Cp1251FromUtf8(utf8));
+}
+
+// Client area of the window (the menu bar sits above it).
+constexpr int kClientWidth = 568;
+constexpr int kClientHeight = 351;
+constexpr int kWindowLeft = 218;
+constexpr int kWindowTop = 161;
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
+  auto* b = new QPushButton(Text(caption), parent);
+  b->setObjectName(QString::fromLatin1(name));
+  b->setGeometry(geometry);
+  b->setAutoDefault(false);
+  return b;
+}
+
+QLabel* MakeLabel(QLabel* label, const char* name, const char* caption, QRect geometry) {
+  label->setObjectName(QString::fromLatin1(name));
+  label->setText(Text(caption));
+  label->setGeometry(geometry);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
+QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, QRect geometry, bool read_only,
+                         bool word_wrap, bool vertical_scroll_bar) {
+  auto* m = new QPlainTextEdit(parent);
+  m->setObjectName(QString::fromLatin1(name));
+  m->setGeometry(geometry);
+  m->setReadOnly(read_only);
+  if (read_only) {
+    // Selectable and copyable, never editable.
+    m->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  }
+  m->setLineWrapMode(word_wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+  m->setVerticalScrollBarPolicy(vertical_scroll_bar ? Qt::ScrollBarAlwaysOn
+                                                    : Qt::ScrollBarAlwaysOff);
+  // Long lines of the modem log run past the edge: no horizontal bar anywhere.
+  m->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // Tab moves to the next control, as in every field of this window.
+  m->setTabChangesFocus(true);
+  return m;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry) {
+  auto* e = new QLineEdit(parent);
+  e->setObjectName(QString::fromLatin1(name));
+  e->setGeometry(geometry);
+  e->setMaxLength(std::numeric_limits<int>::max());
+  return e;
+}
+
+// Runs a handler as a slot: an exception that leaves it goes to the
+// application's handler (the error message box) and the window goes on.
+template <typename Handler>
+auto Guarded(TForm1* form, Handler handler) {
+  return [form, handler] { platform::RunGuarded([&] { (form->*handler)(form); }); };
+}
+
+}  // namespace
+
+// ---- TWrapLabel ----
+
+TWrapLabel::TWrapLabel(QWidget* parent) : QLabel(parent) {
+  setWordWrap(true);
+}
+
+std::vector<QString> TWrapLabel::WrapLines(const QString& text, int width, const QFontMetrics& fm) {
+  std::vector<QString> lines;
+  QString line;
+  qsizetype i = 0;
+  const qsizetype n = text.size();
+  while (i < n) {
+    qsizetype spaces = 0;
+    while (i + spaces < n && text[i + spaces] == u' ') ++spaces;
+    qsizetype end = i + spaces;
+    while (end < n && text[end] != u' ') ++end;
+    const QString word = text.mid(i + spaces, end - i - spaces);
+    const QString candidate = line + QString(spaces, u' ') + word;
+    if (line.isEmpty() && lines.empty()) {
+      line = candidate;
+    } else if (!line.isEmpty() && fm.horizontalAdvance(candidate) <= width) {
+      line = candidate;
+    } else {
+      // The break takes one space; each further space of the gap is an empty line's worth.
+      lines.push_back(line);
+      if (spaces > 1) lines.emplace_back();
+      line = word;
+    }
+    i = end;
+  }
+  if (!line.isEmpty() || lines.empty()) lines.push_back(line);
+  return lines;
+}
+
+void TWrapLabel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setPen(
+      palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+  painter.setFont(font());
+  const QFontMetrics fm(font());
+  int y = 0;
+  for (const QString& line : WrapLines(text(), width(), fm)) {
+    if (y >= height()) break;
+    painter.drawText(QRect(0, y, width(), fm.height()), Qt::AlignLeft | Qt::AlignTop, line);
+    y += fm.height();
+  }
+}
+
+// ---- TForm1 ----
+
+const std::string& TForm1::IniSection() {
+  static const std::string value = "MODEM";
+  return value;
+}
+
+const std::string& TForm1::IniPortKey() {
+  static const std::string value = platform::Cp1251FromUtf8("COM Порт");
+  return value;
+}
+
+const std::string& TForm1::DefaultPortName() {
+  static const std::string value = "COM11";
+  return value;
+}
+
+TForm1::TForm1() : TForm1(Options{}) {}
+
+TForm1::TForm1(Options options)
+    : QMainWindow(nullptr),
+      folder_(options.folder.empty() ? platform::ExecutableFolder() : options.folder) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Vestrel"));
+  setWindowIcon(ProgramIcon());
+  // Fixed single border: minimise and close, no maximise, no resizing.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);  // the platform's sans where that face is missing
+  font.setPointSize(8);
+  setFont(font);
+
+  BComPort1 = options.port_factory ? std::make_unique<TBComPort>(options.port_factory)
+                                   : std::make_unique<TBComPort>();
+  BComPort1->SetBaudRate(br9600);
+  BComPort1->SetByteSize(bs8);
+  BComPort1->SetInBufSize(2048);
+  BComPort1->SetOutBufSize(2048);
+  BComPort1->SetParity(paNone);
+  BComPort1->SetPort(DefaultPortName());
+  BComPort1->SetSyncMethod(smThreadSync);
+  BComPort1->SetStopBits(sb1);
+  TComTimeouts timeouts;
+  timeouts.SetReadInterval(-1);
+  timeouts.SetReadTotalMultiplier(0);
+  timeouts.SetReadTotalConstant(0);
+  timeouts.SetWriteTotalMultiplier(100);
+  timeouts.SetWriteTotalConstant(1000);
+  BComPort1->SetTimeouts(timeouts);
+  BComPort1->OnRxChar = [this](TBComPort* sender, int count) { BComPort1RxChar(sender, count); };
+
+  CreateControls();
+  CreateMenu();
+  ConnectHandlers();
+  SetTabOrder();
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  move(kWindowLeft, kWindowTop);
+
+  // The creation handler runs last; its failure is reported and the window
+  // is still created and shown.
+  platform::RunGuarded([this] { FormCreate(this); });
+}
+
+TForm1::~TForm1() {
+  // Closing the port may still run a delivery that touches the logs.
+  BComPort1.reset();
+}
+
+void TForm1::CreateControls() {
+  ClientArea = new QWidget(this);
+  ClientArea->setObjectName(QStringLiteral("ClientArea"));
+  ClientArea->setFixedSize(kClientWidth, kClientHeight);
+  setCentralWidget(ClientArea);
+  QWidget* c = ClientArea;
+
+  Button4 = MakeButton(c, "Button4", "ReadSMS", {8, 8, 75, 25});
+  Button1 = MakeButton(c, "Button1", "SendSMS", {8, 40, 75, 25});
+  Label1 = MakeLabel(new QLabel(c), "Label1", "Номер (без \"+\")", {8, 72, 80, 13});
+  Edit1 = MakeEdit(c, "Edit1", {8, 88, 121, 21});
+  Label2 = MakeLabel(new QLabel(c), "Label2", "Текст СМС", {8, 112, 56, 13});
+  Memo3 = MakeMemo(c, "Memo3", {8, 128, 169, 217}, false, true, false);
+  Label4 = new TWrapLabel(c);
+  MakeLabel(Label4, "Label4", "Р у ч н о й      р е ж и м     С М С", {184, 8, 12, 208});
+
+  // The divider is a bevelled bar that shows the resize cursor but is
+  // attached to nothing: dragging it moves nothing.
+  Splitter1 = new QFrame(c);
+  Splitter1->setObjectName(QStringLiteral("Splitter1"));
+  Splitter1->setGeometry(200, 0, 3, kClientHeight);
+  Splitter1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Splitter1->setLineWidth(1);
+  Splitter1->setCursor(Qt::SizeHorCursor);
+  Splitter1->setAutoFillBackground(true);
+  QPalette bar = Splitter1->palette();
+  // Nearest the platform has to the active caption's gradient colour.
+  bar.setColor(QPalette::Window, bar.color(QPalette::Active, QPalette::Highlight).lighter(150));
+  Splitter1->setPalette(bar);
+
+  Label3 = new TWrapLabel(c);
+  MakeLabel(Label3, "Label3", "С л у ж е б н а я   ч а с т ь", {208, 8, 8, 195});
+  Memo2 = MakeMemo(c, "Memo2", {224, 0, 337, 217}, true, false, true);
+  Memo1 = MakeMemo(c, "Memo1", {224, 224, 185, 89}, true, true, true);
+  Edit2 = MakeEdit(c, "Edit2", {224, 320, 185, 21});
+  Edit2->setEnabled(false);
+  Button2 = MakeButton(c, "Button2", "PortOpen", {448, 240, 75, 25});
+  Button3 = MakeButton(c, "Button3", "PortClose", {448, 280, 75, 25});
+  Button6 = MakeButton(c, "Button6", "SendATinCOM", {448, 320, 81, 25});
+
+  for (QLabel* label : {Label1, Label2, static_cast<QLabel*>(Label3), static_cast<QLabel*>(Label4)})
+    label->setFocusPolicy(Qt::NoFocus);
+}
+
+void TForm1::CreateMenu() {
+  MainMenu1 = menuBar();
+  MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+  // Inside the window on every desktop, so the client area is always below it.
+  MainMenu1->setNativeMenuBar(false);
+  N3 = MainMenu1->addMenu(Text("Справка"));
+  N3->setObjectName(QStringLiteral("N3"));
+  N1 = N3->addAction(Text("Подготовка к работе"));
+  N1->setObjectName(QStringLiteral("N1"));
+  N4 = N3->addAction(Text("О программе..."));
+  N4->setObjectName(QStringLiteral("N4"));
+  N2 = MainMenu1->addAction(Text("Выход"));
+  N2->setObjectName(QStringLiteral("N2"));
+}
+
+void TForm1::ConnectHandlers() {
+  connect(Button1, &QPushButton::clicked, this, Guarded(this, &TForm1::Button1Click));
+  connect(Button2, &QPushButton::clicked, this, Guarded(this, &TForm1::Button2Click));
+  connect(Button3, &QPushButton::clicked, this, Guarded(this, &TForm1::Button3Click));
+  connect(Button4, &QPushButton::clicked, this, Guarded(this, &TForm1::Button4Click));
+  connect(Button6, &QPushButton::clicked, this, Guarded(this, &TForm1::Button6Click));
+  connect(N1, &QAction::triggered, this, Guarded(this, &TForm1::N1Click));
+  connect(N2, &QAction::triggered, this, Guarded(this, &TForm1::N2Click));
+  connect(N4, &QAction::triggered, this, Guarded(this, &TForm1::N4Click));
+}
+
+void TForm1::SetTabOrder() {
+  const QWidget* order[] = {Memo1,   Button1, Memo2,   Edit2, Button2,
+                            Button3, Button4, Button6, Edit1, Memo3};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+    QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+  }
+}
+
+// ---- Handlers ----
+
+void TForm1::FormCreate(QObject*) {
+  const std::filesystem::path ini_path = folder_ / kIniFileName;
+  std::string port_name;
+  {
+    platform::IniFile ini(ini_path);
+    if (ini.Exists()) {
+      port_name = ini.ReadString(IniSection(), IniPortKey(), DefaultPortName());
+    } else {
+      ini.WriteString(IniSection(), IniPortKey(), DefaultPortName());
+      port_name = DefaultPortName();
+    }
+  }
+  BComPort1->SetPort(port_name);
+  BComPort1->Open();
+}
+
+void TForm1::Button1Click(QObject*) {}
+
+void TForm1::Button2Click(QObject*) {
+  BComPort1->Open();
+}
+
+void TForm1::Button3Click(QObject*) {
+  BComPort1->Close();
+}
+
+void TForm1::Button4Click(QObject*) {}
+
+void TForm1::Button6Click(QObject*) {
+  BComPort1->WriteStr(platform::FromQString(Edit2->text()) + '\r');
+}
+
+void TForm1::N1Click(QObject*) {
+  // Whether anything could open the guide is not reported.
+  platform::ShellOpenFile(folder_ / kHelpDocumentName, "open");
+}
+
+void TForm1::N2Click(QObject*) {
+  close();
+}
+
+void TForm1::N4Click(QObject*) {}
+
+void TForm1::BComPort1RxChar(TBComPort*, int) {}
+
+}  // namespace vestrel

@@ -1,0 +1,114 @@
+#pragma once
+// TForm1: the operator's main window. The left half sends and reads SMS by
+// hand, the right half shows the traffic with the modem and holds the port
+// controls. Handlers only hand over to the port and the modem dialogues.
+
+#include <QLabel>
+#include <QMainWindow>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comport/BComPort.h"
+
+class QAction;
+class QFrame;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace vestrel {
+
+// A word-wrapping label that breaks at spaces and shows every further space of
+// a gap as one empty line, so a caption with spaced-out letters reads from top
+// to bottom in a narrow column.
+class TWrapLabel : public QLabel {
+ public:
+  explicit TWrapLabel(QWidget* parent = nullptr);
+  // The lines the caption is drawn in for a given width.
+  static std::vector<QString> WrapLines(const QString& text, int width, const QFontMetrics& fm);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // What the window picks up from its surroundings. Production uses the defaults.
+  struct Options {
+    // Where Pelmora.ini and the help document are looked up; empty: the
+    // executable folder.
+    std::filesystem::path folder;
+    // Devices of BComPort1; null: the system's serial devices.
+    std::shared_ptr<SerialDeviceFactory> port_factory;
+  };
+
+  TForm1();
+  explicit TForm1(Options options);
+  ~TForm1() override;
+
+  static const std::string& IniSection();       // "MODEM"
+  static const std::string& IniPortKey();       // "COM Порт"
+  static const std::string& DefaultPortName();  // "COM11"
+  static constexpr const char* kIniFileName = "Pelmora.ini";
+  // A file name on disk, not program text: UTF-8 like every Linux file name.
+  static constexpr const char* kHelpDocumentName = "Подготовка программы к работе.doc";
+
+  const std::filesystem::path& Folder() const { return folder_; }
+
+  // Controls, named as the operator's documentation and the dialogues know them.
+  QWidget* ClientArea;
+  QPushButton* Button4;  // ReadSMS
+  QPushButton* Button1;  // SendSMS
+  QLabel* Label1;
+  QLineEdit* Edit1;  // recipient number
+  QLabel* Label2;
+  QPlainTextEdit* Memo3;  // SMS text
+  TWrapLabel* Label4;
+  QFrame* Splitter1;
+  TWrapLabel* Label3;
+  QPlainTextEdit* Memo2;  // modem log
+  QPlainTextEdit* Memo1;  // command log
+  QLineEdit* Edit2;       // raw command (disabled)
+  QPushButton* Button2;   // PortOpen
+  QPushButton* Button3;   // PortClose
+  QPushButton* Button6;   // SendATinCOM
+  QMenuBar* MainMenu1;
+  QMenu* N3;    // Справка
+  QAction* N1;  // Подготовка к работе
+  QAction* N4;  // О программе...
+  QAction* N2;  // Выход
+
+  // The serial port; closed and freed before the controls go away.
+  std::unique_ptr<TBComPort> BComPort1;
+
+  // Handlers. Each runs on the user-interface thread; the button and menu
+  // slots hand any exception to the application's handler.
+  void FormCreate(QObject* Sender);
+  void Button1Click(QObject* Sender);
+  void Button2Click(QObject* Sender);
+  void Button3Click(QObject* Sender);
+  void Button4Click(QObject* Sender);
+  void Button6Click(QObject* Sender);
+  void N1Click(QObject* Sender);
+  void N2Click(QObject* Sender);
+  void N4Click(QObject* Sender);
+  // Runs on the user-interface thread through the port's delivery; an
+  // exception goes back to the port's event thread, not to a message box.
+  void BComPort1RxChar(TBComPort* Sender, int Count);
+
+ private:
+  void CreateControls();
+  void CreateMenu();
+  void ConnectHandlers();
+  void SetTabOrder();
+
+  std::filesystem::path folder_;
+};
+
+}  // namespace vestrel
