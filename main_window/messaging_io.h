@@ -1,0 +1,77 @@
+#pragma once
+// The narrow views of the main window that the modem dialogues work through:
+// the serial port, a log pane and an input field. The form supplies the real
+// ones; tests supply in-memory ones or a port on a pseudo-terminal.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "platform/messages.h"
+
+namespace vestrel {
+
+class ModemPort {
+ public:
+  virtual ~ModemPort() = default;
+  // Opens the port unless it is open already; throws when it cannot.
+  virtual void Open() = 0;
+  // Writes the bytes unchanged and returns once the device has taken them;
+  // throws on failure.
+  virtual void WriteStr(const std::string& bytes) = 0;
+  // At most count bytes that have already arrived; never waits.
+  virtual std::string ReadStr(int count) = 0;
+};
+
+class LogPane {
+ public:
+  virtual ~LogPane() = default;
+  virtual std::string Text() const = 0;
+  virtual void SetText(const std::string& text) = 0;
+  // Appends one line (on a line of its own when the pane is not empty).
+  virtual void AddLine(const std::string& line) = 0;
+};
+
+class InputField {
+ public:
+  virtual ~InputField() = default;
+  virtual std::string Text() const = 0;
+};
+
+// A pane whose Windows-1251 bytes are kept here, exactly, and handed to a
+// display after every change; the display never gives text back, so nothing
+// is lost to a widget's own idea of line breaks or characters.
+class ShadowPane : public LogPane {
+ public:
+  using Display = std::function<void(const std::string& text)>;
+
+  explicit ShadowPane(Display display = {}) : display_(std::move(display)) {}
+
+  std::string Text() const override { return text_; }
+  void SetText(const std::string& text) override {
+    text_ = text;
+    Show();
+  }
+  void AddLine(const std::string& line) override {
+    if (!text_.empty()) text_ += "\r\n";
+    text_ += line;
+    Show();
+  }
+
+ private:
+  void Show() {
+    if (display_) display_(text_);
+  }
+
+  std::string text_;
+  Display display_;
+};
+
+// Durations of the dialogues. Production uses the defaults; tests shorten them.
+struct MessagingDurations {
+  std::uint32_t modem_wait_ms = platform::kModemWaitMs;
+  std::uint32_t pump_pause_ms = 20000;
+};
+
+}  // namespace vestrel

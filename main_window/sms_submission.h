@@ -1,0 +1,55 @@
+#pragma once
+// Sending the operator's text as UCS-2 SMS in PDU mode, at most 70 characters
+// per message.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "main_window/messaging_io.h"
+
+namespace vestrel {
+
+inline constexpr std::size_t kSmsPartChars = 70;
+inline constexpr std::size_t kMaxRecipientDigits = 20;
+
+// The recipient without surrounding blanks; throws platform::Exception unless
+// it is 1 to 20 ASCII digits.
+std::string CheckedRecipient(std::string_view typed);
+
+// The text cut into consecutive parts of at most 70 characters.
+std::vector<std::string> SplitIntoParts(std::string_view text);
+
+// The SMS-SUBMIT PDU in hexadecimal, led by an empty service-centre address;
+// the number must already be checked.
+std::string BuildSubmitPdu(std::string_view number, std::string_view part);
+
+// Octets of the TPDU, as "AT+CMGS=" wants them: the PDU minus its
+// service-centre length octet.
+std::size_t TpduLength(std::string_view pdu);
+
+// Sleeps in steps of 1 ms and handles the waiting messages after each, so the
+// window stays responsive for about ms milliseconds.
+void PumpPause(std::uint32_t ms);
+
+// The SendSMS dialogue: every part goes out as "AT+CMGF=0", "AT+CMGS=" and the
+// PDU, each echoed to the command log and followed by a modem wait, and then
+// the pause during which answers and operator actions are handled.
+class SmsSubmission {
+ public:
+  SmsSubmission(ModemPort& port, LogPane& command_log, InputField& number_field,
+                InputField& text_field, MessagingDurations durations = {});
+
+  void Button1Click();
+  void send_SMS_na_russkom(const std::string& number, const std::string& text);
+
+ private:
+  ModemPort& port_;
+  LogPane& command_log_;
+  InputField& number_field_;
+  InputField& text_field_;
+  MessagingDurations durations_;
+};
+
+}  // namespace vestrel

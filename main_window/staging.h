@@ -1,0 +1,51 @@
+#pragma once
+// The staging of received chunks: the file "tmp.sms" in the current directory,
+// and the parser that reads stored messages back out of it.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vestrel {
+
+inline constexpr char kStagingFileName[] = "tmp.sms";
+
+// One line of the staged bytes.
+struct StagedLine {
+  std::string text;
+  bool starts_with_ctrl_z = false;  // the line's first byte was Ctrl-Z
+};
+
+// Lines end at LF; every CR is dropped; a Ctrl-Z ends its line there and the
+// bytes after it up to the next LF are skipped.
+std::vector<StagedLine> SplitStagedLines(std::string_view bytes);
+
+// A message as the modem lists it in text mode: a "+CMGR:" header line and the
+// body on the line after it.
+struct ListedMessage {
+  std::string number;  // at most 12 bytes
+  std::string time;    // at most 17 bytes: the date and time without the zone
+  std::string text;    // the decoded body
+};
+
+// Every message in the staged bytes, in order. A line that the parser is about
+// to examine for a header and that starts with Ctrl-Z ends the file.
+std::vector<ListedMessage> ParseStaged(std::string_view bytes);
+
+// The modem-log line of one message.
+std::string MessageLogLine(const ListedMessage& message);
+
+// S with every occurrence of old_part replaced by new_part, left to right,
+// without overlap; inserted text is not searched again. An empty old_part is
+// never found.
+std::string SubstituteAll(std::string_view s, std::string_view old_part, std::string_view new_part);
+
+// Creates or empties the staging file and writes the chunk and CR LF into it.
+// On failure the file is removed and the error thrown on.
+void WriteStagingFile(const std::string& path, std::string_view chunk);
+
+// The staging file's bytes; the file is removed afterwards whether reading
+// worked or not (a failed removal is ignored). Throws when reading failed.
+std::string TakeStagingFile(const std::string& path);
+
+}  // namespace vestrel
