@@ -1,0 +1,133 @@
+#include "tests/sms/messaging_test_util.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/cp1251.h"
+
+namespace vestrel::test {
+
+std::string W(const char* utf8) {
+  return platform::Cp1251FromUtf8(utf8);
+}
+
+PtyPort::PtyPort() {
+  termios raw{};
+  cfmakeraw(&raw);
+  cfsetispeed(&raw, B9600);
+  cfsetospeed(&raw, B9600);
+  if (openpty(&master_, &slave_, nullptr, &raw, nullptr) != 0)
+    throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+  fcntl(slave_, F_SETFL, fcntl(slave_, F_GETFL) | O_NONBLOCK);
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+PtyPort::~PtyPort() {
+  if (slave_ >= 0) close(slave_);
+  if (master_ >= 0) close(master_);
+}
+
+static void WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      pollfd p{fd, POLLOUT, 0};
+      poll(&p, 1, 100);
+      continue;
+    }
+    if (n < 0) throw std::runtime_error(std::string("pty write: ") + std::strerror(errno));
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void PtyPort::WriteStr(const std::string& bytes) {
+  WriteAll(slave_, bytes);
+  tcdrain(slave_);
+}
+
+std::string PtyPort::ReadStr(int count) {
+  std::string out(static_cast<std::size_t>(count), '\0');
+  const ssize_t n = read(slave_, out.data(), out.size());
+  out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return out;
+}
+
+void PtyPort::ModemSend(const std::string& bytes) {
+  WriteAll(master_, bytes);
+  // Wait until the line discipline has passed everything to the slave side.
+  for (int i = 0; i < 200 && Waiting() < static_cast<int>(bytes.size()); ++i) usleep(1000);
+}
+
+int PtyPort::Waiting() {
+  int n = 0;
+  ioctl(slave_, FIONREAD, &n);
+  return n;
+}
+
+std::string PtyPort::ModemReceived() {
+  std::string all;
+  char buffer[4096];
+  for (;;) {
+    pollfd p{master_, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) break;
+    const ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0) break;
+    all.append(buffer, static_cast<std::size_t>(n));
+  }
+  return all;
+}
+
+std::vector<DecodedPdu> DecodeWithGammu(const std::vector<std::string>& pdus) {
+  const char* source = std::getenv("VESTREL_SOURCE_DIR");
+  const std::string script =
+      std::string(source ? source : VESTREL_TEST_SOURCE_DIR) + "/tests/sms/decode_pdus.py";
+  const auto input = std::filesystem::temp_directory_path() /
+                     ("vestrel-pdus-" + std::to_string(getpid()) + ".txt");
+  {
+    std::ofstream out(input);
+    for (const auto& pdu : pdus) out << pdu << "\n";
+  }
+  const std::string command = "/usr/bin/python3 '" + script + "' < '" + input.string() + "'";
+  std::vector<DecodedPdu> decoded;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) throw std::runtime_error("cannot run python3");
+  std::string output;
+  char buffer[4096];
+  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+  pclose(pipe);
+  std::filesystem::remove(input);
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    DecodedPdu d;
+    std::istringstream fields(line);
+    std::string status;
+    std::getline(fields, status, '\t');
+    if (status == "ok") {
+      std::string hex;
+      std::getline(fields, d.number, '\t');
+      std::getline(fields, hex);
+      for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        d.text_utf8 += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+      d.ok = true;
+    } else {
+      std::getline(fields, d.error);
+    }
+    decoded.push_back(d);
+  }
+  return decoded;
+}
+
+}  // namespace vestrel::test
