@@ -1,0 +1,107 @@
+#include "tray/qt_tray_application.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QMenu>
+#include <QStyle>
+#include <QWindowStateChangeEvent>
+
+#include "platform/qt_glue.h"
+
+namespace vestrel {
+
+QtTrayApplication::QtTrayApplication(QWidget* main_window) : window_(main_window) {
+  if (window_) window_->installEventFilter(this);
+}
+
+QtTrayApplication::~QtTrayApplication() {
+  if (window_) window_->removeEventFilter(this);
+}
+
+std::string QtTrayApplication::Title() const {
+  return ApplicationTitleFromPath(platform::FromQString(QCoreApplication::applicationFilePath()));
+}
+
+void QtTrayApplication::SetOnMinimize(std::function<void()> handler) {
+  on_minimize_ = std::move(handler);
+}
+
+bool QtTrayApplication::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == window_ && event->type() == QEvent::WindowStateChange) {
+    const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+    const bool now = window_->windowState() & Qt::WindowMinimized;
+    const bool before = change->oldState() & Qt::WindowMinimized;
+    // Reported from the event loop: the state change arrives in the middle of
+    // operations such as showMinimized(), which shows the window right after
+    // and would undo a hide done here and now.
+    if (now && !before) {
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            if (window_ && window_->isMinimized() && on_minimize_) {
+              const auto handler = on_minimize_;  // it may replace itself
+              handler();
+            }
+          },
+          Qt::QueuedConnection);
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void QtTrayApplication::Minimize() {
+  if (!window_ || window_->isMinimized()) return;
+  window_->setWindowState(window_->windowState() | Qt::WindowMinimized);
+}
+
+void QtTrayApplication::Restore() {
+  if (!window_ || !window_->isMinimized()) return;
+  window_->setWindowState((window_->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  window_->raise();
+  window_->activateWindow();
+}
+
+void QtTrayApplication::ShowTaskbarEntry(bool show) {
+  if (!window_) return;
+  // Only a window hidden here comes back here: a main window that the operator
+  // closed stays closed when the tray icon goes away at program end.
+  if (show) {
+    if (hidden_here_) window_->show();
+    hidden_here_ = false;
+  } else if (window_->isVisible()) {
+    window_->hide();
+    hidden_here_ = true;
+  }
+}
+
+QPoint QtTrayApplication::CursorPos() const {
+  return QCursor::pos();
+}
+
+int QtTrayApplication::MenuItemHeight() const {
+  // The nearest thing to a menu line's height that the style reports.
+  const QMenu probe;
+  return probe.fontMetrics().height() + 2 * probe.style()->pixelMetric(QStyle::PM_MenuVMargin);
+}
+
+void QtTrayApplication::Popup(QMenu& menu, QPoint pos) {
+  menu.popup(pos);
+}
+
+std::string ApplicationTitleFromPath(const std::string& path) {
+  const auto slash = path.find_last_of("/\\");
+  std::string title = slash == std::string::npos ? path : path.substr(slash + 1);
+  title = title.substr(0, title.find('.'));
+  for (std::size_t i = 1; i < title.size(); ++i) {
+    const auto c = static_cast<unsigned char>(title[i]);
+    // Windows-1251: Latin A..Z, Cyrillic А..Я and Ё.
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDF))
+      title[i] = static_cast<char>(c + 32);
+    else if (c == 0xA8)
+      title[i] = static_cast<char>(0xB8);
+  }
+  return title;
+}
+
+}  // namespace vestrel
