@@ -1,0 +1,114 @@
+#pragma once
+// Helpers of the shell tests: temporary folders, whole-file access, the
+// QApplication every widget test needs, and recording the exception handler.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QWidget>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/exceptions.h"
+#include "platform/qt_glue.h"
+
+namespace vestrel::test {
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "vestrel-shell-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// A folder where no file can be created, even by root: a folder with its write
+// bits removed where that holds, else a folder of a read-only file system.
+inline std::filesystem::path UnwritableFolder(const TempDir& dir) {
+  const auto folder = dir / "locked";
+  std::filesystem::create_directory(folder);
+  std::filesystem::permissions(
+      folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  const auto probe = folder / "probe";
+  if (!std::ofstream(probe)) return folder;
+  std::filesystem::remove(probe);
+  return "/proc/self/fdinfo";  // root ignores permission bits; procfs takes no new files
+}
+
+// One QApplication for the whole test program, with the platform glue.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "vestrel_shell_tests";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QApplication>(argc, argv);
+    platform::InstallQtGlue();
+  }
+  void TearDown() override {
+    platform::RemoveQtGlue();
+    app_.reset();
+  }
+
+ private:
+  std::unique_ptr<QApplication> app_;
+};
+
+// Records every exception handed to the application's handler, instead of a
+// modal box, while it lives.
+class RecordedErrors {
+ public:
+  struct Entry {
+    std::string message;
+    bool window_visible;  // was any top-level window visible at that moment
+  };
+  RecordedErrors() {
+    previous_ = platform::SetExceptionHandler([this](std::exception_ptr error) {
+      bool visible = false;
+      for (QWidget* w : QApplication::topLevelWidgets()) visible = visible || w->isVisible();
+      entries_.push_back({platform::ExceptionMessage(error), visible});
+    });
+  }
+  ~RecordedErrors() { platform::SetExceptionHandler(previous_); }
+  const std::vector<Entry>& entries() const { return entries_; }
+  std::vector<std::string> messages() const {
+    std::vector<std::string> out;
+    for (const auto& e : entries_) out.push_back(e.message);
+    return out;
+  }
+
+ private:
+  platform::ExceptionHandler previous_;
+  std::vector<Entry> entries_;
+};
+
+}  // namespace vestrel::test
