@@ -1,0 +1,293 @@
+// The port on real pseudo-terminals: transfers, deliveries, time-outs,
+// hang-ups and exclusive opening.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "comport/BComPort.h"
+#include "comport/ComThread.h"
+#include "comport/PosixSerialDevice.h"
+#include "comport/posix_custom_rate.h"
+#include "platform/messages.h"
+#include "support.h"
+
+extern char** environ;
+
+namespace vestrel {
+namespace {
+
+std::string RaisedBy(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const EComPort& e) {
+    return e.what();
+  }
+  return "";
+}
+
+class PtyPort : public ::testing::TestWithParam<TSyncMethod> {
+ protected:
+  void SetUp() override {
+    platform::SetUiThread();
+    ASSERT_TRUE(pty_.Ok());
+    port_.SetPort(pty_.Path());
+  }
+  test::Pty pty_;
+  TBComPort port_;
+};
+
+TEST_P(PtyPort, CountIsWhatWaitsAndReadStrReturnsExactlyIt) {
+  port_.SetSyncMethod(GetParam());
+  std::mutex m;
+  std::string received;
+  std::vector<int> counts;
+  std::atomic<bool> mismatch{false};
+  port_.OnRxChar = [&](TBComPort* sender, int count) {
+    std::string s;
+    const int n = sender->ReadStr(s, count);
+    if (n != count || static_cast<int>(s.size()) != count) mismatch = true;
+    std::lock_guard lock(m);
+    received += s;
+    counts.push_back(count);
+  };
+  ASSERT_TRUE(port_.Open());
+  std::string sent;
+  for (int i = 0; i < 256; ++i) sent += static_cast<char>(i);
+  sent += "\r\n+CMTI: \"ME\",1\r\n";
+  pty_.Send(sent);
+  ASSERT_TRUE(test::ServeUntilOr([&] {
+    std::lock_guard lock(m);
+    return received.size() >= sent.size();
+  }));
+  EXPECT_FALSE(mismatch.load());
+  std::lock_guard lock(m);
+  EXPECT_EQ(received, sent);
+  for (int c : counts) EXPECT_GT(c, 0);
+}
+
+TEST_P(PtyPort, WriteStrReachesTheLine) {
+  port_.SetSyncMethod(GetParam());
+  std::atomic<int> tx_empty{0};
+  port_.OnTxEmpty = [&](TBComPort*) { ++tx_empty; };
+  ASSERT_TRUE(port_.Open());
+  const std::string cmd = std::string("AT+CMGS=21\r") + "\x1A\xC0\xFF";
+  EXPECT_EQ(port_.WriteStr(cmd), static_cast<int>(cmd.size()));
+  EXPECT_EQ(pty_.Receive(cmd.size()), cmd);
+  EXPECT_TRUE(test::ServeUntilOr([&] { return tx_empty.load() >= 1; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllSyncMethods, PtyPort,
+                         ::testing::Values(smThreadSync, smWindowSync, smNone),
+                         [](const auto& info) {
+                           return std::string(info.param == smThreadSync   ? "ThreadSync"
+                                              : info.param == smWindowSync ? "WindowSync"
+                                                                           : "None");
+                         });
+
+class Pty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SetUiThread();
+    ASSERT_TRUE(pty_.Ok());
+  }
+  test::Pty pty_;
+};
+
+TEST_F(Pty, BytesArrivingWhileTheUserInterfaceIsBlockedComeInOneDelivery) {
+  TBComPort port;
+  port.SetPort(pty_.Path());
+  std::vector<std::string> chunks;
+  port.OnRxChar = [&](TBComPort* sender, int count) {
+    std::string s;
+    sender->ReadStr(s, count);
+    chunks.push_back(s);
+  };
+  ASSERT_TRUE(port.Open());
+  auto et = platform::OpenModemWaitEvent();
+  pty_.Send("AT\r\r\n");
+  platform::ModemWait(et, 100);  // no delivery may run meanwhile
+  pty_.Send("OK\r\n");
+  platform::ModemWait(et, 100);
+  pty_.Send("+CPMS: 3");
+  platform::ModemWait(et, 100);
+  EXPECT_TRUE(chunks.empty());
+  ASSERT_TRUE(test::ServeUntilOr([&] { return !chunks.empty(); }));
+  test::ServeFor(100);
+  ASSERT_EQ(chunks.size(), 1u);
+  EXPECT_EQ(chunks[0], "AT\r\r\nOK\r\n+CPMS: 3");
+}
+
+TEST_F(Pty, WriteGivesUpAfterTheWriteTimeout) {
+  TBComPort port;
+  port.SetPort(pty_.Path());
+  port.Timeouts().SetWriteTotalMultiplier(0);
+  port.Timeouts().SetWriteTotalConstant(200);
+  ASSERT_TRUE(port.Open());
+  // Nobody reads the master: the line fills up and the write stops short.
+  const std::string big(4 << 20, 'x');
+  const int n = port.WriteStr(big);
+  EXPECT_GT(n, 0);
+  EXPECT_LT(n, static_cast<int>(big.size()));
+  port.Close();
+}
+
+TEST_F(Pty, ReadTimeoutsKeepTheirMeaning) {
+  TBComPort port;
+  port.SetPort(pty_.Path());
+  ASSERT_TRUE(port.Open());
+  std::string s;
+  EXPECT_EQ(port.ReadStr(s, 10), 0);  // at once, nothing there
+  pty_.Send("abc");
+  ASSERT_TRUE(test::ServeUntilOr([&] { return port.InQueueCount() == 3; }));
+  EXPECT_EQ(port.ReadStr(s, 10), 3);
+  EXPECT_EQ(s, "abc");
+  // A total limit: waits for the rest, then returns what came.
+  port.Timeouts().SetReadInterval(0);
+  port.Timeouts().SetReadTotalConstant(100);
+  std::thread sender([&] {
+    platform::SleepMs(20);
+    pty_.Send("de");
+  });
+  EXPECT_EQ(port.ReadStr(s, 5), 2);
+  EXPECT_EQ(s, "de");
+  sender.join();
+  port.Close();
+}
+
+TEST_F(Pty, HangUpIsReportedOnceAndThePortOpensAgainWhenTheDeviceIsBack) {
+  test::CaughtErrors caught;
+  const std::string link =
+      (std::filesystem::temp_directory_path() / ("vestrel-port-" + std::to_string(getpid())))
+          .string();
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(pty_.Path(), link);
+  TBComPort port;
+  port.SetPort(link);
+  ASSERT_TRUE(port.Open());
+  pty_.CloseMaster();
+  ASSERT_TRUE(test::ServeUntilOr([&] { return caught.Count() >= 1; }));
+  test::ServeFor(100);
+  EXPECT_EQ(caught.Messages(), std::vector<std::string>{comport_messages::ReadError()});
+  EXPECT_TRUE(port.Close());
+  EXPECT_FALSE(port.Connected());
+
+  test::Pty again;
+  ASSERT_TRUE(again.Ok());
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(again.Path(), link);
+  ASSERT_TRUE(port.Open());
+  std::string got;
+  port.OnRxChar = [&](TBComPort* sender, int n) { sender->ReadStr(got, n); };
+  // Handlers are bound while closed in real use; here the port is reopened
+  // to pick the new one up.
+  port.Close();
+  ASSERT_TRUE(port.Open());
+  again.Send("RING");
+  EXPECT_TRUE(test::ServeUntilOr([&] { return got == "RING"; }));
+  port.Close();
+  std::filesystem::remove(link);
+  EXPECT_EQ(caught.Count(), 1u);
+}
+
+TEST_F(Pty, ExclusiveOpenWithinAndAcrossProcesses) {
+  TBComPort first;
+  first.SetPort(pty_.Path());
+  ASSERT_TRUE(first.Open());
+  TBComPort second;
+  second.SetPort(pty_.Path());
+  EXPECT_EQ(RaisedBy([&] { second.Open(); }), comport_messages::PortBusy());
+  EXPECT_FALSE(second.Connected());
+
+  const auto probe = [&](const std::string& port) {
+    const std::string exe = std::string(std::getenv("VESTREL_BIN_DIR")) + "/comport_lock_probe";
+    int out[2];
+    EXPECT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const char* argv[] = {exe.c_str(), port.c_str(), nullptr};
+    pid_t pid = 0;
+    const int rc =
+        posix_spawn(&pid, exe.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string text;
+    char buf[256];
+    ssize_t n;
+    while (rc == 0 && (n = read(out[0], buf, sizeof buf)) > 0) text.append(buf, n);
+    close(out[0]);
+    int status = 0;
+    if (rc == 0) waitpid(pid, &status, 0);
+    return text;
+  };
+  EXPECT_EQ(probe(pty_.Path()), comport_messages::PortBusy());
+  first.Close();
+  EXPECT_EQ(probe(pty_.Path()), "opened");
+  EXPECT_EQ(probe("/dev/vestrel-no-such-port"), comport_messages::NoSuchPort());
+}
+
+TEST_F(Pty, PortNamesAndOpenErrors) {
+  EXPECT_EQ(DevicePathForPort("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(DevicePathForPort("COM11"), "/dev/ttyS10");
+  EXPECT_EQ(DevicePathForPort("com3"), "/dev/ttyS2");
+  EXPECT_EQ(DevicePathForPort("COM0"), "/dev/COM0");
+  EXPECT_EQ(DevicePathForPort("COMX"), "/dev/COMX");
+  EXPECT_EQ(DevicePathForPort("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(DevicePathForPort("/tmp/modem"), "/tmp/modem");
+  EXPECT_EQ(OpenErrorFromErrno(ENOENT), OpenError::kNotFound);
+  EXPECT_EQ(OpenErrorFromErrno(ENODEV), OpenError::kNotFound);
+  EXPECT_EQ(OpenErrorFromErrno(ENXIO), OpenError::kNotFound);
+  EXPECT_EQ(OpenErrorFromErrno(EBUSY), OpenError::kBusy);
+  EXPECT_EQ(OpenErrorFromErrno(EWOULDBLOCK), OpenError::kBusy);
+  EXPECT_EQ(OpenErrorFromErrno(EACCES), OpenError::kAccessDenied);
+  EXPECT_EQ(OpenErrorFromErrno(EPERM), OpenError::kAccessDenied);
+  EXPECT_EQ(OpenErrorFromErrno(EISDIR), OpenError::kOther);
+
+  TBComPort port;
+  port.SetPort("COM4000");  // /dev/ttyS3999 does not exist
+  EXPECT_EQ(RaisedBy([&] { port.Open(); }), comport_messages::NoSuchPort());
+  port.SetPort("");  // /dev/ itself: another open error, seen at the first setting
+  EXPECT_EQ(RaisedBy([&] { port.Open(); }), comport_messages::SetupCommError());
+  EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(Pty, LineSettingsReachTheTerminalOpenOrClosed) {
+  TBComPort port;
+  port.SetPort(pty_.Path());
+  port.SetBaudRate(br256000);  // no Bxxx constant
+  port.SetByteSize(bs7);
+  port.SetParity(paEven);
+  ASSERT_TRUE(port.Open());
+  const int fd = ::open(pty_.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  termios t;
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  // The pty driver forces 8 bits without parity bit; the input check stays.
+  EXPECT_TRUE(t.c_iflag & INPCK);
+  EXPECT_FALSE(t.c_iflag & (IXON | IXOFF | ICRNL));
+  EXPECT_TRUE(t.c_cflag & CLOCAL);
+  EXPECT_FALSE(t.c_lflag & (ICANON | ECHO));
+  EXPECT_EQ(GetCustomBaudRate(fd), 256000u);
+
+  port.SetBaudRate(br115200);
+  port.SetStopBits(sb2);
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_EQ(port.ModemLines(), TModemLines{});  // a pty has no modem lines
+  EXPECT_EQ(port.InQueueCount(), 0);
+  ::close(fd);
+  port.Close();
+}
+
+}  // namespace
+}  // namespace vestrel
