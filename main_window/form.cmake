@@ -5,7 +5,7 @@ if(TARGET vestrel_comport)
     ${CMAKE_CURRENT_LIST_DIR}/main_form.h
   )
   target_link_libraries(vestrel_main_window
-    PUBLIC vestrel_comport vestrel_platform_qt Qt6::Widgets
+    PUBLIC vestrel_comport vestrel_messaging_form vestrel_platform_qt Qt6::Widgets
     PRIVATE vestrel_program_icon)
 else()
   message(STATUS "vestrel_main_window: waits for the vestrel_comport library")

@@ -13,6 +13,7 @@
 #include <functional>
 #include <limits>
 
+#include "main_window/form_messaging.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"
@@ -190,6 +191,8 @@ TForm1::TForm1(Options options)
   BComPort1->OnRxChar = [this](TBComPort* sender, int count) { BComPort1RxChar(sender, count); };
 
   CreateControls();
+  Messaging = std::make_unique<FormMessaging>(*BComPort1, Memo1, Memo2, Edit1, Memo3,
+                                              options.durations);
   CreateMenu();
   ConnectHandlers();
   SetTabOrder();
@@ -302,7 +305,9 @@ void TForm1::FormCreate(QObject*) {
   BComPort1->Open();
 }
 
-void TForm1::Button1Click(QObject*) {}
+void TForm1::Button1Click(QObject*) {
+  Messaging->sms.Button1Click();
+}
 
 void TForm1::Button2Click(QObject*) {
   BComPort1->Open();
@@ -312,7 +317,9 @@ void TForm1::Button3Click(QObject*) {
   BComPort1->Close();
 }
 
-void TForm1::Button4Click(QObject*) {}
+void TForm1::Button4Click(QObject*) {
+  Messaging->inbox.Button4Click();
+}
 
 void TForm1::Button6Click(QObject*) {
   BComPort1->WriteStr(platform::FromQString(Edit2->text()) + '\r');
@@ -329,6 +336,8 @@ void TForm1::N2Click(QObject*) {
 
 void TForm1::N4Click(QObject*) {}
 
-void TForm1::BComPort1RxChar(TBComPort*, int) {}
+void TForm1::BComPort1RxChar(TBComPort*, int Count) {
+  Messaging->inbox.BComPort1RxChar(Count);
+}
 
 }  // namespace vestrel

@@ -3,24 +3,26 @@
 // hand, the right half shows the traffic with the modem and holds the port
 // controls. Handlers only hand over to the port and the modem dialogues.
 
+#include <QAction>
+#include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "comport/BComPort.h"
-
-class QAction;
-class QFrame;
-class QLineEdit;
-class QMenu;
-class QMenuBar;
-class QPlainTextEdit;
-class QPushButton;
+#include "main_window/messaging_io.h"
 
 namespace vestrel {
+
+struct FormMessaging;
 
 // A word-wrapping label that breaks at spaces and shows every further space of
 // a gap as one empty line, so a caption with spaced-out letters reads from top
@@ -46,6 +48,8 @@ class TForm1 : public QMainWindow {
     std::filesystem::path folder;
     // Devices of BComPort1; null: the system's serial devices.
     std::shared_ptr<SerialDeviceFactory> port_factory;
+    // Durations of the modem dialogues.
+    MessagingDurations durations;
   };
 
   TForm1();
@@ -86,6 +90,8 @@ class TForm1 : public QMainWindow {
 
   // The serial port; closed and freed before the controls go away.
   std::unique_ptr<TBComPort> BComPort1;
+  // The modem dialogues over BComPort1, Memo1, Memo2, Edit1 and Memo3.
+  std::unique_ptr<FormMessaging> Messaging;
 
   // Handlers. Each runs on the user-interface thread; the button and menu
   // slots hand any exception to the application's handler.

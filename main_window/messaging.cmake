@@ -10,3 +10,13 @@ target_link_libraries(vestrel_messaging PUBLIC vestrel_platform)
 if(VESTREL_FUZZ)
   target_compile_options(vestrel_messaging PRIVATE -fsanitize=fuzzer-no-link)
 endif()
+
+# The same over the window's port and widgets.
+if(TARGET vestrel_comport)
+  add_library(vestrel_messaging_form STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/comport_modem.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/form_messaging.cpp
+  )
+  target_link_libraries(vestrel_messaging_form
+    PUBLIC vestrel_messaging vestrel_comport vestrel_platform_qt Qt6::Widgets)
+endif()

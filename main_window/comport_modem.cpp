@@ -1,0 +1,20 @@
+#include "main_window/comport_modem.h"
+
+namespace vestrel {
+
+void ComPortModem::Open() {
+  port_.Open();
+}
+
+void ComPortModem::WriteStr(const std::string& bytes) {
+  if (port_.WriteStr(bytes) != static_cast<int>(bytes.size()))
+    throw EComPort(comport_messages::WriteError());
+}
+
+std::string ComPortModem::ReadStr(int count) {
+  std::string bytes;
+  port_.ReadStr(bytes, count);
+  return bytes;
+}
+
+}  // namespace vestrel
