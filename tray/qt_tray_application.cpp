@@ -7,7 +7,9 @@
 #include <QStyle>
 #include <QWindowStateChangeEvent>
 
-#include "platform/qt_glue.h"
+#include "app/title.h"
+#include "platform/exceptions.h"
+#include "platform/exe_path.h"
 
 namespace vestrel {
 
@@ -20,7 +22,11 @@ QtTrayApplication::~QtTrayApplication() {
 }
 
 std::string QtTrayApplication::Title() const {
-  return ApplicationTitleFromPath(platform::FromQString(QCoreApplication::applicationFilePath()));
+  try {
+    return ApplicationTitle(platform::ExecutablePath());
+  } catch (const platform::Exception&) {
+    return {};  // no path, no title: the hint then starts empty
+  }
 }
 
 void QtTrayApplication::SetOnMinimize(std::function<void()> handler) {
@@ -87,21 +93,6 @@ int QtTrayApplication::MenuItemHeight() const {
 
 void QtTrayApplication::Popup(QMenu& menu, QPoint pos) {
   menu.popup(pos);
-}
-
-std::string ApplicationTitleFromPath(const std::string& path) {
-  const auto slash = path.find_last_of("/\\");
-  std::string title = slash == std::string::npos ? path : path.substr(slash + 1);
-  title = title.substr(0, title.find('.'));
-  for (std::size_t i = 1; i < title.size(); ++i) {
-    const auto c = static_cast<unsigned char>(title[i]);
-    // Windows-1251: Latin A..Z, Cyrillic А..Я and Ё.
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDF))
-      title[i] = static_cast<char>(c + 32);
-    else if (c == 0xA8)
-      title[i] = static_cast<char>(0xB8);
-  }
-  return title;
 }
 
 }  // namespace vestrel

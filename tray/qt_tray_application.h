@@ -34,8 +34,4 @@ class QtTrayApplication : public QObject, public TrayApplication {
   bool hidden_here_ = false;
 };
 
-// The application title made from the executable's path: the file name cut at
-// its first ".", every character after the first in lower case (Windows-1251).
-std::string ApplicationTitleFromPath(const std::string& path);
-
 }  // namespace vestrel

@@ -304,12 +304,10 @@ TEST_F(TrayIconTest, ClosedMainWindowStaysClosedWhenTheComponentGoes) {
   EXPECT_FALSE(window.isVisible());
 }
 
-TEST(ApplicationTitle, FileNameCutAtFirstDotRestLowerCase) {
-  EXPECT_EQ(ApplicationTitleFromPath("/opt/x/Vestrel"), "Vestrel");
-  EXPECT_EQ(ApplicationTitleFromPath("/opt/x/VESTREL.App.exe"), "Vestrel");
-  EXPECT_EQ(ApplicationTitleFromPath("vestrel"), "vestrel");
-  EXPECT_EQ(ApplicationTitleFromPath(platform::Cp1251FromUtf8("/a.b/ПРОГРАММА.bin")),
-            platform::Cp1251FromUtf8("Программа"));
+TEST_F(TrayIconTest, DesktopApplicationTitleComesFromTheExecutable) {
+  QMainWindow window;
+  QtTrayApplication qt_app(&window);
+  EXPECT_EQ(qt_app.Title(), "vestrel_tray_tests");
 }
 
 }  // namespace

@@ -1,0 +1,175 @@
+#include "about/about_box.h"
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <vector>
+
+#include "about/jpeg_image.h"
+#include "platform/cp1251.h"
+#include "platform/qt_glue.h"
+#include "platform/shell.h"
+#include "tests/about/qt_app.h"
+
+namespace vestrel {
+
+extern const unsigned char kAboutPicture[];
+extern const std::size_t kAboutPictureSize;
+
+namespace {
+
+QString Utf8(const char* text) {
+  return QString::fromUtf8(text);
+}
+
+class AboutBoxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::EnsureApplication();
+    previous_ = platform::SetShellHook([this](const platform::ShellRequest& r) {
+      requests_.push_back(r);
+      return true;
+    });
+  }
+  void TearDown() override { platform::SetShellHook(previous_); }
+
+  // Shows the box modally and presses Ok once it is up; returns exec()'s result.
+  static int ExecAndPressOk(TAboutBox& box, bool* was_modal = nullptr) {
+    QTimer::singleShot(0, &box, [&box, was_modal] {
+      if (was_modal) *was_modal = QApplication::activeModalWidget() == &box;
+      QTest::mouseClick(box.Button1, Qt::LeftButton);
+    });
+    return box.exec();
+  }
+
+  platform::ShellHook previous_;
+  std::vector<platform::ShellRequest> requests_;
+};
+
+TEST_F(AboutBoxTest, CreationSetsWidthButtonAndVersionLine) {
+  TAboutBox box;
+  EXPECT_FALSE(box.isVisible());
+  EXPECT_EQ(box.windowTitle(), Utf8("О программе..."));
+  EXPECT_EQ(box.pos(), QPoint(290, 188));
+  EXPECT_EQ(box.OuterWidth(), 281);  // 76 + 185 + 20
+  EXPECT_EQ(box.height(), 171);
+  EXPECT_EQ(box.Button1->geometry(), QRect(103, 141, 75, 25));
+  EXPECT_EQ(box.Label2->text(), Utf8("Версия: 1.0.0.27"));
+  EXPECT_EQ(box.Label2->pos(), QPoint(80, 48));
+  // The version line sizes itself to its text.
+  EXPECT_EQ(box.Label2->size(), box.Label2->sizeHint());
+
+  // Fixed size, no close box, no system menu.
+  EXPECT_EQ(box.minimumSize(), box.maximumSize());
+  const auto flags = box.windowFlags();
+  EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowSystemMenuHint);
+  EXPECT_FALSE(flags & Qt::WindowMinMaxButtonsHint);
+
+  box.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+  EXPECT_EQ(box.OuterWidth(), 281);
+  box.hide();
+}
+
+TEST_F(AboutBoxTest, ControlsTextFontsAndColours) {
+  TAboutBox box;
+  EXPECT_EQ(box.font().pixelSize(), 11);
+
+  EXPECT_EQ(box.Image1->geometry(), QRect(0, 0, 71, 71));
+  EXPECT_EQ(box.Label1->text(), "Vestrel");
+  EXPECT_EQ(box.Label1->pos(), QPoint(76, 0));
+  EXPECT_EQ(box.Label1->width(), 185);
+  EXPECT_TRUE(box.Label1->wordWrap());
+  EXPECT_EQ(box.Label1->font().pixelSize(), 21);
+  EXPECT_TRUE(box.Label1->font().bold());
+  EXPECT_EQ(box.Label1->palette().color(QPalette::WindowText), QColor(Qt::red));
+
+  EXPECT_EQ(box.Label2->font().pixelSize(), 16);
+  EXPECT_TRUE(box.Label2->font().bold());
+  EXPECT_EQ(box.Label2->palette().color(QPalette::WindowText), QColor(Qt::blue));
+
+  EXPECT_EQ(box.Label3->text(), Utf8("© 2026 Vestrel developers"));
+  EXPECT_EQ(box.Label3->pos(), QPoint(3, 72));
+  EXPECT_EQ(box.Label3->font().pixelSize(), 12);
+  EXPECT_TRUE(box.Label3->font().bold());
+
+  EXPECT_EQ(box.Label4->text(), "E-mail: vestrel@example.org");
+  EXPECT_EQ(box.Label4->pos(), QPoint(3, 96));
+  EXPECT_EQ(box.Label4->font().pixelSize(), 15);
+  EXPECT_TRUE(box.Label4->font().underline());
+  EXPECT_EQ(box.Label4->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(box.Label4->palette().color(QPalette::WindowText), QColor(Qt::blue));
+
+  EXPECT_EQ(box.Label5->text(), "https://vestrel.example.org");
+  EXPECT_EQ(box.Label5->pos(), QPoint(4, 117));
+  EXPECT_EQ(box.Label5->font().family(), "Times New Roman");
+  EXPECT_EQ(box.Label5->font().pixelSize(), 12);
+  EXPECT_TRUE(box.Label5->font().underline());
+  EXPECT_EQ(box.Label5->cursor().shape(), Qt::PointingHandCursor);
+
+  EXPECT_EQ(box.Button1->text(), "Ok");
+  EXPECT_EQ(box.Button1->font().pixelSize(), 15);
+  EXPECT_TRUE(box.Button1->font().bold());
+  EXPECT_TRUE(box.Button1->isDefault());
+  // The only control that takes the focus.
+  for (QWidget* w : box.findChildren<QWidget*>()) {
+    if (w != box.Button1) {
+      EXPECT_EQ(w->focusPolicy(), Qt::NoFocus) << w->metaObject()->className();
+    }
+  }
+}
+
+TEST_F(AboutBoxTest, PictureIsTheDecodedJpeg) {
+  TAboutBox box;
+  const QPixmap pixmap = box.Image1->pixmap();
+  ASSERT_FALSE(pixmap.isNull());
+  EXPECT_EQ(pixmap.size(), QSize(71, 71));
+  const auto decoded = DecodeJpeg({kAboutPicture, kAboutPictureSize});
+  ASSERT_TRUE(decoded);
+  const QImage shown = pixmap.toImage();
+  for (QPoint p : {QPoint(0, 0), QPoint(35, 35), QPoint(60, 15), QPoint(70, 70)}) {
+    const auto* rgb = &decoded->pixels[(p.y() * 71 + p.x()) * 3];
+    EXPECT_EQ(shown.pixelColor(p), QColor(rgb[0], rgb[1], rgb[2])) << p.x() << "," << p.y();
+  }
+}
+
+TEST_F(AboutBoxTest, LinksGoToTheDesktop) {
+  TAboutBox box;
+  box.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+  QTest::mouseClick(box.Label4, Qt::LeftButton);
+  QTest::mouseClick(box.Label5, Qt::LeftButton);
+  QTest::mouseClick(box.Label4, Qt::RightButton);  // not a click on the link
+  ASSERT_EQ(requests_.size(), 2u);
+  EXPECT_EQ(requests_[0].url, "mailto:vestrel@example.org");
+  EXPECT_EQ(requests_[0].verb, "open");
+  EXPECT_EQ(requests_[1].url, "https://vestrel.example.org");
+  // A press on the link and a release elsewhere is no click.
+  QTest::mousePress(box.Label5, Qt::LeftButton, {}, QPoint(2, 2));
+  QTest::mouseRelease(box.Label5, Qt::LeftButton, {}, QPoint(-20, 40));
+  EXPECT_EQ(requests_.size(), 2u);
+  // A refusal by the desktop is not reported.
+  platform::SetShellHook([](const platform::ShellRequest&) { return false; });
+  box.Label4Click(box.Label4);
+  box.hide();
+}
+
+TEST_F(AboutBoxTest, ModalOkReturnsOneAndTheBoxKeepsItsContents) {
+  TAboutBox box;
+  bool modal = false;
+  EXPECT_EQ(ExecAndPressOk(box, &modal), 1);
+  EXPECT_TRUE(modal);
+  EXPECT_FALSE(box.isVisible());
+  const QString line = box.Label2->text();
+  EXPECT_EQ(ExecAndPressOk(box), 1);
+  EXPECT_EQ(box.Label2->text(), line);
+  EXPECT_EQ(box.OuterWidth(), 281);
+  EXPECT_EQ(box.Button1->x(), 103);
+}
+
+}  // namespace
+}  // namespace vestrel

@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "about/elf_section.h"
+#include "about/file_version.h"
+#include "about/version_block.h"
+#include "platform/cp1251.h"
+#include "platform/exceptions.h"
+#include "platform/exe_path.h"
+
+extern "C" const unsigned char vestrel_version_block[];
+
+namespace vestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+std::string SourceFile(const std::string& relative) {
+  const char* root = std::getenv("VESTREL_SOURCE_DIR");
+  return std::string(root ? root : VESTREL_SOURCE_DIR_FALLBACK) + "/" + relative;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::uint16_t U16(const Bytes& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8;
+}
+std::uint32_t U32(const Bytes& b, std::size_t at) {
+  return U16(b, at) | U16(b, at + 2) << 16;
+}
+
+// The description in the repository, as the executable carries it.
+VersionDescription ProgramDescription() {
+  return ParseVersionDescription(ReadText(SourceFile("resources/version/vestrel.version")));
+}
+
+// A scratch folder with ELF files made by objcopy around given blocks.
+class VersionFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("vestrel_about_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string& name, const Bytes& bytes) {
+    const auto path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+  // A copy of a system program with the block added as its version section.
+  std::string ElfWithBlock(const std::string& name, const Bytes& block) {
+    const auto bin = Write(name + ".bin", block);
+    const auto out = (dir_ / name).string();
+    const std::string cmd = "objcopy --add-section .vestrel_version=" + bin + " /bin/true " + out;
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return out;
+  }
+
+  fs::path dir_;
+};
+
+TEST(VersionBlock, NodeLayoutByHand) {
+  VersionNode node{u"AB", false, {1, 2, 3}, std::nullopt, {}};
+  node.children.push_back(VersionNode{u"C", true, {}, u"xy", {}});
+  const Bytes b = SerializeVersionNode(node);
+  const Bytes expected = {
+      // wLength 34, wValueLength 3 (bytes), wType 0 (binary), "AB" and its zero
+      34, 0, 3, 0, 0, 0, 'A', 0, 'B', 0, 0, 0,
+      // the value, then padding to a 32-bit boundary
+      1, 2, 3, 0,
+      // the child: wLength 18, wValueLength 3 (characters with the zero), wType 1
+      // (text), "C" and its zero, padding, then "xy" and its zero
+      18, 0, 3, 0, 1, 0, 'C', 0, 0, 0, 0, 0, 'x', 0, 'y', 0, 0, 0};
+  EXPECT_EQ(b, expected);
+}
+
+TEST(VersionBlock, ProgramBlockHeaderAndFixedInfo) {
+  const Bytes b = BuildVersionBlock(ProgramDescription());
+  ASSERT_GE(b.size(), 92u);
+  EXPECT_EQ(U16(b, 0), b.size());
+  EXPECT_EQ(U16(b, 2), 52);  // VS_FIXEDFILEINFO
+  EXPECT_EQ(U16(b, 4), 0);
+  std::u16string key;
+  for (std::size_t at = 6; U16(b, at) != 0; at += 2) key.push_back(U16(b, at));
+  EXPECT_EQ(key, u"VS_VERSION_INFO");
+  // 6 + 32 bytes of key: the fixed information starts at 40.
+  EXPECT_EQ(U32(b, 40), 0xFEEF04BDu);
+  EXPECT_EQ(U32(b, 44), 0x00010000u);
+  EXPECT_EQ(U32(b, 48), 0x00010000u);  // file version 1.0
+  EXPECT_EQ(U32(b, 52), 27u);          // .0.27
+  EXPECT_EQ(U32(b, 56), 0x00010000u);  // product version 1.0
+  EXPECT_EQ(U32(b, 60), 27u);
+  EXPECT_EQ(U32(b, 64), 0x3Fu);
+  EXPECT_EQ(U32(b, 68), 0u);
+  EXPECT_EQ(U32(b, 72), 0x40004u);
+  EXPECT_EQ(U32(b, 76), 1u);
+}
+
+TEST(VersionBlock, QueriesLikeTheSystemLookup) {
+  const Bytes b = BuildVersionBlock(ProgramDescription());
+  const auto fixed = QueryVersionValue(b, "\\");
+  ASSERT_TRUE(fixed);
+  EXPECT_EQ(fixed->binary.size(), 52u);
+
+  const auto translation = QueryVersionValue(b, "\\VarFileInfo\\Translation");
+  ASSERT_TRUE(translation);
+  EXPECT_FALSE(translation->text);
+  EXPECT_EQ(translation->binary, (Bytes{0x19, 0x04, 0xE3, 0x04}));
+
+  const auto version = QueryVersionValue(b, "StringFileInfo\\041904E3\\FileVersion");
+  ASSERT_TRUE(version);
+  EXPECT_EQ(version->value, u"1.0.0.27");
+  // Keys compare without regard to case; doubled separators are one.
+  EXPECT_EQ(QueryVersionValue(b, "\\\\stringfileinfo\\041904e3\\\\FILEVERSION")->value,
+            u"1.0.0.27");
+  EXPECT_EQ(QueryVersionValue(b, "StringFileInfo\\041904E3\\ProductVersion")->value, u"1.0.0.0");
+  EXPECT_EQ(QueryVersionValue(b, "StringFileInfo\\041904E3\\LegalCopyright")->value,
+            u"\u00A9 2026 Vestrel developers");
+  EXPECT_EQ(QueryVersionValue(b, "StringFileInfo\\041904E3\\CompanyName")->value, u"");
+
+  EXPECT_FALSE(QueryVersionValue(b, "StringFileInfo\\041904E\\FileVersion"));
+  EXPECT_FALSE(QueryVersionValue(b, "StringFileInfo\\0041904E3\\FileVersion"));
+  EXPECT_FALSE(QueryVersionValue(b, "StringFileInfo\\041904E3\\NoSuchString"));
+  EXPECT_FALSE(QueryVersionValue(b, "VarFileInfo\\Translation\\More"));
+}
+
+TEST(VersionBlock, DamagedBlocksYieldNothingAndReadNothingOutside) {
+  const Bytes b = BuildVersionBlock(ProgramDescription());
+  // Every cut of the block: the root's length then reaches past the end.
+  for (std::size_t n = 0; n < b.size(); ++n) {
+    const Bytes cut(b.begin(), b.begin() + n);
+    EXPECT_FALSE(QueryVersionValue(cut, "StringFileInfo\\041904E3\\FileVersion")) << n;
+  }
+  // Every length field made too long or zero, one at a time: no value found
+  // outside the block, and nothing read past its end (checked under ASan).
+  for (std::size_t at = 0; at + 1 < b.size(); at += 2) {
+    for (std::uint16_t v : {std::uint16_t{0}, std::uint16_t{0xFFFF}, std::uint16_t{7}}) {
+      Bytes damaged = b;
+      damaged[at] = static_cast<std::uint8_t>(v);
+      damaged[at + 1] = static_cast<std::uint8_t>(v >> 8);
+      const auto value = QueryVersionValue(damaged, "StringFileInfo\\041904E3\\FileVersion");
+      // At most the nine characters the value's own length allows (its zero
+      // overwritten included).
+      if (value && value->text) {
+        EXPECT_LE(value->value.size(), 9u);
+      }
+    }
+  }
+  // Not a version block at all.
+  const Bytes other = {16, 0, 0, 0, 0, 0, 'X', 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_FALSE(QueryVersionValue(other, "\\"));
+}
+
+TEST(VersionDescriptionText, ErrorsNameTheLine) {
+  try {
+    ParseVersionDescription("[fixed]\nFileVersion = 1.0.x.27\n");
+    FAIL() << "accepted a bad version";
+  } catch (const platform::Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("line 2"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(ParseVersionDescription("[nonsense]\n"), platform::Exception);
+  EXPECT_THROW(ParseVersionDescription("[strings 0419]\n"), platform::Exception);
+  EXPECT_THROW(ParseVersionDescription("[translations]\n0x10000 0\n"), platform::Exception);
+  EXPECT_THROW(ParseVersionDescription("[strings 041904E3]\nA = \xFF\n"), platform::Exception);
+}
+
+// The executable that runs this test carries the same block as the program.
+TEST(ReadFileVersion, OwnExecutableShowsTheProgramVersion) {
+  const std::string self = platform::ExecutablePath().string();
+  EXPECT_EQ(ReadFileVersion(self), "1.0.0.27");
+  const auto section = ReadElfSection(self, ".vestrel_version");
+  ASSERT_TRUE(section);
+  const Bytes linked(vestrel_version_block, vestrel_version_block + section->size());
+  EXPECT_EQ(*section, linked);
+  EXPECT_EQ(*section, BuildVersionBlock(ProgramDescription()));
+  EXPECT_EQ(GetFileVersionInfoSize(self), section->size());
+}
+
+TEST(ReadFileVersion, TheProgramItselfWhenBuilt) {
+  const char* bin = std::getenv("VESTREL_BIN_DIR");
+  const fs::path program = fs::path(bin ? bin : "") / "Vestrel";
+  if (!fs::exists(program)) GTEST_SKIP() << "the program is not built in " << program;
+  EXPECT_EQ(ReadFileVersion(program.string()), "1.0.0.27");
+}
+
+TEST_F(VersionFiles, NoFileNoBlockNoElf) {
+  EXPECT_EQ(ReadFileVersion(""), "");
+  EXPECT_EQ(ReadFileVersion((dir_ / "missing").string()), "");
+  EXPECT_EQ(ReadFileVersion("/bin/true"), "");  // ELF without the section
+  EXPECT_EQ(GetFileVersionInfoSize("/bin/true"), 0u);
+  EXPECT_EQ(ReadFileVersion(Write("text", Bytes{'h', 'e', 'l', 'l', 'o'})), "");
+  EXPECT_EQ(ReadFileVersion(dir_.string()), "");  // a folder
+  // An ELF header whose section table lies past the end of the file.
+  Bytes head(64, 0);
+  const std::string self = platform::ExecutablePath().string();
+  std::ifstream(self, std::ios::binary).read(reinterpret_cast<char*>(head.data()), 64);
+  EXPECT_EQ(ReadFileVersion(Write("head-only", head)), "");
+}
+
+TEST_F(VersionFiles, SecondTranslationWinsWhenOnlyItHasFileVersion) {
+  VersionDescription d;
+  d.fixed.file_version[0] = 9;
+  d.translations = {{0x0409, 0x04B0}, {0x0419, 0x04E3}};
+  d.string_tables = {{"040904B0", {{"ProductName", "Vestrel"}}},
+                     {"041904E3", {{"FileVersion", "2.5 \xD0\x91\xD0\xB5\xD1\x82\xD0\xB0"}}}};
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("two", BuildVersionBlock(d))),
+            platform::Cp1251FromUtf8("2.5 Бета"));
+
+  // Both have one: the first entry wins.
+  d.string_tables[0].strings.push_back({"FileVersion", "first"});
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("both", BuildVersionBlock(d))), "first");
+
+  // Neither has one.
+  d.string_tables[0].strings.pop_back();
+  d.string_tables[1].strings = {{"ProductName", "x"}};
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("neither", BuildVersionBlock(d))), "");
+}
+
+TEST_F(VersionFiles, NumbersOutside100ToFFFMissTheEightDigitKey) {
+  VersionDescription d;
+  // 0x1009 is written 01009 and code page 0 as 00: neither query names its table.
+  d.translations = {{0x1009, 0x04E3}, {0x0419, 0x0000}, {0x0419, 0x04E3}};
+  d.string_tables = {{"100904E3", {{"FileVersion", "wrong-language"}}},
+                     {"04190000", {{"FileVersion", "wrong-codepage"}}},
+                     {"041904E3", {{"FileVersion", "1.0.0.27"}}}};
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("odd", BuildVersionBlock(d))), "1.0.0.27");
+
+  // The key the odd language does make is found, though.
+  d.string_tables[0].key = "0100904E3";
+  d.string_tables.resize(1);
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("made", BuildVersionBlock(d))), "wrong-language");
+}
+
+TEST_F(VersionFiles, TranslationListShorterThanAnEntry) {
+  VersionDescription d = ProgramDescription();
+  VersionNode tree = VersionTree(d);
+  auto& translation = tree.children.back().children.back().binary;
+  ASSERT_EQ(translation.size(), 4u);
+  translation.resize(3);
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("short", SerializeVersionNode(tree))), "");
+  // Seven bytes: one whole entry, the rest dropped.
+  translation = {0x19, 0x04, 0xE3, 0x04, 1, 2, 3};
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("seven", SerializeVersionNode(tree))), "1.0.0.27");
+  // No translation list at all.
+  d.translations.clear();
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("none", BuildVersionBlock(d))), "");
+}
+
+TEST_F(VersionFiles, TruncatedBlock) {
+  const Bytes b = BuildVersionBlock(ProgramDescription());
+  for (std::size_t n : {std::size_t{1}, std::size_t{40}, b.size() / 2, b.size() - 1}) {
+    EXPECT_EQ(
+        ReadFileVersion(ElfWithBlock("cut" + std::to_string(n), Bytes(b.begin(), b.begin() + n))),
+        "")
+        << n;
+  }
+  // Extra bytes after a whole block do no harm.
+  Bytes longer = b;
+  longer.resize(b.size() + 13, 0xEE);
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("longer", longer)), "1.0.0.27");
+}
+
+TEST_F(VersionFiles, BigEndian32BitElf) {
+  const auto bin = Write("block.bin", BuildVersionBlock(ProgramDescription()));
+  const auto out = (dir_ / "be32.o").string();
+  // objcopy names the section after the input file; rename it to ours.
+  const std::string cmd = "cd " + dir_.string() +
+                          " && objcopy -I binary -O elf32-big --rename-section "
+                          ".data=.vestrel_version block.bin " +
+                          out;
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  EXPECT_EQ(ReadFileVersion(out), "1.0.0.27");
+}
+
+}  // namespace
+}  // namespace vestrel
