@@ -251,6 +251,14 @@ void TForm1::CreateControls() {
 
   for (QLabel* label : {Label1, Label2, static_cast<QLabel*>(Label3), static_cast<QLabel*>(Label4)})
     label->setFocusPolicy(Qt::NoFocus);
+  // The platform's sans face is wider than the one the sizes were made for; a
+  // caption that would be cut at its label's fixed width takes the condensed face.
+  for (QLabel* label : {Label1, Label2}) {
+    if (label->fontMetrics().horizontalAdvance(label->text()) <= label->width()) continue;
+    QFont narrow = label->font();
+    narrow.setStretch(QFont::Condensed);
+    label->setFont(narrow);
+  }
 }
 
 void TForm1::CreateMenu() {

@@ -21,8 +21,6 @@
 namespace vestrel {
 namespace {
 
-const auto* const qt_environment = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
-
 using platform::Cp1251FromUtf8;
 
 TEST(ApplicationTitle, FileNameCutAtFirstDotRestInLowerCase) {

@@ -83,6 +83,10 @@ class QtEnvironment : public ::testing::Environment {
   std::unique_ptr<QApplication> app_;
 };
 
+// Registered once per test program, whichever files include this header.
+inline ::testing::Environment* const qt_environment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
 // Records every exception handed to the application's handler, instead of a
 // modal box, while it lives.
 class RecordedErrors {
