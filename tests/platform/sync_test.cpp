@@ -31,6 +31,7 @@ TEST_F(Sync, WorkerBlocksUntilItsWorkRanOnTheUserInterfaceThread) {
     EXPECT_FALSE(IsUiThread());
     Synchronize([&] { ran_on = std::this_thread::get_id(); });
     returned = true;
+    WakeSyncWaiters();  // whoever makes the condition true wakes the waiter
   });
   ServeUntil([&] { return returned.load(); });
   worker.join();
