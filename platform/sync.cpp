@@ -100,7 +100,9 @@ bool CheckSynchronize() {
     if (job.waiter) {
       {
         std::lock_guard lock(s.mutex);
-        job.waiter->error = error;
+        // The waiter takes the only reference, so the exception is freed on
+        // the thread that reads it.
+        job.waiter->error = std::move(error);
         job.waiter->done = true;
       }
       s.changed.notify_all();
