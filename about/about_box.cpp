@@ -47,6 +47,7 @@ void SetTextColour(QWidget* widget, const QColor& colour) {
   QPalette palette = widget->palette();
   palette.setColor(QPalette::WindowText, colour);
   widget->setPalette(palette);
+  widget->setForegroundRole(QPalette::WindowText);
 }
 
 // A label that sizes itself to its text; a word-wrapping one keeps its width.
@@ -85,8 +86,11 @@ TAboutBox::TAboutBox(QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint) {
   setWindowTitle(Text("О программе..."));
   setFont(PixelFont("MS Sans Serif", 11, false));
+  // The button-face colour as the dialog's own.
+  QPalette face = palette();
+  face.setColor(QPalette::Window, face.color(QPalette::Button));
+  setPalette(face);
   setAutoFillBackground(true);
-  setBackgroundRole(QPalette::Button);
   move(290, 188);
   resize(350, 171);
 
