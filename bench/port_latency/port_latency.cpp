@@ -1,0 +1,292 @@
+// port_latency: over a pseudo-terminal, the time from a byte written on the
+// master to the handler that sees it on the user-interface thread.
+//
+//   port      TBComPort (smThreadSync) in a Qt event loop: event thread, then
+//             Synchronize/CheckSynchronize through the Qt glue
+//   floor     a bare poll()+read() loop on the slave
+//   qserial   QSerialPort::readyRead in a Qt event loop
+//
+// Then the idle cost: the port open and the line quiet for 10 s, the process's
+// CPU time and the event thread's context switches.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QSerialPort>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comport/BComPort.h"
+#include "platform/qt_glue.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kRounds = 4;
+constexpr int kRoundTrips = 600;  // per round and path: 2400 in all
+constexpr int kWarmUp = 50;
+constexpr int kIdleSeconds = 10;
+
+struct PtyPair {
+  int master = -1;
+  std::string path;
+  PtyPair() {
+    int slave = -1;
+    char name[128] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
+    termios t;
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(slave, TCSANOW, &t);
+    ::close(slave);
+    path = name;
+  }
+  ~PtyPair() {
+    if (master >= 0) ::close(master);
+  }
+};
+
+// Hands out one byte at a time and waits until the receiver has seen it.
+class Driver {
+ public:
+  explicit Driver(int master) : master_(master) {}
+
+  // Receiver side: called where the byte is seen.
+  void Seen() {
+    const auto now = Clock::now();
+    {
+      std::lock_guard lock(mutex_);
+      seen_at_ = now;
+      seen_ = true;
+    }
+    cv_.notify_all();
+  }
+
+  // Runs the round trips on the calling thread; returns microseconds.
+  std::vector<double> Run() {
+    std::vector<double> samples;
+    for (int i = 0; i < kWarmUp + kRoundTrips; ++i) {
+      {
+        std::lock_guard lock(mutex_);
+        seen_ = false;
+      }
+      const char byte = static_cast<char>('A' + i % 26);
+      const auto sent_at = Clock::now();
+      if (::write(master_, &byte, 1) != 1) break;
+      std::unique_lock lock(mutex_);
+      if (!cv_.wait_for(lock, std::chrono::seconds(5), [&] { return seen_; })) break;
+      if (i >= kWarmUp)
+        samples.push_back(std::chrono::duration<double, std::micro>(seen_at_ - sent_at).count());
+      lock.unlock();
+      // Let both sides settle back into their waits.
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return samples;
+  }
+
+ private:
+  int master_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool seen_ = false;
+  Clock::time_point seen_at_;
+};
+
+struct Stats {
+  double median = 0, p99 = 0, mean = 0;
+  std::size_t n = 0;
+};
+
+Stats Summarise(std::vector<double> v) {
+  Stats s;
+  s.n = v.size();
+  if (v.empty()) return s;
+  std::sort(v.begin(), v.end());
+  s.median = v[v.size() / 2];
+  s.p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
+  double sum = 0;
+  for (double x : v) sum += x;
+  s.mean = sum / static_cast<double>(v.size());
+  return s;
+}
+
+// Runs driver on its own thread while the Qt event loop runs here.
+std::vector<double> RunInEventLoop(QCoreApplication& app, Driver& driver) {
+  std::vector<double> samples;
+  std::thread t([&] {
+    samples = driver.Run();
+    QMetaObject::invokeMethod(
+        &app, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+  });
+  app.exec();
+  t.join();
+  return samples;
+}
+
+std::vector<double> MeasurePort(QCoreApplication& app) {
+  PtyPair pty;
+  Driver driver(pty.master);
+  vestrel::TBComPort port;
+  port.SetPort(pty.path);
+  port.OnRxChar = [&](vestrel::TBComPort* sender, int count) {
+    std::string s;
+    if (sender->ReadStr(s, count) > 0) driver.Seen();
+  };
+  port.Open();
+  auto samples = RunInEventLoop(app, driver);
+  port.Close();
+  return samples;
+}
+
+std::vector<double> MeasureFloor() {
+  PtyPair pty;
+  Driver driver(pty.master);
+  const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    pollfd p{fd, POLLIN, 0};
+    char buf[256];
+    while (!stop.load()) {
+      if (poll(&p, 1, 100) <= 0) continue;
+      if (::read(fd, buf, sizeof buf) > 0) driver.Seen();
+    }
+  });
+  auto samples = driver.Run();
+  stop = true;
+  reader.join();
+  ::close(fd);
+  return samples;
+}
+
+std::vector<double> MeasureQSerialPort(QCoreApplication& app) {
+  PtyPair pty;
+  Driver driver(pty.master);
+  QSerialPort serial;
+  serial.setPortName(QString::fromStdString(pty.path));
+  serial.setBaudRate(9600);
+  if (!serial.open(QIODevice::ReadWrite)) {
+    std::fprintf(stderr, "QSerialPort: %s\n", serial.errorString().toLocal8Bit().constData());
+    return {};
+  }
+  QObject::connect(&serial, &QSerialPort::readyRead, [&] {
+    if (!serial.readAll().isEmpty()) driver.Seen();
+  });
+  auto samples = RunInEventLoop(app, driver);
+  serial.close();
+  return samples;
+}
+
+std::set<std::string> Tasks() {
+  std::set<std::string> tids;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') tids.insert(e->d_name);
+    closedir(d);
+  }
+  return tids;
+}
+
+long ContextSwitches(const std::string& tid) {
+  std::ifstream in("/proc/self/task/" + tid + "/status");
+  std::string key;
+  long total = 0, value = 0;
+  while (in >> key) {
+    if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") {
+      in >> value;
+      total += value;
+    }
+  }
+  return total;
+}
+
+double CpuSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  vestrel::platform::InstallQtGlue();
+
+  // Interleaved rounds, so that load from elsewhere on the machine falls on
+  // all three alike.
+  std::vector<double> port_us, floor_us, qserial_us;
+  for (int round = 0; round < kRounds; ++round) {
+    const auto add = [](std::vector<double>& to, const std::vector<double>& from) {
+      to.insert(to.end(), from.begin(), from.end());
+    };
+    add(port_us, MeasurePort(app));
+    add(floor_us, MeasureFloor());
+    add(qserial_us, MeasureQSerialPort(app));
+  }
+  const Stats port = Summarise(port_us);
+  const Stats floor = Summarise(floor_us);
+  const Stats qserial = Summarise(qserial_us);
+
+  std::printf("%-34s %8s %10s %10s %10s\n", "path (pty, 1 byte)", "n", "median_us", "p99_us",
+              "mean_us");
+  const auto row = [](const char* name, const Stats& s) {
+    std::printf("%-34s %8zu %10.1f %10.1f %10.1f\n", name, s.n, s.median, s.p99, s.mean);
+  };
+  row("TBComPort OnRxChar (smThreadSync)", port);
+  row("bare poll()+read() (floor)", floor);
+  row("QSerialPort readyRead", qserial);
+  if (floor.median > 0)
+    std::printf("port/floor median ratio: %.2f  port/qserialport: %.2f\n",
+                port.median / floor.median, qserial.median > 0 ? port.median / qserial.median : 0);
+
+  // Idle cost.
+  PtyPair pty;
+  const auto before_open = Tasks();
+  vestrel::TBComPort idle;
+  idle.SetPort(pty.path);
+  idle.OnRxChar = [](vestrel::TBComPort* sender, int count) {
+    std::string s;
+    sender->ReadStr(s, count);
+  };
+  idle.Open();
+  // Let the thread reach its wait before counting.
+  QTimer::singleShot(200, &app, [] { QCoreApplication::quit(); });
+  app.exec();
+  std::string event_tid;
+  for (const auto& tid : Tasks())
+    if (!before_open.count(tid)) event_tid = tid;
+  const long switches_before = event_tid.empty() ? 0 : ContextSwitches(event_tid);
+  const double cpu_before = CpuSeconds();
+  QTimer::singleShot(kIdleSeconds * 1000, &app, [] { QCoreApplication::quit(); });
+  app.exec();
+  const double cpu = CpuSeconds() - cpu_before;
+  const long wakeups = event_tid.empty() ? -1 : ContextSwitches(event_tid) - switches_before;
+  idle.Close();
+  std::printf(
+      "idle %d s, port open: process CPU %.3f ms, event thread (tid %s) context switches %ld\n",
+      kIdleSeconds, cpu * 1000, event_tid.c_str(), wakeups);
+
+  vestrel::platform::RemoveQtGlue();
+  std::printf(
+      "RESULT median_us=%.1f p99_us=%.1f floor_median_us=%.1f qserialport_median_us=%.1f "
+      "idle_wakeups=%ld\n",
+      port.median, port.p99, floor.median, qserial.median, wakeups);
+  return 0;
+}
