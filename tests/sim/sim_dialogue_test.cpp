@@ -1,6 +1,11 @@
 // The simulator as the program meets it: a client on the pty link, the
 // reading dialogue in text mode, the message store and the transcript.
+#include <signal.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -128,6 +133,251 @@ TEST_F(SimDialogue, MessageStorageSelection) {
   EXPECT_EQ(port.Command("AT+CPMS=\"ME\",\"ME\",\"ME\",\"ME\""), "\r\nERROR\r\n");
   EXPECT_EQ(port.Command("AT+CPMS=\"ME\""), "\r\n+CPMS: 3,50,3,50,0,20\r\n\r\nOK\r\n");
   EXPECT_EQ(port.Command("AT+CMGR=1").substr(0, 22), "\r\n+CMGR: \"REC UNREAD\",");
+}
+
+TEST_F(SimDialogue, StoredOutgoingMessagesAndListing) {
+  StartSimJson(
+      {{"storages",
+        {{{"name", "ME"},
+          {"capacity", 5},
+          {"messages",
+           {{{"index", 1},
+             {"number", "+79161234567"},
+             {"time", "26/12/08,10:15:00+12"},
+             {"text", "Hi"}},
+            {{"index", 2}, {"status", "STO SENT"}, {"number", "+79031112233"}, {"text", "Ок"}},
+            {{"index", 3},
+             {"status", "sto unsent"},
+             {"number", "112"},
+             {"name", "Help"},
+             {"text", "draft"}},
+            {{"index", 4},
+             {"status", "REC READ"},
+             {"number", "+79265554433"},
+             {"name", "Ivan"},
+             {"time", "26/12/08,12:00:00+12"},
+             {"raw", "it's a raw line"}}}}}}}});
+  PtyClient port(sim().link());
+  ASSERT_EQ(port.Command("ATE0;+CMGF=1"), "ATE0;+CMGF=1\r\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGR=2"),
+            "\r\n+CMGR: \"STO SENT\",\"+79031112233\",\r\n041E043A\r\n\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGR=3"),
+            "\r\n+CMGR: \"STO UNSENT\",\"112\",\"Help\"\r\ndraft\r\n\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGR=4"),
+            "\r\n+CMGR: \"REC READ\",\"+79265554433\",\"Ivan\",\"26/12/08,12:00:00+12\"\r\n"
+            "it's a raw line\r\n\r\nOK\r\n");
+  // Without a parameter the list holds the unread ones, and reading them marks them.
+  EXPECT_EQ(port.Command("AT+CMGL"),
+            "\r\n+CMGL: 1,\"REC UNREAD\",\"+79161234567\",,\"26/12/08,10:15:00+12\"\r\nHi\r\n"
+            "\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGL=\"REC UNREAD\""), "\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGL=\"ALL\""),
+            "\r\n+CMGL: 1,\"REC READ\",\"+79161234567\",,\"26/12/08,10:15:00+12\"\r\nHi\r\n"
+            "+CMGL: 2,\"STO SENT\",\"+79031112233\",,\r\n041E043A\r\n"
+            "+CMGL: 3,\"STO UNSENT\",\"112\",\"Help\",\r\ndraft\r\n"
+            "+CMGL: 4,\"REC READ\",\"+79265554433\",\"Ivan\",\"26/12/08,12:00:00+12\"\r\n"
+            "it's a raw line\r\n\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGL=\"STO UNSENT\"").substr(0, 14), "\r\n+CMGL: 3,\"ST");
+  EXPECT_EQ(port.Command("AT+CMGL=\"NEW\""), "\r\n+CMS ERROR: 305\r\n");
+  EXPECT_EQ(port.Command("AT+CMGL=4"), "\r\n+CMS ERROR: 305\r\n");
+  // The character set reaches numbers and 7-bit bodies, not UCS-2 bodies.
+  EXPECT_EQ(port.Command("AT+CSCS=\"UCS2\";+CMGR=1"),
+            "\r\n+CMGR: \"REC READ\",\"002B00370039003100360031003200330034003500360037\",,"
+            "\"26/12/08,10:15:00+12\"\r\n00480069\r\n\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGR=2").substr(0, 53),
+            "\r\n+CMGR: \"STO SENT\",\"002B0037003900300033003100310031");
+  // Deleting by flag: 1 = every read message, 4 = everything.
+  EXPECT_EQ(port.Command("AT+CMGD=1,1"), "\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CPMS?"), "\r\n+CPMS: \"ME\",2,5,\"ME\",2,5,\"ME\",2,5\r\n\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGD=?"), "\r\n+CMGD: (2,3),(0-4)\r\n\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGD=1,5"), "\r\nERROR\r\n");
+  EXPECT_EQ(port.Command("AT+CMGD=0,4"), "\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGD=?"), "\r\n+CMGD: (),(0-4)\r\n\r\nOK\r\n");
+  ASSERT_EQ(sim().Stop(), 0);
+  EXPECT_TRUE(sim().StoredMessages().empty());
+}
+
+TEST_F(SimDialogue, ServesOneClientAfterAnother) {
+  StartSim("demo");
+  for (int round = 1; round <= 5; ++round) {
+    {
+      PtyClient port(sim().link());
+      EXPECT_EQ(port.Command("AT"), "AT\r\r\nOK\r\n") << "round " << round;
+      // Half a command left behind is forgotten with the client.
+      port.Write("AT+CMG");
+    }
+    // A client that comes back before the modem could notice the close would
+    // find the half command still there, as on a real line.
+    ASSERT_TRUE(sim().WaitForCount("client_closed", round));
+  }
+  PtyClient port(sim().link());
+  EXPECT_EQ(port.Command("AT+CPMS?"),
+            "AT+CPMS?\r\r\n+CPMS: \"ME\",3,50,\"ME\",3,50,\"ME\",3,50\r\n\r\nOK\r\n");
+  ASSERT_TRUE(sim().WaitForCount("client_opened", 5));
+  EXPECT_EQ(sim().OfType("client_closed").size(), 5u);
+  std::vector<std::string> expected(5, "AT");
+  expected.push_back("AT+CPMS?");
+  EXPECT_EQ(sim().Commands(), expected);
+}
+
+TEST_F(SimDialogue, IndexBaseZeroAndGaps) {
+  {
+    StartSim("base0");
+    PtyClient port(sim().link());
+    ASSERT_EQ(port.Command("ATE0;+CMGF=1"), "ATE0;+CMGF=1\r\r\nOK\r\n");
+    EXPECT_EQ(port.Command("AT+CPMS=\"ME\""), "\r\n+CPMS: 3,50,3,50,3,50\r\n\r\nOK\r\n");
+    EXPECT_EQ(port.Command("AT+CMGR=0").substr(0, 44),
+              "\r\n+CMGR: \"REC UNREAD\",\"+79161234567\",,\"26/12");
+    EXPECT_EQ(port.Command("AT+CMGR=2").substr(0, 20), "\r\n+CMGR: \"REC READ\",");
+    EXPECT_EQ(port.Command("AT+CMGR=3"), "\r\n+CMS ERROR: 321\r\n");
+    EXPECT_EQ(port.Command("AT+CMGD=49"), "\r\nOK\r\n");
+    EXPECT_EQ(port.Command("AT+CMGD=50"), "\r\n+CMS ERROR: 321\r\n");
+    EXPECT_EQ(sim_->Stop(), 0);
+  }
+  StartSim("gaps");
+  PtyClient port(sim().link());
+  ASSERT_EQ(port.Command("ATE0;+CMGF=1"), "ATE0;+CMGF=1\r\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CPMS=\"ME\""), "\r\n+CPMS: 2,10,2,10,2,10\r\n\r\nOK\r\n");
+  for (int i : {0, 11, 12}) {
+    EXPECT_EQ(port.Command("AT+CMGR=" + std::to_string(i)), "\r\n+CMS ERROR: 321\r\n") << i;
+  }
+  for (int i : {1, 2, 3, 5, 6, 8, 9, 10}) {
+    EXPECT_EQ(port.Command("AT+CMGR=" + std::to_string(i)), "\r\n+CMS ERROR: 321\r\n") << i;
+    EXPECT_EQ(port.Command("AT+CMGD=" + std::to_string(i)), "\r\nOK\r\n") << i;
+  }
+  EXPECT_EQ(port.Command("AT+CMGR=4").substr(0, 21), "\r\n+CMGR: \"REC UNREAD\"");
+  EXPECT_EQ(port.Command("AT+CMGR=7").substr(0, 20), "\r\n+CMGR: \"REC READ\",");
+  EXPECT_EQ(port.Command("AT+CMGD=4;+CMGD=7"), "\r\nOK\r\n");
+  ASSERT_EQ(sim().Stop(), 0);
+  EXPECT_TRUE(sim().StoredMessages().empty());
+}
+
+TEST_F(SimDialogue, FaultsOfTheSampleScenario) {
+  StartSim("faults");
+  PtyClient port(sim().link());
+  ASSERT_EQ(port.Command("at+cmgf=1"), "at+cmgf=1\r\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CMGR=0"), "AT+CMGR=0\r\r\n+CMS ERROR: 500\r\n");
+  EXPECT_EQ(port.Command("AT+CMGR=2"),
+            std::string("AT+CMGR=2\r\r\n+CMTI: \"ME\",5\r\n\r\n+CMGR: \"REC UNREAD\","
+                        "\"+79031112233\",,\"26/12/08,11:20:30+12\"\r\n") +
+                kHelloHex + "\r\n\r\nOK\r\n");
+  // The unsolicited line comes once, the error answer every time.
+  EXPECT_EQ(port.Command("AT+CMGR=2").substr(0, 18), "AT+CMGR=2\r\r\n+CMGR:");
+  EXPECT_EQ(port.Command("at+cmgr=0"), "at+cmgr=0\r\r\n+CMS ERROR: 500\r\n");
+  ASSERT_EQ(sim().Stop(), 0);
+
+  // Echo goes out at once, as one block; answers after the delay, in pieces
+  // of at most 7 bytes.
+  double command_at = -1;
+  int since_command = 0;
+  int pieces = 0;
+  for (const auto& r : sim().All()) {
+    const std::string type = r.value("type", "");
+    if (type == "command") {
+      command_at = r.value("t", 0.0);
+      since_command = 0;
+    } else if (type == "tx" && command_at >= 0) {
+      const std::string data = BytesOf(r.value("data", ""));
+      if (++since_command == 1) {
+        EXPECT_EQ(data.back(), '\r') << "echo " << data;
+        continue;
+      }
+      EXPECT_LE(data.size(), 7u) << data;
+      if (since_command == 2) {
+        EXPECT_GE(r.value("t", 0.0) - command_at, 19.0);
+      }
+      ++pieces;
+    }
+  }
+  EXPECT_GT(pieces, 30);
+  EXPECT_EQ(sim().OfType("unsolicited").size(), 1u);
+  EXPECT_EQ(sim().OfType("scripted_error").size(), 2u);
+  // An error answer stands for the command: nothing was read.
+  for (const auto& r : sim().OfType("read")) EXPECT_NE(r.value("index", -1), 0);
+}
+
+TEST_F(SimDialogue, HangsUpAfterTheChosenCommand) {
+  StartSimJson({{"faults", {{"hangup_after", 2}, {"split", {{"bytes", 3}, {"delay_ms", 1}}}}},
+                {"delete_empty", "+CMS ERROR: 321"}});
+  PtyClient port(sim().link());
+  EXPECT_EQ(port.Command("AT+CMGD=1"), "AT+CMGD=1\r\r\n+CMS ERROR: 321\r\n");
+  EXPECT_EQ(port.Command("AT+CMGF?"), "AT+CMGF?\r\r\n+CMGF: 0\r\n\r\nOK\r\n");
+  EXPECT_TRUE(port.WaitHangup());
+  ASSERT_TRUE(sim().WaitForCount("hangup", 1));
+  EXPECT_TRUE(sim().running());
+  EXPECT_EQ(sim().Stop(), 0);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(sim().link())));
+  EXPECT_EQ(sim().Store().value("reason", ""), "exit");
+}
+
+TEST(SimStartup, RefusesBadScenariosAndKeepsForeignFiles) {
+  const std::vector<std::pair<nlohmann::json, std::string>> bad = {
+      {{{"colour", "red"}}, "unknown key \"colour\""},
+      {{{"storages",
+         {{{"name", "ME"},
+           {"capacity", 3},
+           {"messages", {{{"index", 4}, {"status", "STO SENT"}, {"number", "1"}}}}}}}},
+       "messages[0].index: 4 is outside ME (1..3)"},
+      {{{"storages",
+         {{{"name", "ME"},
+           {"messages",
+            {{{"index", 1},
+              {"number", "+7916"},
+              {"time", "26/12/08,10:15:00+12"},
+              {"text", "Привет"},
+              {"coding", "gsm7"}}}}}}}},
+       "does not fit one message in gsm7"},
+      {{{"storages",
+         {{{"name", "ME"},
+           {"messages", {{{"index", 1}, {"number", "+7916"}, {"time", "yesterday"}}}}}}}},
+       "is not yy/MM/dd,hh:mm:ss+zz"},
+      {{{"storages", {{{"name", "ME"}, {"messages", {{{"index", 1}, {"status", "NEW"}}}}}}}},
+       "unknown status \"NEW\""},
+      {{{"storages", {{{"name", "ME"}, {"messages", {{{"index", 1}}}}}}}}, "is not an address"},
+      {{{"faults", {{"hangup_after", -1}}}}, "hangup_after: must be between 0"},
+  };
+  for (const auto& [scenario, message] : bad) {
+    try {
+      ModemSim::FromJson(scenario);
+      ADD_FAILURE() << "accepted " << scenario.dump();
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
+
+  // The link replaces an old symbolic link and goes at the end; the slave
+  // path printed on standard output is the link's target.
+  TempDir dir;
+  const auto link = dir.path() / "modem";
+  const auto transcript = dir.path() / "t.jsonl";
+  std::filesystem::create_symlink("/nonexistent", link);
+  const std::string binary = (BinDir() / "modem-sim").string();
+  FILE* out =
+      popen(("exec " + binary + " --link " + link.string() + " --transcript " + transcript.string())
+                .c_str(),
+            "r");
+  ASSERT_NE(out, nullptr);
+  char slave[256] = {};
+  ASSERT_NE(fgets(slave, sizeof slave, out), nullptr);
+  EXPECT_EQ(std::filesystem::read_symlink(link).string() + "\n", slave);
+  {
+    PtyClient port(link.string());
+    EXPECT_EQ(port.Command("AT"), "AT\r\r\nOK\r\n");
+  }
+  std::ifstream in(transcript);
+  std::string first;
+  std::getline(in, first);
+  const int pid = nlohmann::json::parse(first).value("pid", 0);
+  ASSERT_GT(pid, 0);
+  kill(pid, SIGINT);
+  EXPECT_EQ(pclose(out), 0);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+
+  std::ofstream(dir.path() / "file") << "keep";
+  const std::string cmd = binary + " --link " + (dir.path() / "file").string() + " 2>/dev/null";
+  EXPECT_NE(std::system(cmd.c_str()), 0);
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir.path() / "file"));
+  EXPECT_EQ(std::system((binary + " --bogus 2>/dev/null").c_str()) >> 8, 2);
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", pty.slave_path.c_str());
     std::fflush(stdout);
 
-    SimLoop loop(pty.master, stop_fd, scenario, modem, transcript);
+    SimLoop loop(pty.master, pty.slave_path, stop_fd, scenario, modem, transcript);
     loop.Run();
 
     RemoveLink(options->link, pty.slave_path);

@@ -1,5 +1,6 @@
 #include "tools/modem-sim/pdu.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "tools/modem-sim/text_codec.h"
@@ -189,8 +190,10 @@ std::optional<Address> AddressFromText(std::string_view text) {
     international = true;
     digits.remove_prefix(1);
   }
+  // a, b and c are semi-octet values too, but in a typed number they are letters.
   bool numeric = !digits.empty() && digits.size() <= kMaxAddressDigits;
-  for (char c : digits) numeric = numeric && BcdValue(c) >= 0;
+  for (char c : digits)
+    numeric = numeric && (std::isdigit(static_cast<unsigned char>(c)) || c == '*' || c == '#');
   if (numeric) {
     a.value = std::string(digits);
     a.toa = international ? kToaInternational : kToaUnknown;

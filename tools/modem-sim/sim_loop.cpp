@@ -1,6 +1,9 @@
 #include "tools/modem-sim/sim_loop.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,12 +19,14 @@ namespace {
 // With no client on the slave, the master reports a hang-up on every poll;
 // the loop then looks again at this interval for the next client.
 constexpr int kReconnectPollMs = 10;
+constexpr auto kHangupGrace = std::chrono::seconds(3);
 
 }  // namespace
 
-SimLoop::SimLoop(int master_fd, int stop_fd, const Scenario& scenario, Modem& modem,
-                 Transcript& transcript)
+SimLoop::SimLoop(int master_fd, std::string slave_path, int stop_fd, const Scenario& scenario,
+                 Modem& modem, Transcript& transcript)
     : master_(master_fd),
+      slave_path_(std::move(slave_path)),
       stop_fd_(stop_fd),
       scenario_(scenario),
       modem_(modem),
@@ -38,7 +43,13 @@ bool SimLoop::AnswerPending() const {
 
 void SimLoop::Deliver(const ModemOutput& out) {
   const auto now = Clock::now();
-  if (!out.echo.empty()) out_.push_back({out.echo, now, false, false});
+  if (!out.echo.empty()) {
+    if (!out_.empty() && !out_.back().answer && !out_.back().hangup) {
+      out_.back().bytes += out.echo;  // one write for a whole echoed line
+    } else {
+      out_.push_back({out.echo, now, false, false});
+    }
+  }
   if (!out.answered) return;
   auto due = now + std::chrono::milliseconds(scenario_.answer_delay_ms);
   const std::string& a = out.answer;
@@ -134,11 +145,41 @@ void SimLoop::ClientGone() {
   }
   in_.clear();
   modem_.LineDropped();
+  FlushSlaveInput();
   transcript_.Write({{"type", "client_closed"}, {"dropped_bytes", dropped}});
   if (hangup) HangUp();
 }
 
+// A pty keeps what the client left unread for whoever opens the slave next;
+// a serial line loses it when the port closes.
+void SimLoop::FlushSlaveInput() {
+  const int fd = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  tcflush(fd, TCIFLUSH);
+  close(fd);
+}
+
+// Closing the master throws away what the slave has not read yet, unlike a
+// modem that hangs up after its last byte left. So give the client time to
+// take the answer first.
+void SimLoop::AwaitClientRead() {
+  const int fd = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  // Bytes written to the master reach the slave's queue a little later, so
+  // the queue must be seen empty twice, a few milliseconds apart.
+  const auto deadline = Clock::now() + kHangupGrace;
+  int empty_checks = 0;
+  while (empty_checks < 2 && Clock::now() < deadline) {
+    poll(nullptr, 0, 10);
+    int unread = 0;
+    if (ioctl(fd, FIONREAD, &unread) != 0) break;
+    empty_checks = unread == 0 ? empty_checks + 1 : 0;
+  }
+  close(fd);
+}
+
 void SimLoop::HangUp() {
+  if (master_ >= 0 && !client_gone_) AwaitClientRead();
   if (master_ >= 0) close(master_);
   master_ = -1;
   out_.clear();

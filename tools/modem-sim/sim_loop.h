@@ -16,8 +16,8 @@ namespace vestrel::sim {
 class SimLoop {
  public:
   // stop_fd becomes readable when the simulator is to end (a signalfd).
-  SimLoop(int master_fd, int stop_fd, const Scenario& scenario, Modem& modem,
-          Transcript& transcript);
+  SimLoop(int master_fd, std::string slave_path, int stop_fd, const Scenario& scenario,
+          Modem& modem, Transcript& transcript);
   ~SimLoop();
 
   // Returns when stop_fd is readable. Throws std::runtime_error on a failure
@@ -42,7 +42,11 @@ class SimLoop {
   void HangUp();
   int PollTimeoutMs() const;
 
+  void FlushSlaveInput();
+  void AwaitClientRead();
+
   int master_;
+  std::string slave_path_;
   int stop_fd_;
   const Scenario& scenario_;
   Modem& modem_;

@@ -1,0 +1,35 @@
+#!/usr/bin/python3
+"""Decodes PDUs with python-gammu, an independent decoder, for the sim tests.
+
+Each argument is a PDU in hex that starts with the service-centre octet; one
+JSON object per argument is printed, on its own line.
+"""
+import json
+import sys
+
+import gammu
+
+
+def main():
+    for pdu in sys.argv[1:]:
+        try:
+            sms = gammu.DecodePDU(bytes.fromhex(pdu), SMSC=True)
+            out = {
+                "number": sms["Number"],
+                "text": sms["Text"] if isinstance(sms["Text"], str) else "",
+                "coding": sms["Coding"],
+                "length": sms["Length"],
+                "type": sms["Type"],
+                "validity": sms["SMSC"].get("Validity", ""),
+                "udh": sms["UDH"]["Type"],
+                "reference": sms.get("MessageReference", 0),
+            }
+            if sms.get("DateTime") is not None:
+                out["time"] = sms["DateTime"].strftime("%y/%m/%d,%H:%M:%S")
+        except Exception as e:  # the test shows what gammu said
+            out = {"error": str(e)}
+        print(json.dumps(out, ensure_ascii=False))
+
+
+if __name__ == "__main__":
+    main()
