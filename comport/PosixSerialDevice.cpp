@@ -22,6 +22,7 @@
 #include <climits>
 #include <cstdint>
 #include <mutex>
+#include <set>
 
 #include "comport/posix_custom_rate.h"
 
@@ -114,6 +115,8 @@ speed_t StandardSpeed(std::uint32_t rate) {
   }
 }
 
+class PendingTransfer;
+
 // State shared by the device and its event waiters.
 struct Core {
   std::atomic<int> fd{-1};
@@ -132,6 +135,10 @@ struct Core {
   serial_icounter_struct icount{};
   bool have_status = false;
   int status = 0;
+  // Transfers waiting for the line, and how many aborts each kind has seen.
+  std::set<PendingTransfer*> pending;
+  std::uint64_t write_aborts = 0;
+  std::uint64_t read_aborts = 0;
 
   ~Core() {
     if (kick_fd >= 0) ::close(kick_fd);
@@ -179,6 +186,62 @@ struct Core {
     }
     return events;
   }
+};
+
+// A read or write that has to wait for the line. PurgeComm's abort flags end
+// the wait; an abort that came after the transfer started but before it began
+// to wait counts too.
+class PendingTransfer {
+ public:
+  PendingTransfer(Core& core, bool write) : core_(core), write_(write) {
+    std::lock_guard lock(core_.mutex);
+    aborts_at_start_ = Aborts();
+  }
+  ~PendingTransfer() {
+    if (event_fd_ < 0) return;
+    {
+      std::lock_guard lock(core_.mutex);
+      core_.pending.erase(this);
+    }
+    ::close(event_fd_);
+  }
+  PendingTransfer(const PendingTransfer&) = delete;
+  PendingTransfer& operator=(const PendingTransfer&) = delete;
+
+  bool write() const { return write_; }
+  void Abort() {
+    const std::uint64_t one = 1;
+    (void)!::write(event_fd_, &one, sizeof one);
+  }
+
+  // poll() on the device for events, or the abort, up to ms (-1: no limit).
+  int Wait(int fd, short events, int ms, bool* aborted) {
+    *aborted = false;
+    if (event_fd_ < 0) {
+      event_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+      std::lock_guard lock(core_.mutex);
+      if (Aborts() != aborts_at_start_) {
+        *aborted = true;
+        return 1;
+      }
+      if (event_fd_ >= 0) core_.pending.insert(this);
+    }
+    pollfd p[2] = {{fd, events, 0}, {event_fd_, POLLIN, 0}};
+    const int r = poll(p, event_fd_ >= 0 ? 2 : 1, ms);
+    if (r > 0 && event_fd_ >= 0 && (p[1].revents & POLLIN)) *aborted = true;
+    revents_ = p[0].revents;
+    return r;
+  }
+  short revents() const { return revents_; }
+
+ private:
+  std::uint64_t Aborts() const { return write_ ? core_.write_aborts : core_.read_aborts; }
+
+  Core& core_;
+  bool write_;
+  std::uint64_t aborts_at_start_ = 0;
+  int event_fd_ = -1;
+  short revents_ = 0;
 };
 
 class PosixEventWaiter : public EventWaiter {
@@ -382,8 +445,14 @@ class PosixSerialDevice : public SerialDevice {
   bool PurgeComm(std::uint32_t flags) override {
     const int fd = core_->fd.load();
     if (fd < 0) return Fail(EBADF);
-    // Transfers run to their end inside the call that starts them, so there
-    // is nothing pending to abort; clearing empties the driver's queues.
+    if (flags & (kPurgeTxAbort | kPurgeRxAbort)) {
+      // Transfers of other threads that wait for the line end now and fail.
+      std::lock_guard lock(core_->mutex);
+      if (flags & kPurgeTxAbort) ++core_->write_aborts;
+      if (flags & kPurgeRxAbort) ++core_->read_aborts;
+      for (PendingTransfer* t : core_->pending)
+        if (t->write() ? (flags & kPurgeTxAbort) : (flags & kPurgeRxAbort)) t->Abort();
+    }
     const bool tx = flags & kPurgeTxClear, rx = flags & kPurgeRxClear;
     if (tx || rx) return tcflush(fd, tx && rx ? TCIOFLUSH : (tx ? TCOFLUSH : TCIFLUSH)) == 0;
     return true;
@@ -435,6 +504,7 @@ class PosixSerialDevice : public SerialDevice {
         std::uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
     const bool limited = total_ms != 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? total_ms : 0);
+    PendingTransfer transfer(*core_, true);
     std::uint32_t done = 0;
     while (done < count) {
       const ssize_t n = ::write(fd, data + done, count - done);
@@ -446,8 +516,9 @@ class PosixSerialDevice : public SerialDevice {
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
       const int wait_ms = RemainingMs(limited, deadline);
       if (wait_ms == 0) break;  // time-out: the smaller count is the result
-      pollfd p{fd, POLLOUT, 0};
-      const int r = poll(&p, 1, wait_ms);
+      bool aborted = false;
+      const int r = transfer.Wait(fd, POLLOUT, wait_ms, &aborted);
+      if (aborted) return Fail(ECANCELED);
       if (r < 0 && errno != EINTR) return false;
       if (r == 0) break;
     }
@@ -492,6 +563,7 @@ class PosixSerialDevice : public SerialDevice {
     }
     const bool total_limited = total_ms != 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(total_ms);
+    PendingTransfer transfer(*core_, false);
     std::uint32_t done = 0;
     for (;;) {
       while (done < count) {
@@ -513,8 +585,9 @@ class PosixSerialDevice : public SerialDevice {
       if (done > 0 && interval_ms != 0 &&
           (wait_ms < 0 || static_cast<std::uint32_t>(wait_ms) > interval_ms))
         wait_ms = static_cast<int>(interval_ms > INT_MAX ? INT_MAX : interval_ms);
-      pollfd p{fd, POLLIN, 0};
-      const int r = poll(&p, 1, wait_ms);
+      bool aborted = false;
+      const int r = transfer.Wait(fd, POLLIN, wait_ms, &aborted);
+      if (aborted) return Fail(ECANCELED);
       if (r < 0) {
         if (errno == EINTR) continue;
         return false;
@@ -524,7 +597,8 @@ class PosixSerialDevice : public SerialDevice {
         if (total_limited) break;
         continue;
       }
-      if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
+      const short revents = transfer.revents();
+      if ((revents & (POLLHUP | POLLERR | POLLNVAL)) && !(revents & POLLIN)) {
         if (done > 0) break;
         return Fail(EIO);
       }

@@ -139,6 +139,34 @@ TEST_F(Pty, WriteGivesUpAfterTheWriteTimeout) {
   port.Close();
 }
 
+TEST_F(Pty, CloseAbortsATransferThatWaitsOnTheEventThread) {
+  test::CaughtErrors caught;
+  TBComPort port;
+  port.SetPort(pty_.Path());
+  port.SetSyncMethod(smNone);
+  port.Timeouts().SetWriteTotalMultiplier(0);  // no write limit at all
+  port.Timeouts().SetWriteTotalConstant(0);
+  std::atomic<bool> returned{false};
+  port.OnRxChar = [&](TBComPort* sender, int count) {
+    std::string s;
+    sender->ReadStr(s, count);
+    try {
+      sender->WriteStr(std::string(8 << 20, 'w'));  // far more than the line holds
+    } catch (...) {
+      returned = true;
+      throw;
+    }
+    returned = true;
+  };
+  ASSERT_TRUE(port.Open());
+  pty_.Send("go");
+  ASSERT_FALSE(pty_.Receive(1).empty());  // the write is under way
+  EXPECT_TRUE(port.Close());
+  EXPECT_TRUE(returned.load());
+  test::ServeFor(20);
+  EXPECT_EQ(caught.Messages(), std::vector<std::string>{comport_messages::WriteError()});
+}
+
 TEST_F(Pty, ReadTimeoutsKeepTheirMeaning) {
   TBComPort port;
   port.SetPort(pty_.Path());
