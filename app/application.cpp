@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "about/about_box.h"
 #include "app/title.h"
 #include "main_window/main_form.h"
 #include "platform/error_box.h"
@@ -31,8 +32,12 @@ int RunApplication(char* program_name) {
   int exit_code = 0;
   {
     TForm1 form;
+    // Made once, hidden, after the main window; it reads its version line now.
+    TAboutBox about_box;
+    AboutBox = &about_box;
     form.show();
     exit_code = QApplication::exec();
+    AboutBox = nullptr;
   }  // the window and its port go first, while the glue still runs deliveries
 
   platform::SetExceptionHandler({});

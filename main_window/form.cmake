@@ -6,7 +6,7 @@ if(TARGET vestrel_comport)
   )
   target_link_libraries(vestrel_main_window
     PUBLIC vestrel_comport vestrel_messaging_form vestrel_platform_qt Qt6::Widgets
-    PRIVATE vestrel_program_icon)
+    PRIVATE vestrel_program_icon vestrel_tray vestrel_about)
 else()
   message(STATUS "vestrel_main_window: waits for the vestrel_comport library")
 endif()

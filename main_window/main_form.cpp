@@ -13,6 +13,7 @@
 #include <functional>
 #include <limits>
 
+#include "about/about_box.h"
 #include "main_window/form_messaging.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
@@ -21,6 +22,7 @@
 #include "platform/qt_glue.h"
 #include "platform/shell.h"
 #include "tray/program_icon.h"
+#include "tray/tray_icon.h"
 
 namespace vestrel {
 namespace {
@@ -190,6 +192,11 @@ TForm1::TForm1(Options options)
   BComPort1->SetTimeouts(timeouts);
   BComPort1->OnRxChar = [this](TBComPort* sender, int count) { BComPort1RxChar(sender, count); };
 
+  TrayIcon1 = std::make_unique<TTrayIcon>(this);
+  TrayIcon1->SetActOnMinimize(true);
+  TrayIcon1->SetHint("Vestrel");
+  TrayIcon1->SetIcon(ProgramIcon());
+
   CreateControls();
   Messaging = std::make_unique<FormMessaging>(*BComPort1, Memo1, Memo2, Edit1, Memo3,
                                               options.durations);
@@ -207,6 +214,8 @@ TForm1::TForm1(Options options)
 TForm1::~TForm1() {
   // Closing the port may still run a delivery that touches the logs.
   BComPort1.reset();
+  // Its icon goes while the window is still whole.
+  TrayIcon1.reset();
 }
 
 void TForm1::CreateControls() {
@@ -342,7 +351,9 @@ void TForm1::N2Click(QObject*) {
   close();
 }
 
-void TForm1::N4Click(QObject*) {}
+void TForm1::N4Click(QObject*) {
+  if (AboutBox) AboutBox->exec();
+}
 
 void TForm1::BComPort1RxChar(TBComPort*, int Count) {
   Messaging->inbox.BComPort1RxChar(Count);

@@ -23,6 +23,7 @@
 namespace vestrel {
 
 struct FormMessaging;
+class TTrayIcon;
 
 // A word-wrapping label that breaks at spaces and shows every further space of
 // a gap as one empty line, so a caption with spaced-out letters reads from top
@@ -92,6 +93,8 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TBComPort> BComPort1;
   // The modem dialogues over BComPort1, Memo1, Memo2, Edit1 and Memo3.
   std::unique_ptr<FormMessaging> Messaging;
+  // The notification-area icon; minimising the window moves it there.
+  std::unique_ptr<TTrayIcon> TrayIcon1;
 
   // Handlers. Each runs on the user-interface thread; the button and menu
   // slots hand any exception to the application's handler.

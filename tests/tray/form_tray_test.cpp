@@ -1,0 +1,102 @@
+// TrayIcon1 in the main window, over the desktop's notification area.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+
+#include "main_window/main_form.h"
+#include "platform/exceptions.h"
+#include "tray/qt_notify_area.h"
+#include "tray/tray_icon.h"
+
+namespace vestrel {
+namespace {
+
+class FormTrayTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char arg0[] = "vestrel_tray_form_tests";
+    static char* argv[] = {arg0, nullptr};
+    if (!QApplication::instance()) new QApplication(argc, argv);
+  }
+  void SetUp() override {
+    folder_ =
+        std::filesystem::temp_directory_path() /
+        ("vestrel_tray_form_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+    std::filesystem::create_directories(folder_);
+    // A port that is not there: FormCreate's failure to open it is not this test's business.
+    std::ofstream(folder_ / "Pelmora.ini") << "[MODEM]\r\nCOM Port=/nonexistent/port\r\n";
+    previous_ = platform::SetExceptionHandler([](std::exception_ptr) {});
+  }
+  void TearDown() override {
+    platform::SetExceptionHandler(previous_);
+    std::filesystem::remove_all(folder_);
+  }
+  TForm1::Options Options() const {
+    TForm1::Options options;
+    options.folder = folder_;
+    return options;
+  }
+
+  std::filesystem::path folder_;
+  platform::ExceptionHandler previous_;
+};
+
+TEST_F(FormTrayTest, TrayIcon1IsSetUpAndMinimiseMovesTheWindowThere) {
+  TForm1 form(Options());
+  ASSERT_TRUE(form.TrayIcon1);
+  TTrayIcon& tray = *form.TrayIcon1;
+  EXPECT_TRUE(tray.ActOnMinimize());
+  EXPECT_EQ(tray.Hint(), "Vestrel");
+  EXPECT_FALSE(tray.Icon().Empty());
+  EXPECT_FALSE(tray.Visible());
+  auto& area = QtNotifyArea::Instance();
+  EXPECT_EQ(area.IconOf(&tray.Window(), 0), nullptr);
+
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  form.showMinimized();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(tray.Visible());
+  EXPECT_TRUE(form.isMinimized());
+  QSystemTrayIcon* icon = area.IconOf(&tray.Window(), 0);
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(icon->toolTip(), "Vestrel");
+  // The window leaves the taskbar only where a notification area can bring it back.
+  EXPECT_EQ(form.isVisible(), !QSystemTrayIcon::isSystemTrayAvailable());
+
+  emit icon->activated(QSystemTrayIcon::Trigger);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(tray.Visible());
+  EXPECT_FALSE(form.isMinimized());
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(area.IconOf(&tray.Window(), 0), nullptr);
+
+  // Minimised again and the window closed: the icon goes with the window.
+  form.showMinimized();
+  QCoreApplication::processEvents();
+  const TUtilityWindow* window = &tray.Window();
+  ASSERT_NE(area.IconOf(window, 0), nullptr);
+  form.close();
+}
+
+TEST_F(FormTrayTest, DestroyingTheWindowRemovesItsIcon) {
+  auto form = std::make_unique<TForm1>(Options());
+  const TUtilityWindow* window = &form->TrayIcon1->Window();
+  form->show();
+  form->TrayIcon1->SetVisible(true);
+  ASSERT_NE(QtNotifyArea::Instance().IconOf(window, 0), nullptr);
+  form.reset();
+  EXPECT_EQ(QtNotifyArea::Instance().IconOf(window, 0), nullptr);
+  QCoreApplication::processEvents();
+}
+
+}  // namespace
+}  // namespace vestrel
