@@ -93,10 +93,10 @@ void InboxReader::kol_SMS() {
   ReadStopped = false;
   const platform::EventHandle et = platform::OpenModemWaitEvent();
   port_.WriteStr("at+cmgf=1\r");
-  platform::ModemWait(et, durations_.modem_wait_ms);
+  durations_.ModemWait(et);
   port_.WriteStr("AT+CPMS=\"ME\"\r");
   command_log_.AddLine("AT+CPMS=\"ME\"");
-  platform::ModemWait(et, durations_.modem_wait_ms);
+  durations_.ModemWait(et);
 }
 
 void InboxReader::ReadAll_SMS(std::int32_t index) {
@@ -104,12 +104,12 @@ void InboxReader::ReadAll_SMS(std::int32_t index) {
   const std::string read = "AT+CMGR=" + std::to_string(index);
   port_.WriteStr(read + "\r");
   command_log_.AddLine(read);
-  platform::ModemWait(et, durations_.modem_wait_ms);
+  durations_.ModemWait(et);
   // The delete goes out whatever the modem answered to the read.
   const std::string remove = "AT+CMGD=" + std::to_string(index);
   port_.WriteStr(remove + "\r");
   command_log_.AddLine(remove);
-  platform::ModemWait(et, durations_.modem_wait_ms);
+  durations_.ModemWait(et);
 }
 
 void InboxReader::BComPort1RxChar(int count) {

@@ -72,6 +72,11 @@ class ShadowPane : public LogPane {
 struct MessagingDurations {
   std::uint32_t modem_wait_ms = platform::kModemWaitMs;
   std::uint32_t pump_pause_ms = 20000;
+
+  // The blocking wait after a command; a wait of no time is no wait at all.
+  void ModemWait(const platform::EventHandle& et) const {
+    if (modem_wait_ms > 0) platform::ModemWait(et, modem_wait_ms);
+  }
 };
 
 }  // namespace vestrel

@@ -102,7 +102,7 @@ void SmsSubmission::Button1Click() {
   for (const std::string& part : SplitIntoParts(text)) {
     port_.WriteStr("AT+CMGF=0\r");
     command_log_.AddLine("AT+CMGF=0");
-    platform::ModemWait(et, durations_.modem_wait_ms);
+    durations_.ModemWait(et);
     send_SMS_na_russkom(number, part);
     PumpPause(durations_.pump_pause_ms);
   }
@@ -114,10 +114,10 @@ void SmsSubmission::send_SMS_na_russkom(const std::string& number, const std::st
   const std::string length_command = "AT+CMGS=" + std::to_string(TpduLength(pdu));
   port_.WriteStr(length_command + "\r");
   command_log_.AddLine(length_command);
-  platform::ModemWait(et, durations_.modem_wait_ms);
+  durations_.ModemWait(et);
   port_.WriteStr(pdu + "\x1A");
   command_log_.AddLine(pdu);
-  platform::ModemWait(et, durations_.modem_wait_ms);
+  durations_.ModemWait(et);
 }
 
 }  // namespace vestrel
