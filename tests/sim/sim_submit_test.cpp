@@ -233,7 +233,8 @@ TEST_F(SimSubmit, SendsInTextMode) {
   ASSERT_EQ(port.Command("ATE0;+CMGF=1"), "ATE0;+CMGF=1\r\r\nOK\r\n");
   EXPECT_EQ(port.Command("AT+CMGS=\"+79161234567\""), "\r\n> ");
   port.Write("Hello\rthere\x1A");
-  EXPECT_EQ(port.ReadAnswer(), "\r\n> \r\n+CMGS: 1\r\n\r\nOK\r\n");
+  // A CR inside the text brings another prompt.
+  EXPECT_EQ(port.ReadUntil("OK\r\n"), "\r\n> \r\n+CMGS: 1\r\n\r\nOK\r\n");
   // UCS-2 through the character set and the coding of AT+CSMP.
   EXPECT_EQ(port.Command("AT+CSMP=17,167,0,8;+CSCS=\"UCS2\""), "\r\nOK\r\n");
   EXPECT_EQ(port.Command("AT+CSMP?"), "\r\n+CSMP: 17,167,0,8\r\n\r\nOK\r\n");

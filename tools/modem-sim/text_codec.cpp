@@ -274,7 +274,7 @@ std::vector<std::uint8_t> UnpackSeptets(std::string_view octets, std::size_t cou
     const std::size_t bit = fill_bits + k * 7;
     const std::size_t byte = bit / 8;
     const int shift = static_cast<int>(bit % 8);
-    if (byte >= octets.size()) break;
+    if (bit + 7 > octets.size() * 8) break;
     unsigned value = static_cast<unsigned char>(octets[byte]) >> shift;
     if (shift > 1 && byte + 1 < octets.size()) {
       value |= static_cast<unsigned>(static_cast<unsigned char>(octets[byte + 1])) << (8 - shift);
