@@ -258,6 +258,32 @@ TEST_F(MessagingE2e, ReadsThroughASlowChattyLine) {
   EXPECT_NE(log.find("+CMS ERROR: 500"), std::string::npos);
 }
 
+// A storage answer without its comma: the error reaches the operator and the
+// port goes on receiving, so the next ReadSMS reads everything.
+TEST_F(MessagingE2e, CountThatDoesNotReadIsReportedAndReceptionGoesOn) {
+  std::ifstream demo(support::ScenarioPath("demo"));
+  nlohmann::json scenario = nlohmann::json::parse(demo);
+  scenario["faults"]["errors"] = {
+      {{"command", "AT+CPMS=\"ME\""}, {"answer", "+CPMS: 3"}, {"times", 1}}};
+  StartSimJson(scenario);
+  TForm1& form = StartForm({100, 300});
+  form.Button4Click(nullptr);
+  ASSERT_TRUE(ServeUntil([&] { return !errors_.empty(); }));
+  EXPECT_EQ(errors_[0], W("Модем сообщил число СМС в непонятном виде: \"\""));
+  EXPECT_EQ(Inbox().SmsTotal, 0);
+  Settle();
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"at+cmgf=1", "AT+CPMS=\"ME\""}));
+
+  first_chunk_ = counts_.size();
+  form.Button4Click(nullptr);
+  ASSERT_TRUE(ServeUntil([&] { return Inbox().SmsShown >= 3; }));
+  Settle();
+  EXPECT_EQ(errors_.size(), 1u);
+  EXPECT_TRUE(sim().StoredMessages("ME").empty());
+  EXPECT_NE(LinesPart().find(Message("+44770090012", "26/12/07,18:05:12", "Call me back please")),
+            std::string::npos);
+}
+
 // A 150-letter Russian text: three SMS of 70, 70 and 10 letters.
 TEST_F(MessagingE2e, SendsALongRussianText) {
   StartSim("empty");
