@@ -53,13 +53,16 @@ void TComThread::State::DeliverEvents(TComEvents events) {
     // A handler that closed or destroyed the port ends the batch: the port
     // may be gone.
     if (detached.load()) break;
+    std::exception_ptr error;
     try {
       port->DispatchEvent(event);
     } catch (...) {
-      // A failing handler must not end reception: the error is shown on the
-      // user-interface thread and the thread goes on waiting.
-      platform::ReportException(std::current_exception());
+      error = std::current_exception();
     }
+    // A failing handler must not end reception: the error is shown on the
+    // user-interface thread and the thread goes on waiting. It is handed over
+    // outside the catch, so that this thread holds no reference to it after.
+    if (error) platform::ReportException(std::move(error));
   }
   delivering = outer;
 }

@@ -15,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -75,6 +76,14 @@ int RemainingMs(bool limited, Clock::time_point deadline) {
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (left <= 0) return 0;
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+// Now plus ms; limits beyond a century (a multiplier of 4294967295 with a
+// large count) are clipped so that the clock arithmetic cannot overflow.
+Clock::time_point Deadline(std::uint64_t ms) {
+  constexpr std::uint64_t kCentury = 100ull * 365 * 24 * 3600 * 1000;
+  return Clock::now() +
+         std::chrono::milliseconds(static_cast<std::int64_t>(std::min(ms, kCentury)));
 }
 
 bool IsPtySlave(int fd) {
@@ -503,7 +512,7 @@ class PosixSerialDevice : public SerialDevice {
     const std::uint64_t total_ms =
         std::uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
     const bool limited = total_ms != 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? total_ms : 0);
+    const auto deadline = Deadline(limited ? total_ms : 0);
     PendingTransfer transfer(*core_, true);
     std::uint32_t done = 0;
     while (done < count) {
@@ -562,7 +571,7 @@ class PosixSerialDevice : public SerialDevice {
       interval_ms = t.ReadIntervalTimeout == kMaxDword ? 0 : t.ReadIntervalTimeout;
     }
     const bool total_limited = total_ms != 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(total_ms);
+    const auto deadline = Deadline(total_ms);
     PendingTransfer transfer(*core_, false);
     std::uint32_t done = 0;
     for (;;) {

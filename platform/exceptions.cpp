@@ -34,7 +34,9 @@ void HandleException(std::exception_ptr error) {
 }
 
 void ReportException(std::exception_ptr error) {
-  Queue([error] { HandleException(error); });
+  // Moved, not copied: the reporting thread keeps no reference that it would
+  // drop while the user-interface thread reads the exception.
+  Queue([error = std::move(error)] { HandleException(error); });
 }
 
 void RunGuarded(const std::function<void()>& fn) {

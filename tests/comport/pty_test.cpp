@@ -187,6 +187,13 @@ TEST_F(Pty, ReadTimeoutsKeepTheirMeaning) {
   EXPECT_EQ(port.ReadStr(s, 5), 2);
   EXPECT_EQ(s, "de");
   sender.join();
+  // A per-byte limit of 4294967295 ms on a large read: no limit in practice,
+  // and no overflow in the deadline.
+  port.Timeouts().SetReadTotalMultiplier(-1);
+  const std::string block(4000, 'k');
+  pty_.Send(block);
+  EXPECT_EQ(port.ReadStr(s, 4000), 4000);
+  EXPECT_EQ(s, block);
   port.Close();
 }
 
