@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QStyle>
 #include <QWindowStateChangeEvent>
@@ -18,6 +19,7 @@ QtTrayApplication::QtTrayApplication(QWidget* main_window) : window_(main_window
 }
 
 QtTrayApplication::~QtTrayApplication() {
+  if (hidden_here_) QGuiApplication::setQuitOnLastWindowClosed(quit_on_last_closed_);
   if (window_) window_->removeEventFilter(this);
 }
 
@@ -72,10 +74,18 @@ void QtTrayApplication::ShowTaskbarEntry(bool show) {
   if (!window_) return;
   // Only a window hidden here comes back here: a main window that the operator
   // closed stays closed when the tray icon goes away at program end.
+  //
+  // While the window is away, no other window's closing (an error message box)
+  // may count as the last window closed, which would end the program.
   if (show) {
-    if (hidden_here_) window_->show();
+    if (hidden_here_) {
+      QGuiApplication::setQuitOnLastWindowClosed(quit_on_last_closed_);
+      window_->show();
+    }
     hidden_here_ = false;
   } else if (window_->isVisible()) {
+    quit_on_last_closed_ = QGuiApplication::quitOnLastWindowClosed();
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     window_->hide();
     hidden_here_ = true;
   }

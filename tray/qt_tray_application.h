@@ -32,6 +32,7 @@ class QtTrayApplication : public QObject, public TrayApplication {
   QPointer<QWidget> window_;
   std::function<void()> on_minimize_;
   bool hidden_here_ = false;
+  bool quit_on_last_closed_ = true;
 };
 
 }  // namespace vestrel

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -291,6 +293,30 @@ TEST_F(TrayIconTest, RealMainWindowMinimiseHidesAndLeftPressRestores) {
   EXPECT_EQ(area.Messages().back(), NIM_DELETE);
   EXPECT_TRUE(window.isVisible());
   EXPECT_FALSE(window.isMinimized());
+}
+
+// A message box closed while the main window is in the notification area is
+// not the last window of the program closing.
+TEST_F(TrayIconTest, ClosingAMessageBoxWhileInTheTrayDoesNotEndTheProgram) {
+  QMainWindow window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QtTrayApplication qt_app(&window);
+  TTrayIcon tray(nullptr, area, qt_app);
+  tray.SetVisible(true);
+  ASSERT_FALSE(window.isVisible());
+  QTimer::singleShot(0, [] {
+    QMessageBox box(QMessageBox::Critical, "Vestrel", "message", QMessageBox::Ok);
+    QTimer::singleShot(0, &box, [&box] { box.accept(); });
+    box.exec();
+  });
+  // Time enough for a quit that the closed box would cause to end the loop first.
+  QTimer::singleShot(200, [] { QCoreApplication::exit(7); });
+  EXPECT_EQ(QCoreApplication::exec(), 7);  // 0: the closed box ended the program
+
+  tray.SetVisible(false);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
 }
 
 TEST_F(TrayIconTest, ClosedMainWindowStaysClosedWhenTheComponentGoes) {
