@@ -171,7 +171,13 @@ void TAboutBox::FormCreate(QObject*) {
   // Centred on the outer width, halves to the even neighbour.
   Button1->move(static_cast<int>(std::nearbyint((OuterWidth() - Button1->width()) / 2.0)),
                 Button1->y());
-  const std::string version = ReadFileVersion(platform::ExecutablePath().string());
+  std::string executable;
+  try {
+    executable = platform::ExecutablePath().string();
+  } catch (const platform::Exception&) {
+    // No path, no version: the line then ends after "Версия: ", as for a missing block.
+  }
+  const std::string version = ReadFileVersion(executable);
   Label2->setText(platform::ToQString(platform::Cp1251FromUtf8("Версия: ") + version));
   AutoSize(Label2);
 }
