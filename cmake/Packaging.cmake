@@ -1,0 +1,62 @@
+# Installation and the Debian package.
+#
+# `cmake --install` lays out one folder: the program, its help document, a
+# default Pelmora.ini and the modem simulator. The .deb puts that folder at
+# /opt/vestrel and adds a desktop entry and the icon in the hicolor theme; those
+# two belong to the `desktop` component, which only the package installs, so a
+# plain install into a folder never writes outside it.
+
+set(help_doc "Подготовка программы к работе.doc")
+
+install(TARGETS Vestrel RUNTIME DESTINATION . COMPONENT program)
+install(FILES "${CMAKE_SOURCE_DIR}/resources/help/${help_doc}"
+              "${CMAKE_SOURCE_DIR}/resources/Pelmora.ini"
+        DESTINATION . COMPONENT program)
+install(PROGRAMS $<TARGET_FILE:modem-sim> DESTINATION . RENAME vestrel-modem-sim COMPONENT program)
+install(DIRECTORY "${CMAKE_SOURCE_DIR}/tools/modem-sim/scenarios/" DESTINATION scenarios
+        COMPONENT program FILES_MATCHING PATTERN "*.json")
+
+# The hicolor icons are the images of the program icon, taken out at build time.
+find_program(VESTREL_CONVERT convert REQUIRED)
+set(icon_sizes 256 128 96 72 64 48 32 24 16)
+set(icon_pngs)
+set(icon_index 0)
+foreach(size IN LISTS icon_sizes)
+  set(png "${CMAKE_BINARY_DIR}/icons/${size}x${size}/vestrel.png")
+  add_custom_command(OUTPUT "${png}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_BINARY_DIR}/icons/${size}x${size}"
+    COMMAND ${VESTREL_CONVERT} "${CMAKE_SOURCE_DIR}/resources/icon/vestrel.ico[${icon_index}]" "PNG32:${png}"
+    DEPENDS "${CMAKE_SOURCE_DIR}/resources/icon/vestrel.ico"
+    VERBATIM)
+  list(APPEND icon_pngs "${png}")
+  install(FILES "${png}" DESTINATION /usr/share/icons/hicolor/${size}x${size}/apps
+          COMPONENT desktop EXCLUDE_FROM_ALL)
+  math(EXPR icon_index "${icon_index} + 1")
+endforeach()
+add_custom_target(vestrel_hicolor_icons ALL DEPENDS ${icon_pngs})
+install(FILES "${CMAKE_SOURCE_DIR}/resources/desktop/vestrel.desktop"
+        DESTINATION /usr/share/applications COMPONENT desktop EXCLUDE_FROM_ALL)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vestrel)
+set(CPACK_PACKAGE_VENDOR "Vestrel developers")
+set(CPACK_PACKAGE_CONTACT "Vestrel developers <vestrel@example.org>")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Send and read SMS through a GSM modem on a serial port")
+# Absolute destinations (the desktop component) need a staging DESTDIR; the
+# folder itself goes to /opt/vestrel.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /opt/vestrel)
+set(CPACK_PACKAGING_INSTALL_PREFIX /opt/vestrel)
+set(CPACK_COMPONENTS_ALL program desktop)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION comm)
+# The operator edits Pelmora.ini; an upgrade must keep the port name.
+configure_file("${CMAKE_SOURCE_DIR}/resources/desktop/conffiles.in"
+               "${CMAKE_BINARY_DIR}/debian/conffiles" @ONLY)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_BINARY_DIR}/debian/conffiles")
+include(CPack)
