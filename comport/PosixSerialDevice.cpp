@@ -153,6 +153,16 @@ struct Core {
     if (kick_fd >= 0) ::close(kick_fd);
   }
 
+  // After a read: once the queue is below the 80 % mark again, the next
+  // filling is reported anew.
+  void InputDrained(int dev) {
+    int waiting = 0;
+    if (ioctl(dev, FIONREAD, &waiting) != 0) return;
+    std::lock_guard lock(mutex);
+    if (static_cast<std::uint64_t>(waiting) * 5 < std::uint64_t{in_queue_size} * 4)
+      rx80_reported = false;
+  }
+
   void Kick() {
     const std::uint64_t one = 1;
     if (kick_fd >= 0) (void)!::write(kick_fd, &one, sizeof one);
@@ -613,6 +623,7 @@ class PosixSerialDevice : public SerialDevice {
       }
     }
     *read = done;
+    if (done > 0) core_->InputDrained(fd);
     return true;
   }
 

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -123,6 +124,36 @@ TEST_F(Pty, BytesArrivingWhileTheUserInterfaceIsBlockedComeInOneDelivery) {
   test::ServeFor(100);
   ASSERT_EQ(chunks.size(), 1u);
   EXPECT_EQ(chunks[0], "AT\r\r\nOK\r\n+CPMS: 3");
+}
+
+TEST_F(Pty, InputQueueEightyPercentFullIsReportedOncePerFilling) {
+  TBComPort port;
+  port.SetPort(pty_.Path());
+  port.SetInBufSize(100);
+  std::vector<std::string> seen;
+  port.OnRx80Full = [&](TBComPort* sender) {
+    seen.push_back("full " + std::to_string(sender->InQueueCount()));
+  };
+  port.OnRxChar = [&](TBComPort*, int) { seen.push_back("rx"); };  // reads nothing
+  ASSERT_TRUE(port.Open());
+  pty_.Send(std::string(50, 'a'));
+  ASSERT_TRUE(test::ServeUntilOr([&] { return !seen.empty(); }));
+  pty_.Send(std::string(40, 'b'));  // 90 of 100 waiting
+  ASSERT_TRUE(test::ServeUntilOr(
+      [&] { return std::find(seen.begin(), seen.end(), "full 90") != seen.end(); }));
+  pty_.Send("c");  // still full: not again
+  ASSERT_TRUE(test::ServeUntilOr([&] { return seen.back() == "rx" && seen.size() >= 4; }));
+  test::ServeFor(50);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "full 90"), 1);
+  EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
+                          [](const std::string& e) { return e.rfind("full", 0) == 0; }),
+            1);
+  std::string s;
+  EXPECT_EQ(port.ReadStr(s, 200), 91);  // drained: the next filling counts again
+  pty_.Send(std::string(85, 'd'));
+  ASSERT_TRUE(test::ServeUntilOr(
+      [&] { return std::find(seen.begin(), seen.end(), "full 85") != seen.end(); }));
+  port.Close();
 }
 
 TEST_F(Pty, WriteGivesUpAfterTheWriteTimeout) {
