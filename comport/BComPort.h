@@ -207,7 +207,11 @@ class TBComPort {
 
   // Opens the device named by Port and starts the event thread; true.
   bool Open();
-  // Stops the event thread and closes the device; true.
+  // Stops the event thread and closes the device; true. On the user-interface
+  // thread a delivery the thread has already asked for runs inside Close.
+  // Called from one of the port's own handlers it completes at once and the
+  // thread ends when that handler returns. After the device was lost (the
+  // thread reported "Ошибка чтения из порта") the steps it refuses are skipped.
   bool Close();
   bool Connected() const { return connected_; }
 
@@ -267,7 +271,10 @@ class TBComPort {
   TModemLines ModemLines();
 
   // Runs the dispatcher of one event: the query behind it, then its handler
-  // when bound. Called by the event thread's deliveries.
+  // when bound. Called by the event thread's deliveries. An exception that
+  // leaves a handler under smThreadSync or smNone goes to the application's
+  // exception handler on the user-interface thread, and reception goes on.
+  // The handlers may be called on the event thread only under smNone.
   void DispatchEvent(TComEvent event);
 
   // The hidden receiver's procedure (smWindowSync): message 1025 with an event
