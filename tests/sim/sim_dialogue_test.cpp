@@ -310,6 +310,22 @@ TEST_F(SimDialogue, HangsUpAfterTheChosenCommand) {
   EXPECT_EQ(sim().Store().value("reason", ""), "exit");
 }
 
+TEST_F(SimDialogue, PacingSendsOneByteAtATimeNoFasterThanTheLineRate) {
+  StartSimJson({{"timing", {{"pacing", true}, {"baud", 9600}}}});
+  PtyClient port(sim().link());
+  EXPECT_EQ(port.Command("AT+CPMS?"),
+            "AT+CPMS?\r\r\n+CPMS: \"ME\",0,50,\"ME\",0,50,\"ME\",0,50\r\n\r\nOK\r\n");
+  ASSERT_EQ(sim().Stop(), 0);
+  std::vector<double> times;
+  for (const auto& r : sim().OfType("tx")) {
+    EXPECT_EQ(BytesOf(r.value("data", "")).size(), 1u);
+    times.push_back(r.value("t", 0.0));
+  }
+  ASSERT_EQ(times.size(), 55u);  // echo and answer
+  // 10 bits a byte at 9600 bit/s: 55 bytes span at least 54 character times.
+  EXPECT_GE(times.back() - times.front(), 54 * 10 * 1000.0 / 9600 - 0.5);
+}
+
 TEST(SimStartup, RefusesBadScenariosAndKeepsForeignFiles) {
   const std::vector<std::pair<nlohmann::json, std::string>> bad = {
       {{{"colour", "red"}}, "unknown key \"colour\""},

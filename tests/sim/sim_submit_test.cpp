@@ -232,7 +232,7 @@ TEST_F(SimSubmit, SendsInTextMode) {
   PtyClient port(sim().link());
   ASSERT_EQ(port.Command("ATE0;+CMGF=1"), "ATE0;+CMGF=1\r\r\nOK\r\n");
   EXPECT_EQ(port.Command("AT+CMGS=\"+79161234567\""), "\r\n> ");
-  port.Write("Hello\rthere\x1A");
+  port.Write("Hello\r\nthere\x1A");
   // A CR inside the text brings another prompt.
   EXPECT_EQ(port.ReadUntil("OK\r\n"), "\r\n> \r\n+CMGS: 1\r\n\r\nOK\r\n");
   // UCS-2 through the character set and the coding of AT+CSMP.

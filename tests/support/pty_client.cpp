@@ -5,9 +5,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <regex>
 #include <stdexcept>
 
 namespace vestrel::support {
@@ -23,9 +24,24 @@ int MsLeft(Clock::time_point deadline) {
 }  // namespace
 
 bool AnswerComplete(std::string_view text) {
-  static const std::regex kFinal(
-      R"(\r\n(OK|ERROR|NO CARRIER|\+CMS ERROR: ?\d+|\+CME ERROR: ?[^\r\n]+)\r\n$|\r\n> $)");
-  return std::regex_search(std::string(text), kFinal);
+  auto ends_with = [&text](std::string_view tail) {
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+  };
+  if (ends_with("\r\n> ")) return true;
+  if (!ends_with("\r\n")) return false;
+  // The last line must be a whole framed line: \r\n<code>\r\n
+  const std::string_view body = text.substr(0, text.size() - 2);
+  const auto start = body.rfind("\r\n");
+  if (start == std::string_view::npos) return false;
+  const std::string_view line = body.substr(start + 2);
+  if (line == "OK" || line == "ERROR" || line == "NO CARRIER") return true;
+  if (line.substr(0, 11) == "+CME ERROR:") return line.size() > 11;
+  if (line.substr(0, 11) != "+CMS ERROR:") return false;
+  std::string_view code = line.substr(11);
+  if (!code.empty() && code.front() == ' ') code.remove_prefix(1);
+  return !code.empty() && std::all_of(code.begin(), code.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c));
+  });
 }
 
 PtyClient::PtyClient(const std::string& path) {

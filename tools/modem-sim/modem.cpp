@@ -152,6 +152,7 @@ void Modem::Feed(char byte, ModemOutput& out) {
         out.answered = true;
         return;
       }
+      if (state_ == State::kTextPrompt && byte == '\n') return;  // of a CR LF line end
       if (state_ == State::kTextPrompt && byte == '\r') {
         // Another line of the message: the modem prompts again.
         out.echo += "\r\n> ";
