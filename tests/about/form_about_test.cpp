@@ -22,6 +22,12 @@ extern "C" const char* __lsan_default_suppressions() {
   return "leak:libfontconfig.so\n";
 }
 
+// Qt scales large images on its thread pool; Qt itself is not built for
+// ThreadSanitizer, so its own hand-offs show up as races inside its libraries.
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libQt6Gui.so\nrace:libQt6Core.so\n";
+}
+
 namespace vestrel {
 namespace {
 
