@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -66,6 +67,12 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  // VESTREL_KEEP_TEMP=1 keeps the folders (transcripts, scenarios) for a look afterwards.
+  const char* keep = std::getenv("VESTREL_KEEP_TEMP");
+  if (keep && *keep && std::string(keep) != "0") {
+    std::fprintf(stderr, "kept %s\n", path_.c_str());
+    return;
+  }
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
 }

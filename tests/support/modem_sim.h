@@ -38,7 +38,8 @@ std::filesystem::path BinDir();
 // "demo" -> <source>/tools/modem-sim/scenarios/demo.json
 std::filesystem::path ScenarioPath(const std::string& name);
 
-// A fresh folder under the system's temporary folder, removed with its content.
+// A fresh folder under the system's temporary folder, removed with its content
+// unless the environment has VESTREL_KEEP_TEMP=1.
 class TempDir {
  public:
   TempDir();
