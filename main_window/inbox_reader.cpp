@@ -58,10 +58,8 @@ StorageAnswer ParseStorageAnswer(std::string_view chunk) {
   // The modem puts a space after the colon; that byte is skipped unread.
   const std::size_t start = mark + kStorageMark.size() + 1;
   const std::size_t comma = chunk.find(',', mark + kStorageMark.size());
-  if (comma == std::string_view::npos || start > comma) {
-    answer.count = ParseSmsNumber(answer.count_text);
-    return answer;
-  }
+  // No comma, or one right after the colon: an empty count text, which fails.
+  if (comma == std::string_view::npos || start > comma) return answer;
   answer.count_text = std::string(chunk.substr(start, comma - start));
   answer.count = ParseSmsNumber(answer.count_text);
   const std::size_t end = chunk.find_first_of(",\r\n", comma + 1);
