@@ -55,30 +55,31 @@ std::string ShownLine(const std::string& number, const std::string& text) {
   return W("\r\n№ тел: ") + number + W(" Дата и время отправки: 24/05/01,12:30:45 Текст: ") + text;
 }
 
+// A folder of this test process for the staging file.
+fs::path ProcessDir() {
+  return fs::temp_directory_path() / ("vestrel-inbox-" + std::to_string(getpid()));
+}
+
 class Inbox : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vestrel-inbox-" + std::to_string(getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    fs::remove_all(ProcessDir());
+    fs::create_directories(ProcessDir());
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override { fs::remove_all(ProcessDir()); }
 
   void Receive(const std::string& chunk) {
     port_.pending += chunk;
     reader_.BComPort1RxChar(static_cast<int>(chunk.size()));
     EXPECT_FALSE(fs::exists(fs::symlink_status(StagingPath())));
   }
-  std::string StagingPath() const { return (dir_ / "tmp.sms").string(); }
+  static std::string StagingPath() { return (ProcessDir() / "tmp.sms").string(); }
 
-  fs::path dir_;
+  const fs::path dir_ = ProcessDir();
   FakePort port_;
   ShadowPane command_log_;
   ShadowPane modem_log_;
-  InboxReader reader_{
-      port_, command_log_, modem_log_, MessagingDurations{0, 0},
-      (fs::temp_directory_path() / ("vestrel-inbox-" + std::to_string(getpid())) / "tmp.sms")
-          .string()};
+  InboxReader reader_{port_, command_log_, modem_log_, MessagingDurations{0, 0}, StagingPath()};
 };
 
 TEST_F(Inbox, ThreeMessagesFromIndexZero) {
