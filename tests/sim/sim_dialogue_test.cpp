@@ -220,6 +220,29 @@ TEST_F(SimDialogue, ServesOneClientAfterAnother) {
   EXPECT_EQ(sim().Commands(), expected);
 }
 
+TEST_F(SimDialogue, AnswerForAClientThatLeftGoesNowhere) {
+  nlohmann::json scenario;
+  {
+    std::ifstream demo(ScenarioPath("demo"));
+    scenario = nlohmann::json::parse(demo);
+  }
+  scenario["timing"] = {{"answer_delay_ms", 300}};
+  StartSimJson(scenario);
+  {
+    PtyClient port(sim().link());
+    port.Write("AT+CMGD=2\r");
+    EXPECT_EQ(port.ReadUntil("\r"), "AT+CMGD=2\r");
+  }
+  ASSERT_TRUE(sim().WaitForCount("client_closed", 1));
+  PtyClient port(sim().link());
+  EXPECT_EQ(port.Command("AT+CPMS?"),
+            "AT+CPMS?\r\r\n+CPMS: \"ME\",2,50,\"ME\",2,50,\"ME\",2,50\r\n\r\nOK\r\n");
+  // Nothing of the old answer came late.
+  EXPECT_EQ(port.ReadFor(std::chrono::milliseconds(400)), "");
+  ASSERT_EQ(sim().Stop(), 0);
+  EXPECT_EQ(sim().StoredMessages().size(), 2u);
+}
+
 TEST_F(SimDialogue, IndexBaseZeroAndGaps) {
   {
     StartSim("base0");
