@@ -1,6 +1,8 @@
 #include "main_window/main_form.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QLayout>
 #include <QLineEdit>
@@ -163,13 +165,19 @@ TForm1::TForm1(Options options)
       folder_(options.folder.empty() ? platform::ExecutableFolder() : options.folder) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Vestrel"));
-  setWindowIcon(ProgramIcon());
+  // One decoded picture for the window and the tray; the application's icon
+  // is the same picture when the program entry has set it.
+  const QIcon icon =
+      QApplication::windowIcon().isNull() ? ProgramIcon() : QApplication::windowIcon();
+  setWindowIcon(icon);
   // Fixed single border: minimise and close, no maximise, no resizing.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);  // the platform's sans where that face is missing
+  // "MS Sans Serif" where it is installed, else the platform's sans face. Asking
+  // for a missing family would cost a font-substitution search at every start.
+  const QString face = QStringLiteral("MS Sans Serif");
+  QFont font = QFontDatabase::hasFamily(face) ? QFont(face) : QApplication::font();
   font.setPointSize(8);
   setFont(font);
 
@@ -195,11 +203,11 @@ TForm1::TForm1(Options options)
   TrayIcon1 = std::make_unique<TTrayIcon>(this);
   TrayIcon1->SetActOnMinimize(true);
   TrayIcon1->SetHint("Vestrel");
-  TrayIcon1->SetIcon(ProgramIcon());
+  TrayIcon1->SetIcon(icon);
 
   CreateControls();
-  Messaging = std::make_unique<FormMessaging>(*BComPort1, Memo1, Memo2, Edit1, Memo3,
-                                              options.durations);
+  Messaging =
+      std::make_unique<FormMessaging>(*BComPort1, Memo1, Memo2, Edit1, Memo3, options.durations);
   CreateMenu();
   ConnectHandlers();
   SetTabOrder();
