@@ -1,5 +1,7 @@
 // The simulator's codings on their own: septet packing, the 7-bit alphabet,
 // UTF-8 and UCS-2, time stamps and addresses.
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "tools/modem-sim/pdu.h"
@@ -132,6 +134,45 @@ TEST(SimCodec, SubmitDecodingDetails) {
   EXPECT_NE(why("0001000B9121436587F9F100000141", 14).find("fewer digits"), std::string::npos);
   EXPECT_NE(why("0001000091000141", 7).find("address length 0"), std::string::npos);
   EXPECT_NE(why("0041000B912143658709F10000020500", 15).find("header longer"), std::string::npos);
+}
+
+TEST(SimCodec, SubmitDecodingSurvivesMangledPdus) {
+  // Octets of valid PDUs flipped, cut and lengthened at random: every result
+  // is either a refusal with a reason or a PDU of the announced length.
+  const std::vector<std::string> seeds = {"0011000B912143658709F10008170C041F04400438043204350442",
+                                          "0051000B912143658709F10000A70C050003A70201906536FB0D",
+                                          "07919761989901F00100039121F30000010141"};
+  std::mt19937 rng(20261208);
+  int accepted = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string octets = *FromHex(seeds[round % seeds.size()]);
+    const int edits = 1 + static_cast<int>(rng() % 4);
+    for (int e = 0; e < edits; ++e) {
+      const std::size_t pos = rng() % (octets.size() + 1);
+      switch (rng() % 3) {
+        case 0:
+          if (pos < octets.size()) octets[pos] = static_cast<char>(rng());
+          break;
+        case 1:
+          octets.resize(pos);
+          break;
+        default:
+          octets.insert(pos, 1, static_cast<char>(rng()));
+      }
+    }
+    const int length = octets.empty() ? 0
+                                      : static_cast<int>(octets.size()) - 1 -
+                                            static_cast<unsigned char>(octets[0]);
+    const auto r = DecodeSubmit(ToHex(octets), length);
+    if (r.pdu) {
+      ++accepted;
+      EXPECT_LE(r.pdu->udl, 160);
+      EXPECT_LE(Utf8ToCodePoints(r.pdu->text).size(), 160u);
+    } else {
+      EXPECT_FALSE(r.error.empty());
+    }
+  }
+  EXPECT_GT(accepted, 0);
 }
 
 }  // namespace

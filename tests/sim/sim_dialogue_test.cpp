@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -347,6 +348,34 @@ TEST_F(SimDialogue, PacingSendsOneByteAtATimeNoFasterThanTheLineRate) {
   ASSERT_EQ(times.size(), 55u);  // echo and answer
   // 10 bits a byte at 9600 bit/s: 55 bytes span at least 54 character times.
   EXPECT_GE(times.back() - times.front(), 54 * 10 * 1000.0 / 9600 - 0.5);
+}
+
+TEST_F(SimDialogue, SurvivesGarbageAndAnswersAfterwards) {
+  StartSim("demo");
+  PtyClient port(sim().link());
+  // Pieces of commands, PDUs, control characters and stray bytes, in a fixed
+  // pseudo-random order.
+  const std::vector<std::string> pieces = {
+      "AT", "at",      "+CMGS=", "+CMGR=", "+CMGD=", "+CMGL=", "+CPMS=",   "+CMGF=",  "+CSCS=",
+      "E0", "Z",       ";",      ",",      "\"",     "\"ME\"", "\"UCS2\"", "1",       "0",
+      "26", "4",       "\r",     "\r",     "\n",     "\x1A",   "\x1B",     "\b",      "?",
+      "=?", "0011000", "B91",    "F1",     "\xFF",   "\x80",   "\x00",     "\"ALL\"", "-1"};
+  std::mt19937 rng(7);
+  std::string garbage;
+  while (garbage.size() < 20000) garbage += pieces[rng() % pieces.size()];
+  for (std::size_t pos = 0; pos < garbage.size(); pos += 512) {
+    port.Write(std::string_view(garbage).substr(pos, 512));
+    port.ReadFor(std::chrono::milliseconds(2));
+  }
+  // Leave a prompt if one is open, forget a half line, then talk as usual.
+  // The garbage holds no "GSM", so this answer marks the end of its answers.
+  port.Write("\x1B\rATZ\rAT+CSCS=\"GSM\"\r");
+  const std::string tail = port.ReadUntil("AT+CSCS=\"GSM\"\r\r\nOK\r\n");
+  EXPECT_NE(tail.find("AT+CSCS=\"GSM\"\r\r\nOK\r\n"), std::string::npos);
+  EXPECT_EQ(port.Command("AT+CMGF=1"), "AT+CMGF=1\r\r\nOK\r\n");
+  EXPECT_EQ(port.Command("AT+CPMS?").substr(0, 19), "AT+CPMS?\r\r\n+CPMS: \"");
+  ASSERT_EQ(sim().Stop(), 0);
+  EXPECT_GT(sim().Commands().size(), 100u);
 }
 
 TEST(SimStartup, RefusesBadScenariosAndKeepsForeignFiles) {
