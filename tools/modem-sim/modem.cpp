@@ -421,8 +421,7 @@ void Modem::Cpms(char form, const std::vector<Arg>& args, Result& r) {
   }
 }
 
-std::vector<std::string> Modem::MessageLines(const Storage& storage, const Message& m, bool list) {
-  (void)storage;
+std::vector<std::string> Modem::MessageLines(const Message& m, bool list) const {
   std::vector<std::string> lines;
   const std::string index = list ? std::to_string(m.index) + "," : std::string();
   const std::string tag = list ? "+CMGL: " : "+CMGR: ";
@@ -491,7 +490,7 @@ void Modem::Cmgr(char form, const std::vector<Arg>& args, Result& r) {
     r.final_code = CmsError(kInvalidMemoryIndex);
     return;
   }
-  r.info = MessageLines(s, it->second, false);
+  r.info = MessageLines(it->second, false);
   if (it->second.status == Status::kRecUnread) it->second.status = Status::kRecRead;
 }
 
@@ -579,7 +578,7 @@ void Modem::Cmgl(char form, const std::vector<Arg>& args, Result& r) {
   Storage& s = Mem1();
   for (auto& [i, m] : s.messages) {
     if (!all && m.status != *wanted) continue;
-    for (auto& l : MessageLines(s, m, true)) r.info.push_back(std::move(l));
+    for (auto& l : MessageLines(m, true)) r.info.push_back(std::move(l));
     if (m.status == Status::kRecUnread) m.status = Status::kRecRead;
   }
 }

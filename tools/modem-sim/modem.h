@@ -67,7 +67,8 @@ class Modem {
 
   Storage* FindStorage(const std::string& name);
   Storage& Mem1();
-  std::vector<std::string> MessageLines(const Storage& storage, const Message& m, bool list);
+  // Header and body (text mode) or header and PDU (PDU mode) of one message.
+  std::vector<std::string> MessageLines(const Message& m, bool list) const;
   std::string InCharset(const std::string& utf8) const;
   std::string CmsError(int code) const;
   std::uint8_t NextReference();
