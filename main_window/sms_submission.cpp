@@ -71,8 +71,11 @@ std::size_t TpduLength(std::string_view pdu) {
 }
 
 void PumpPause(std::uint32_t ms) {
+  // ms / 10 + 1 steps of one 10 ms time slice each, so that the pause lasts
+  // about ms: a modem still busy sending the last part must not be handed the
+  // next part's commands after a fraction of the pause.
   for (std::uint32_t i = 0; i <= ms / 10; ++i) {
-    platform::SleepMs(1);
+    platform::SleepMs(kPauseStepMs);
     platform::ProcessMessages();
   }
   const std::uint32_t start = platform::TickCount();

@@ -29,8 +29,9 @@ std::string BuildSubmitPdu(std::string_view number, std::string_view part);
 // service-centre length octet.
 std::size_t TpduLength(std::string_view pdu);
 
-// Sleeps in steps of 1 ms and handles the waiting messages after each, so the
-// window stays responsive for about ms milliseconds.
+// Sleeps in steps of kPauseStepMs and handles the waiting messages after each,
+// so the window stays responsive for about ms milliseconds.
+inline constexpr std::uint32_t kPauseStepMs = 10;
 void PumpPause(std::uint32_t ms);
 
 // The SendSMS dialogue: every part goes out as "AT+CMGF=0", "AT+CMGS=" and the

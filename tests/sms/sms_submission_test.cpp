@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,13 @@ TEST(SmsSubmission, PauseHandlesMessagesAndNestedActions) {
   handled = 0;
   PumpPause(23);
   EXPECT_GE(handled, 4);
+  platform::SetProcessMessagesHook({});
+
+  // The pause lasts at least its length: 20000 means some twenty seconds
+  // between parts, not a tenth of that.
+  const auto started = std::chrono::steady_clock::now();
+  PumpPause(200);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
 
   // A second send started from inside the first one's pause runs to its end
   // there; the first send goes on afterwards with its own text and number.
