@@ -7,6 +7,7 @@
 #include "comport/SerialDevice.h"
 #include "platform/cp1251.h"
 #include "platform/events.h"
+#include "platform/sync.h"
 
 namespace vestrel {
 
@@ -186,6 +187,10 @@ TBComPort::~TBComPort() {
 
 bool TBComPort::Open() {
   if (connected_) return true;
+  // A program that never marked its user-interface thread gets the thread
+  // that opens the port: deliveries go there, and Close there serves them
+  // instead of waiting for a thread that never will.
+  platform::TakeUiThreadIfNone();
   OpenDevice();
   connected_ = true;
   try {

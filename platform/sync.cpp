@@ -61,6 +61,16 @@ bool IsUiThread() {
   return s.ui_thread_known && s.ui_thread == std::this_thread::get_id();
 }
 
+bool TakeUiThreadIfNone() {
+  auto& s = State();
+  std::lock_guard lock(s.mutex);
+  if (!s.ui_thread_known) {
+    s.ui_thread = std::this_thread::get_id();
+    s.ui_thread_known = true;
+  }
+  return s.ui_thread == std::this_thread::get_id();
+}
+
 void Synchronize(std::function<void()> fn) {
   if (IsUiThread()) {
     fn();

@@ -16,6 +16,9 @@ namespace vestrel::platform {
 // calls CheckSynchronize() is taken as such when none was marked.
 void SetUiThread();
 bool IsUiThread();
+// Marks the calling thread as the user-interface thread when none is marked
+// yet (as CheckSynchronize() would); returns IsUiThread().
+bool TakeUiThreadIfNone();
 
 // Runs fn on the user-interface thread and waits until it has run; an exception
 // thrown by fn is rethrown here. Called on the user-interface thread it runs fn

@@ -251,6 +251,34 @@ TEST_F(ThreadSync, CloseRunsADeliveryThatIsAlreadyWaiting) {
   EXPECT_TRUE(connected_in_handler);
 }
 
+// A program without a marked user-interface thread (CTest runs each test in
+// its own process, so none is marked here): the thread that opens the port
+// takes the part, and Close serves the delivery instead of hanging.
+TEST(NoMarkedUiThread, CloseServesADeliveryThatWaits) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool woken = false;
+  platform::SetWakeHook([&] {
+    std::lock_guard lock(m);
+    woken = true;
+    cv.notify_all();
+  });
+  auto factory = std::make_shared<FakeDeviceFactory>();
+  int count = 0;
+  {
+    TBComPort port(factory);
+    port.OnRxChar = [&](TBComPort*, int n) { count = n; };
+    ASSERT_TRUE(port.Open());
+    EXPECT_TRUE(platform::IsUiThread());
+    factory->LastDevice()->PushInput("abc");
+    factory->LastDevice()->RaiseEvents(kEvRxChar);
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return woken; }));
+  }  // destruction closes
+  platform::SetWakeHook({});
+  EXPECT_EQ(count, 3);
+}
+
 TEST(WindowSync, ReceiverReleasesTheSenderBeforeTheHandlerRuns) {
   platform::SetUiThread();
   auto factory = std::make_shared<FakeDeviceFactory>();
