@@ -14,12 +14,6 @@
 #include "platform/shell.h"
 #include "tests/about/qt_app.h"
 
-// fontconfig keeps a cache of its own for the life of the process; under
-// LeakSanitizer that shows up as a leak when the dialog's fonts are looked up.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
-
 namespace vestrel {
 
 extern const unsigned char kAboutPicture[];

@@ -17,17 +17,6 @@
 #include "platform/exceptions.h"
 #include "tests/about/qt_app.h"
 
-// fontconfig's process-wide cache, as in the dialog's own tests.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
-
-// Qt scales large images on its thread pool; Qt itself is not built for
-// ThreadSanitizer, so its own hand-offs show up as races inside its libraries.
-extern "C" const char* __tsan_default_suppressions() {
-  return "race:libQt6Gui.so\nrace:libQt6Core.so\n";
-}
-
 namespace vestrel {
 namespace {
 

@@ -21,32 +21,13 @@
 #include "platform/qt_glue.h"
 #include "tests/sms/messaging_test_util.h"
 #include "tests/support/modem_sim.h"
+#include "tests/support/qt_environment.h"
 
 namespace vestrel {
 namespace {
 
 using test::W;
 using namespace std::chrono_literals;
-
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "e2e_messaging_tests";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-    platform::InstallQtGlue();
-  }
-  void TearDown() override {
-    platform::RemoveQtGlue();
-    app_.reset();
-  }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] auto* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Handles events until pred holds or the time is up.
 bool ServeUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 20s) {

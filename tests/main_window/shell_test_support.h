@@ -16,6 +16,7 @@
 
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
+#include "tests/support/qt_environment.h"
 
 namespace vestrel::test {
 
@@ -63,29 +64,6 @@ inline std::filesystem::path UnwritableFolder(const TempDir& dir) {
   std::filesystem::remove(probe);
   return "/proc/self/fdinfo";  // root ignores permission bits; procfs takes no new files
 }
-
-// One QApplication for the whole test program, with the platform glue.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "vestrel_shell_tests";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-    platform::InstallQtGlue();
-  }
-  void TearDown() override {
-    platform::RemoveQtGlue();
-    app_.reset();
-  }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
-
-// Registered once per test program, whichever files include this header.
-inline ::testing::Environment* const qt_environment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Records every exception handed to the application's handler, instead of a
 // modal box, while it lives.

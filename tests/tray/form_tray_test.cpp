@@ -14,16 +14,6 @@
 #include "tray/qt_notify_area.h"
 #include "tray/tray_icon.h"
 
-// Qt scales large images on its thread pool; Qt itself is not built for
-// ThreadSanitizer, so its own hand-offs show up as races inside its libraries.
-extern "C" const char* __tsan_default_suppressions() {
-  return "race:libQt6Gui.so\nrace:libQt6Core.so\n";
-}
-
-// fontconfig keeps a cache of its own for the life of the process; under
-// LeakSanitizer that shows up as a leak once a window's fonts are looked up.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace vestrel {
 namespace {
 

@@ -19,10 +19,6 @@
 
 #include <QSystemTrayIcon>
 
-// fontconfig keeps a cache of its own for the life of the process; under
-// LeakSanitizer that shows up as a leak once a window's fonts are looked up.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace vestrel {
 namespace {
 
