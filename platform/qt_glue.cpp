@@ -6,6 +6,18 @@
 #include <QPointer>
 #include <atomic>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+// Qt's event queue hands the posted event to the user-interface thread under
+// Qt's own lock, which ThreadSanitizer cannot see in the uninstrumented Qt
+// libraries; these tell it about that hand-over.
+#define VESTREL_HAND_OVER(p) __tsan_release(p)
+#define VESTREL_TAKE_OVER(p) __tsan_acquire(p)
+#else
+#define VESTREL_HAND_OVER(p) ((void)(p))
+#define VESTREL_TAKE_OVER(p) ((void)(p))
+#endif
+
 #include "platform/cp1251.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
@@ -18,6 +30,7 @@ const QEvent::Type kSynchronizeEvent = static_cast<QEvent::Type>(QEvent::registe
 class SyncReceiver : public QObject {
  public:
   bool event(QEvent* e) override {
+    VESTREL_TAKE_OVER(e);
     if (e->type() != kSynchronizeEvent) return QObject::event(e);
     pending_.store(false);
     CheckSynchronize();
@@ -25,7 +38,10 @@ class SyncReceiver : public QObject {
   }
   // Posts at most one wake at a time: CheckSynchronize runs everything queued.
   void Wake() {
-    if (!pending_.exchange(true)) QCoreApplication::postEvent(this, new QEvent(kSynchronizeEvent));
+    if (pending_.exchange(true)) return;
+    auto* wake = new QEvent(kSynchronizeEvent);
+    VESTREL_HAND_OVER(wake);
+    QCoreApplication::postEvent(this, wake);
   }
 
  private:

@@ -13,4 +13,6 @@ extern "C" const char* __tsan_default_suppressions() {
 
 // fontconfig keeps a cache of its own for the life of the process; under
 // LeakSanitizer that shows up as a leak once a window's fonts are looked up.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
