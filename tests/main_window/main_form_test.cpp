@@ -59,7 +59,7 @@ class MainFormTest : public ::testing::Test {
   RecordedErrors errors;
 };
 
-struct ControlSpec {
+struct ExpectedControl {
   const char* name;
   QRect geometry;
   const char* caption;  // nullptr: not a captioned control
@@ -67,7 +67,7 @@ struct ControlSpec {
 
 TEST_F(MainFormTest, EveryControlAtItsPlaceWithItsCaption) {
   auto form = MakeFormWithMissingPort();
-  const ControlSpec specs[] = {
+  const ExpectedControl expected_controls[] = {
       {"Button4", {8, 8, 75, 25}, "ReadSMS"},
       {"Button1", {8, 40, 75, 25}, "SendSMS"},
       {"Label1", {8, 72, 80, 13}, "Номер (без \"+\")"},
@@ -84,18 +84,18 @@ TEST_F(MainFormTest, EveryControlAtItsPlaceWithItsCaption) {
       {"Button3", {448, 280, 75, 25}, "PortClose"},
       {"Button6", {448, 320, 81, 25}, "SendATinCOM"},
   };
-  EXPECT_EQ(form->ClientArea->children().size(), static_cast<qsizetype>(std::size(specs)));
-  for (const auto& spec : specs) {
-    SCOPED_TRACE(spec.name);
-    auto* w = form->ClientArea->findChild<QWidget*>(QString::fromLatin1(spec.name));
+  EXPECT_EQ(form->ClientArea->children().size(), static_cast<qsizetype>(std::size(expected_controls)));
+  for (const auto& control : expected_controls) {
+    SCOPED_TRACE(control.name);
+    auto* w = form->ClientArea->findChild<QWidget*>(QString::fromLatin1(control.name));
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->parentWidget(), form->ClientArea);
-    EXPECT_EQ(w->geometry(), spec.geometry);
-    if (!spec.caption) continue;
+    EXPECT_EQ(w->geometry(), control.geometry);
+    if (!control.caption) continue;
     if (auto* b = qobject_cast<QPushButton*>(w)) {
-      EXPECT_EQ(b->text(), Q(spec.caption));
+      EXPECT_EQ(b->text(), Q(control.caption));
     } else if (auto* l = qobject_cast<QLabel*>(w)) {
-      EXPECT_EQ(l->text(), Q(spec.caption));
+      EXPECT_EQ(l->text(), Q(control.caption));
     } else {
       ADD_FAILURE() << "no caption";
     }
