@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -66,12 +67,17 @@ std::string Joined(const std::vector<std::string>& lines, std::size_t from = 0,
 class MessagingE2e : public support::ModemSimTest {
  protected:
   void SetUp() override {
+    // The window stages received chunks in "tmp.sms" of the current directory;
+    // tests run side by side, so each works in a folder of its own.
+    previous_directory_ = std::filesystem::current_path();
+    std::filesystem::current_path(folder_.path());
     previous_handler_ = platform::SetExceptionHandler(
         [this](std::exception_ptr e) { errors_.push_back(platform::ExceptionMessage(e)); });
   }
   void TearDown() override {
     form_.reset();
     platform::SetExceptionHandler(previous_handler_);
+    std::filesystem::current_path(previous_directory_);
     support::ModemSimTest::TearDown();
   }
 
@@ -166,6 +172,7 @@ class MessagingE2e : public support::ModemSimTest {
   }
 
   support::TempDir folder_;
+  std::filesystem::path previous_directory_;
   std::unique_ptr<TForm1> form_;
   std::vector<int> counts_;
   std::size_t first_chunk_ = 0;  // the first chunk after ReadSMS emptied the pane

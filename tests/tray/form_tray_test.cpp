@@ -1,5 +1,7 @@
 // TrayIcon1 in the main window, over the desktop's notification area.
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -26,10 +28,9 @@ class FormTrayTest : public ::testing::Test {
     if (!QApplication::instance()) new QApplication(argc, argv);
   }
   void SetUp() override {
-    folder_ =
-        std::filesystem::temp_directory_path() /
-        ("vestrel_tray_form_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+    folder_ = std::filesystem::temp_directory_path() /
+              ("vestrel_tray_form_" + std::to_string(::getpid()) + "_" +
+               std::to_string(reinterpret_cast<std::uintptr_t>(this)));
     std::filesystem::create_directories(folder_);
     // A port that is not there: FormCreate's failure to open it is not this test's business.
     std::ofstream(folder_ / "Pelmora.ini") << "[MODEM]\r\nCOM Port=/nonexistent/port\r\n";
