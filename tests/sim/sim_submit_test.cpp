@@ -3,7 +3,7 @@
 // PDU-mode reading of stored messages.
 #include <gtest/gtest.h>
 
-#include "tests/sim/gammu.h"
+#include "tests/support/gammu.h"
 #include "tests/support/modem_sim.h"
 #include "tests/support/pty_client.h"
 

@@ -9,13 +9,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/cp1251.h"
+#include "tests/support/gammu.h"
 
 namespace vestrel::test {
 
@@ -91,41 +88,17 @@ std::string PtyPort::ModemReceived() {
 }
 
 std::vector<DecodedPdu> DecodeWithGammu(const std::vector<std::string>& pdus) {
-  const char* source = std::getenv("VESTREL_SOURCE_DIR");
-  const std::string script =
-      std::string(source ? source : VESTREL_TEST_SOURCE_DIR) + "/tests/sms/decode_pdus.py";
-  const auto input = std::filesystem::temp_directory_path() /
-                     ("vestrel-pdus-" + std::to_string(getpid()) + ".txt");
-  {
-    std::ofstream out(input);
-    for (const auto& pdu : pdus) out << pdu << "\n";
-  }
-  const std::string command = "/usr/bin/python3 '" + script + "' < '" + input.string() + "'";
   std::vector<DecodedPdu> decoded;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) throw std::runtime_error("cannot run python3");
-  std::string output;
-  char buffer[4096];
-  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  pclose(pipe);
-  std::filesystem::remove(input);
-  std::istringstream lines(output);
-  for (std::string line; std::getline(lines, line);) {
+  for (const auto& g : support::GammuDecode(pdus)) {
     DecodedPdu d;
-    std::istringstream fields(line);
-    std::string status;
-    std::getline(fields, status, '\t');
-    if (status == "ok") {
-      std::string hex;
-      std::getline(fields, d.number, '\t');
-      std::getline(fields, hex);
-      for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        d.text_utf8 += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-      d.ok = true;
+    d.ok = !g.contains("error");
+    if (d.ok) {
+      d.number = g.value("number", "");
+      d.text_utf8 = g.value("text", "");
     } else {
-      std::getline(fields, d.error);
+      d.error = g.value("error", "");
     }
-    decoded.push_back(d);
+    decoded.push_back(std::move(d));
   }
   return decoded;
 }

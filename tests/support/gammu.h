@@ -1,6 +1,7 @@
 // python-gammu (/usr/bin/python3) as an independent PDU decoder for the tests.
 #pragma once
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -17,7 +18,7 @@ namespace vestrel::support {
 // reference, time; or error.
 inline std::vector<nlohmann::json> GammuDecode(const std::vector<std::string>& pdus) {
   std::string command =
-      "/usr/bin/python3 " + (SourceDir() / "tests" / "sim" / "gammu_decode.py").string();
+      "/usr/bin/python3 " + (SourceDir() / "tests" / "support" / "gammu_decode.py").string();
   for (const auto& p : pdus) {
     for (char c : p) {
       if (!std::isxdigit(static_cast<unsigned char>(c))) throw std::invalid_argument(p);

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Decodes PDUs with python-gammu, an independent decoder, for the sim tests.
+"""Decodes PDUs with python-gammu, an independent decoder, for the tests.
 
 Each argument is a PDU in hex that starts with the service-centre octet; one
 JSON object per argument is printed, on its own line.
