@@ -46,6 +46,15 @@ void Enqueue(Job job) {
   if (wake) wake();
 }
 
+// Called with s.mutex held.
+bool TakeUiThreadIfNoneLocked(SyncState& s) {
+  if (!s.ui_thread_known) {
+    s.ui_thread = std::this_thread::get_id();
+    s.ui_thread_known = true;
+  }
+  return s.ui_thread == std::this_thread::get_id();
+}
+
 }  // namespace
 
 void SetUiThread() {
@@ -64,11 +73,7 @@ bool IsUiThread() {
 bool TakeUiThreadIfNone() {
   auto& s = State();
   std::lock_guard lock(s.mutex);
-  if (!s.ui_thread_known) {
-    s.ui_thread = std::this_thread::get_id();
-    s.ui_thread_known = true;
-  }
-  return s.ui_thread == std::this_thread::get_id();
+  return TakeUiThreadIfNoneLocked(s);
 }
 
 void Synchronize(std::function<void()> fn) {
@@ -86,17 +91,16 @@ void Synchronize(std::function<void()> fn) {
   if (waiter.error) std::rethrow_exception(waiter.error);
 }
 
-void Queue(std::function<void()> fn) { Enqueue(Job{std::move(fn), nullptr}); }
+void Queue(std::function<void()> fn) {
+  Enqueue(Job{std::move(fn), nullptr});
+}
 
 bool CheckSynchronize() {
   auto& s = State();
   std::deque<Job> jobs;
   {
     std::lock_guard lock(s.mutex);
-    if (!s.ui_thread_known) {
-      s.ui_thread = std::this_thread::get_id();
-      s.ui_thread_known = true;
-    }
+    TakeUiThreadIfNoneLocked(s);
     jobs.swap(s.queue);
   }
   if (jobs.empty()) return false;
