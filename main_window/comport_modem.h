@@ -4,7 +4,7 @@
 #include <string>
 
 #include "comport/BComPort.h"
-#include "main_window/messaging_io.h"
+#include "messaging/messaging_io.h"
 
 namespace vestrel {
 

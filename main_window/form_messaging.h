@@ -5,9 +5,9 @@
 #include <string>
 
 #include "main_window/comport_modem.h"
-#include "main_window/inbox_reader.h"
-#include "main_window/messaging_io.h"
-#include "main_window/sms_submission.h"
+#include "messaging/inbox_reader.h"
+#include "messaging/messaging_io.h"
+#include "messaging/sms_submission.h"
 
 class QLineEdit;
 class QPlainTextEdit;

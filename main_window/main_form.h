@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "comport/BComPort.h"
-#include "main_window/messaging_io.h"
+#include "messaging/messaging_io.h"
 
 namespace vestrel {
 

@@ -16,7 +16,7 @@
 
 #include "main_window/form_messaging.h"
 #include "main_window/main_form.h"
-#include "main_window/sms_submission.h"
+#include "messaging/sms_submission.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "main_window/inbox_reader.h"
-#include "main_window/staging.h"
-#include "main_window/ucs2_codec.h"
+#include "messaging/inbox_reader.h"
+#include "messaging/staging.h"
+#include "messaging/ucs2_codec.h"
 #include "platform/exceptions.h"
 
 namespace vestrel::fuzz {

@@ -1,4 +1,4 @@
-#include "main_window/inbox_reader.h"
+#include "messaging/inbox_reader.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

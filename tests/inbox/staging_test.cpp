@@ -1,4 +1,4 @@
-#include "main_window/staging.h"
+#include "messaging/staging.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "main_window/inbox_reader.h"
+#include "messaging/inbox_reader.h"
 
 namespace vestrel {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "main_window/messaging_io.h"
+#include "messaging/messaging_io.h"
 
 namespace vestrel::test {
 

@@ -1,4 +1,4 @@
-#include "main_window/sms_submission.h"
+#include "messaging/sms_submission.h"
 
 #include <gtest/gtest.h>
 

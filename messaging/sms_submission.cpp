@@ -1,8 +1,8 @@
-#include "main_window/sms_submission.h"
+#include "messaging/sms_submission.h"
 
 #include <cstdio>
 
-#include "main_window/ucs2_codec.h"
+#include "messaging/ucs2_codec.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/messages.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "main_window/messaging_io.h"
-#include "main_window/staging.h"
+#include "messaging/messaging_io.h"
+#include "messaging/staging.h"
 
 namespace vestrel {
 

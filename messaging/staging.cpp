@@ -1,8 +1,8 @@
-#include "main_window/staging.h"
+#include "messaging/staging.h"
 
 #include <optional>
 
-#include "main_window/ucs2_codec.h"
+#include "messaging/ucs2_codec.h"
 #include "platform/cp1251.h"
 #include "platform/private_file.h"
 

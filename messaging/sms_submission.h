@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "main_window/messaging_io.h"
+#include "messaging/messaging_io.h"
 
 namespace vestrel {
 

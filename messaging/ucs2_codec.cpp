@@ -1,4 +1,4 @@
-#include "main_window/ucs2_codec.h"
+#include "messaging/ucs2_codec.h"
 
 #include "platform/cp1251.h"
 
