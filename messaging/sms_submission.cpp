@@ -70,13 +70,14 @@ std::size_t TpduLength(std::string_view pdu) {
   return (pdu.size() - 2) / 2;
 }
 
-void PumpPause(std::uint32_t ms) {
+void PumpPause(std::uint32_t ms, const DialogueStop* stop) {
   // ms / 10 + 1 steps of one 10 ms time slice each, so that the pause lasts
   // about ms: a modem still busy sending the last part must not be handed the
   // next part's commands after a fraction of the pause.
   for (std::uint32_t i = 0; i <= ms / 10; ++i) {
     platform::SleepMs(kPauseStepMs);
     platform::ProcessMessages();
+    if (stop) stop->ThrowIfRequested();
   }
   const std::uint32_t start = platform::TickCount();
   for (;;) {
@@ -87,12 +88,14 @@ void PumpPause(std::uint32_t ms) {
 }
 
 SmsSubmission::SmsSubmission(ModemPort& port, LogPane& command_log, InputField& number_field,
-                             InputField& text_field, MessagingDurations durations)
+                             InputField& text_field, MessagingDurations durations,
+                             const DialogueStop* stop)
     : port_(port),
       command_log_(command_log),
       number_field_(number_field),
       text_field_(text_field),
-      durations_(durations) {}
+      durations_(durations),
+      stop_(stop) {}
 
 void SmsSubmission::Button1Click() {
   const platform::EventHandle et = platform::OpenModemWaitEvent();
@@ -102,12 +105,23 @@ void SmsSubmission::Button1Click() {
   const std::string typed_number = number_field_.Text();
   if (text.empty()) return;
   const std::string number = CheckedRecipient(typed_number);
-  for (const std::string& part : SplitIntoParts(text)) {
+  const std::vector<std::string> parts = SplitIntoParts(text);
+  struct SendRecord {
+    MessageRecord* record;
+    ~SendRecord() {
+      if (record) record->SendEnded();
+    }
+  } send_record{record_};
+  if (record_) record_->SendStarted(number, text, parts.size());
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    // A part is written whole or not at all: a stop is seen only between parts.
+    if (stop_) stop_->AtBoundary();
     port_.WriteStr("AT+CMGF=0\r");
     command_log_.AddLine("AT+CMGF=0");
     durations_.ModemWait(et);
-    send_SMS_na_russkom(number, part);
-    PumpPause(durations_.pump_pause_ms);
+    current_part_ = i + 1;
+    send_SMS_na_russkom(number, parts[i]);
+    PumpPause(durations_.pump_pause_ms, stop_);
   }
 }
 
@@ -119,6 +133,7 @@ void SmsSubmission::send_SMS_na_russkom(const std::string& number, const std::st
   command_log_.AddLine(length_command);
   durations_.ModemWait(et);
   port_.WriteStr(pdu + "\x1A");
+  if (record_) record_->PartWritten(current_part_, pdu);
   command_log_.AddLine(pdu);
   durations_.ModemWait(et);
 }

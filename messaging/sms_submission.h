@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "messaging/dialogue_stop.h"
+#include "messaging/message_record.h"
 #include "messaging/messaging_io.h"
 
 namespace vestrel {
@@ -30,9 +32,10 @@ std::string BuildSubmitPdu(std::string_view number, std::string_view part);
 std::size_t TpduLength(std::string_view pdu);
 
 // Sleeps in steps of kPauseStepMs and handles the waiting messages after each,
-// so the window stays responsive for about ms milliseconds.
+// so the window stays responsive for about ms milliseconds. A stop requested
+// meanwhile ends the pause with DialogueStopped.
 inline constexpr std::uint32_t kPauseStepMs = 10;
-void PumpPause(std::uint32_t ms);
+void PumpPause(std::uint32_t ms, const DialogueStop* stop = nullptr);
 
 // The SendSMS dialogue: every part goes out as "AT+CMGF=0", "AT+CMGS=" and the
 // PDU, each echoed to the command log and followed by a modem wait, and then
@@ -40,7 +43,11 @@ void PumpPause(std::uint32_t ms);
 class SmsSubmission {
  public:
   SmsSubmission(ModemPort& port, LogPane& command_log, InputField& number_field,
-                InputField& text_field, MessagingDurations durations = {});
+                InputField& text_field, MessagingDurations durations = {},
+                const DialogueStop* stop = nullptr);
+
+  // Where each send and its parts are kept; null: nowhere.
+  void SetRecord(MessageRecord* record) { record_ = record; }
 
   void Button1Click();
   void send_SMS_na_russkom(const std::string& number, const std::string& text);
@@ -51,6 +58,9 @@ class SmsSubmission {
   InputField& number_field_;
   InputField& text_field_;
   MessagingDurations durations_;
+  const DialogueStop* stop_;
+  MessageRecord* record_ = nullptr;
+  std::size_t current_part_ = 0;  // the part that send_SMS_na_russkom writes, from 1
 };
 
 }  // namespace vestrel

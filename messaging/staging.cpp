@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "messaging/answer_scanner.h"
 #include "messaging/ucs2_codec.h"
 #include "platform/cp1251.h"
 #include "platform/private_file.h"
@@ -10,7 +11,6 @@ namespace vestrel {
 namespace {
 
 constexpr char kCtrlZ = 26;
-constexpr std::string_view kHeaderMark = "+CMGR:";
 constexpr std::string_view kReadStatus = "\"REC READ\",\"";
 constexpr std::string_view kUnreadStatus = "\"REC UNREAD\",\"";
 constexpr std::string_view kEmptyNameField = "\",,\"";
@@ -56,22 +56,19 @@ std::vector<StagedLine> SplitStagedLines(std::string_view bytes) {
   return lines;
 }
 
+ListedMessage ListedFromLines(std::string_view header, std::string_view body) {
+  ListedMessage message;
+  if (auto number = After(header, kReadStatus, kNumberBytes)) message.number = *number;
+  if (auto number = After(header, kUnreadStatus, kNumberBytes)) message.number = *number;
+  if (auto time = After(header, kEmptyNameField, kTimeBytes)) message.time = *time;
+  message.text = SubstituteAll(Ucs2HexToText(body), kApostrophe, kApostropheStandIn);
+  return message;
+}
+
 std::vector<ListedMessage> ParseStaged(std::string_view bytes) {
-  const std::vector<StagedLine> lines = SplitStagedLines(bytes);
+  AnswerScanner scanner;
   std::vector<ListedMessage> messages;
-  for (std::size_t i = 0; i < lines.size();) {
-    const StagedLine& line = lines[i++];
-    if (line.starts_with_ctrl_z) break;
-    if (line.text.find(kHeaderMark) == std::string::npos) continue;
-    ListedMessage message;
-    if (auto number = After(line.text, kReadStatus, kNumberBytes)) message.number = *number;
-    if (auto number = After(line.text, kUnreadStatus, kNumberBytes)) message.number = *number;
-    if (auto time = After(line.text, kEmptyNameField, kTimeBytes)) message.time = *time;
-    // The body is used up here, so it is never taken for a header.
-    const std::string body = i < lines.size() ? lines[i++].text : std::string();
-    message.text = SubstituteAll(Ucs2HexToText(body), kApostrophe, kApostropheStandIn);
-    messages.push_back(std::move(message));
-  }
+  for (FoundMessage& found : scanner.Scan(bytes)) messages.push_back(std::move(found.message));
   return messages;
 }
 
@@ -98,27 +95,13 @@ std::string SubstituteAll(std::string_view s, std::string_view old_part,
   return result;
 }
 
-void WriteStagingFile(const std::string& path, std::string_view chunk) {
-  std::string bytes(chunk);
-  bytes += "\r\n";
-  try {
-    platform::WritePrivateFile(path, bytes);
-  } catch (...) {
-    platform::RemoveFile(path);
-    throw;
-  }
-}
-
-std::string TakeStagingFile(const std::string& path) {
-  std::string bytes;
-  try {
-    bytes = platform::ReadPrivateFile(path);
-  } catch (...) {
-    platform::RemoveFile(path);
-    throw;
-  }
-  platform::RemoveFile(path);
-  return bytes;
+std::string StageThroughFile(const std::string& path, std::string_view bytes) {
+  std::string staged(bytes);
+  staged += "\r\n";
+  std::string back = platform::StagePrivateFile(path, staged);
+  if (back.size() >= 2 && back.compare(back.size() - 2, 2, "\r\n") == 0)
+    back.resize(back.size() - 2);
+  return back;
 }
 
 }  // namespace vestrel

@@ -28,8 +28,10 @@ struct ListedMessage {
   std::string text;    // the decoded body
 };
 
-// Every message in the staged bytes, in order. A line that the parser is about
-// to examine for a header and that starts with Ctrl-Z ends the file.
+// The message that a header line and its body line give.
+ListedMessage ListedFromLines(std::string_view header, std::string_view body);
+
+// Every message in the staged bytes, in order, read as a fresh reading would.
 std::vector<ListedMessage> ParseStaged(std::string_view bytes);
 
 // The modem-log line of one message.
@@ -40,12 +42,9 @@ std::string MessageLogLine(const ListedMessage& message);
 // never found.
 std::string SubstituteAll(std::string_view s, std::string_view old_part, std::string_view new_part);
 
-// Creates or empties the staging file and writes the chunk and CR LF into it.
-// On failure the file is removed and the error thrown on.
-void WriteStagingFile(const std::string& path, std::string_view chunk);
-
-// The staging file's bytes; the file is removed afterwards whether reading
-// worked or not (a failed removal is ignored). Throws when reading failed.
-std::string TakeStagingFile(const std::string& path);
+// Stages the bytes to be parsed in the staging file, followed by CR LF, and
+// returns them as the file gives them back, without that CR LF. Throws when
+// the file cannot be used; nothing is left on disk either way.
+std::string StageThroughFile(const std::string& path, std::string_view bytes);
 
 }  // namespace vestrel

@@ -1,20 +1,19 @@
 #pragma once
-// Short-lived files that only this user may read, opened without following a
-// symbolic link, so that nobody can make the program write or read elsewhere.
+// Short-lived files that only this user may read. The name is never written
+// through: whatever stands under it (a link to another file, a pipe, a
+// symbolic link) is removed and a new file created in its place.
 
 #include <string>
 #include <string_view>
 
 namespace vestrel::platform {
 
-// Creates the file, or empties an existing one, readable and writable by the
-// user alone, and writes the bytes. Throws Exception when the file cannot be
-// opened (a symbolic link included), written or closed.
-void WritePrivateFile(const std::string& path, std::string_view bytes);
-
-// All bytes of the file; throws Exception when it cannot be opened (a symbolic
-// link included) or read.
-std::string ReadPrivateFile(const std::string& path);
+// Stages the bytes in a file of their own under the name: removes what stands
+// there, creates a new regular file exclusively (readable and writable by the
+// user alone, no link followed, never blocking), writes the bytes, reads them
+// back through the same descriptor, closes and removes the file. Returns the
+// bytes read back. Throws Exception when any step fails; the file is removed.
+std::string StagePrivateFile(const std::string& path, std::string_view bytes);
 
 // Removes the file; false when that failed.
 bool RemoveFile(const std::string& path);

@@ -34,33 +34,42 @@ class Descriptor {
 
 }  // namespace
 
-void WritePrivateFile(const std::string& path, std::string_view bytes) {
-  Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (fd.get() < 0) Fail("Ошибка создания файла", path, errno);
-  // An older file keeps its mode through O_CREAT; narrow it as well.
-  if (::fchmod(fd.get(), 0600) != 0) Fail("Ошибка создания файла", path, errno);
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd.get(), bytes.data(), bytes.size());
+std::string StagePrivateFile(const std::string& path, std::string_view bytes) {
+  const char* const create_failed = "Ошибка создания файла";
+  // A hard link, a pipe or a symbolic link left under the name goes; only the
+  // name is removed, never what it points to.
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) Fail(create_failed, path, errno);
+  Descriptor fd(
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  // Someone who put a new name in place in the meantime makes this fail too.
+  if (fd.get() < 0) Fail(create_failed, path, errno);
+  struct Remover {
+    const std::string& path;
+    ~Remover() { ::unlink(path.c_str()); }
+  } remover{path};
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) Fail(create_failed, path, errno);
+  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) Fail(create_failed, path, EEXIST);
+
+  for (std::string_view rest = bytes; !rest.empty();) {
+    const ssize_t written = ::write(fd.get(), rest.data(), rest.size());
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) Fail("Ошибка записи файла", path, written < 0 ? errno : EIO);
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+    rest.remove_prefix(static_cast<std::size_t>(written));
   }
-  if (::close(fd.release()) != 0) Fail("Ошибка записи файла", path, errno);
-}
-
-std::string ReadPrivateFile(const std::string& path) {
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (fd.get() < 0) Fail("Ошибка открытия файла", path, errno);
-  std::string bytes;
+  if (::lseek(fd.get(), 0, SEEK_SET) != 0) Fail("Ошибка чтения файла", path, errno);
+  std::string back;
+  back.reserve(bytes.size());
   char buffer[4096];
   for (;;) {
     const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) Fail("Ошибка чтения файла", path, errno);
     if (got == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(got));
+    back.append(buffer, static_cast<std::size_t>(got));
   }
-  return bytes;
+  if (::close(fd.release()) != 0) Fail("Ошибка чтения файла", path, errno);
+  return back;
 }
 
 bool RemoveFile(const std::string& path) {

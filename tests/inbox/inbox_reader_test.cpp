@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "platform/sync.h"
 #include "tests/sms/messaging_test_util.h"
 
 namespace vestrel {
@@ -54,6 +55,24 @@ const Writes kStart = {"at+cmgf=1\r", "AT+CPMS=\"ME\"\r"};
 std::string ShownLine(const std::string& number, const std::string& text) {
   return W("\r\n№ тел: ") + number + W(" Дата и время отправки: 24/05/01,12:30:45 Текст: ") + text;
 }
+
+// Collects what the reader hands to the application's error handler.
+class Reports {
+ public:
+  Reports() {
+    previous_ = platform::SetExceptionHandler(
+        [this](std::exception_ptr e) { messages_.push_back(platform::ExceptionMessage(e)); });
+  }
+  ~Reports() { platform::SetExceptionHandler(previous_); }
+  std::vector<std::string> Take() {
+    platform::CheckSynchronize();
+    return messages_;
+  }
+
+ private:
+  std::vector<std::string> messages_;
+  platform::ExceptionHandler previous_;
+};
 
 // A folder of this test process for the staging file.
 fs::path ProcessDir() {
@@ -126,22 +145,21 @@ TEST_F(Inbox, ThreeMessagesFromIndexOneSplitAcrossChunks) {
   const std::string answers = EmptyAnswer(0) + ReadAnswer(1, "+79161234567", "0031") +
                               ReadAnswer(2, "+79161234567", "0032") +
                               ReadAnswer(3, "+79161234567", "0033");
-  // The header of index 2 ends the second chunk: shown with an empty text,
-  // and its body in the next chunk is not a message.
+  // The header of index 2 ends the second chunk: it waits for its body,
+  // which comes with the next chunk.
   const std::size_t cut = answers.find("+CMGR:", answers.find("AT+CMGR=2"));
   const std::size_t body = answers.find("\r\n", cut) + 2;
   Receive(answers.substr(0, 40));
   EXPECT_EQ(port_.writes, kStart + Reads(0, 4));  // a chunk without a header reads on
   Receive(answers.substr(40, body - 40));
-  EXPECT_EQ(reader_.SmsShown, 2);
+  EXPECT_EQ(reader_.SmsShown, 1);
   Receive(answers.substr(body));
   EXPECT_EQ(reader_.SmsShown, 3);
   EXPECT_EQ(reader_.ReadMore, 0);
   EXPECT_EQ(port_.writes, kStart + Reads(0, 5));
   const std::string log = modem_log_.Text();
-  EXPECT_NE(log.find(ShownLine("+79161234567", "1")), std::string::npos);
-  EXPECT_NE(log.find(ShownLine("+79161234567", "") + W("\r\nЧитаем СМС") +
-                     ShownLine("+79161234567", "3")),
+  EXPECT_NE(log.find(ShownLine("+79161234567", "1") + W("\r\nЧитаем СМС") +
+                     ShownLine("+79161234567", "2") + ShownLine("+79161234567", "3")),
             std::string::npos);
 }
 
@@ -192,33 +210,66 @@ TEST_F(Inbox, CountVariants) {
   EXPECT_EQ(reader_.SmsTotal, 2);
   EXPECT_EQ(port_.writes, kStart + Reads(0, 2));
 
-  // A chunk with both answers: its headers are not parsed.
+  // A chunk with both answers: its headers are parsed after the first pass,
+  // never dropped with the count.
   port_.writes.clear();
   reader_.Button4Click();
   Receive(CountAnswer(1) + ReadAnswer(0, "+79161234567", "0041"));
-  EXPECT_EQ(reader_.SmsShown, 0);
-  EXPECT_EQ(port_.writes, kStart + Reads(0, 1));
+  EXPECT_EQ(reader_.SmsShown, 1);
+  EXPECT_EQ(port_.writes, kStart + Reads(0, 0));
 }
 
-TEST_F(Inbox, CountThatDoesNotConvertIsReportedAndReceptionGoesOn) {
+TEST_F(Inbox, CountIsTakenOnlyWhileAwaitedAndOnlyFromItsOwnLine) {
   reader_.Button4Click();
-  // The answer cut in front of its comma.
-  try {
-    Receive("AT+CPMS=\"ME\"\r\r\n+CPMS: 3");
-    ADD_FAILURE() << "no exception";
-  } catch (const platform::Exception& e) {
-    EXPECT_EQ(e.Message(), W("Модем сообщил число СМС в непонятном виде: \"\""));
-  }
+  // A count line cut in two waits for its end: "+CPMS: 1,1" | "0,..." is a
+  // capacity of 10, not 1.
+  Receive("AT+CPMS=\"ME\"\r\r\n+CPMS: 1,1");
   EXPECT_EQ(reader_.SmsTotal, 0);
-  EXPECT_EQ(modem_log_.Text(), "AT+CPMS=\"ME\"\r\r\n+CPMS: 3");
   EXPECT_EQ(port_.writes, kStart);
+  Receive("0,1,10,1,10\r\n\r\nOK\r\n");
+  EXPECT_EQ(reader_.SmsTotal, 1);
+  EXPECT_EQ(reader_.SmsCapacity, 10);
+  EXPECT_EQ(port_.writes, kStart + Reads(0, 1));
+
+  // "+CPMS:" inside a message, once the count is taken, is message text.
+  Receive(ReadAnswer(0, "+79161234567", "Hello +CPMS: 30,30 bye") + EmptyAnswer(1));
+  EXPECT_EQ(reader_.SmsTotal, 1);
+  EXPECT_EQ(reader_.SmsShown, 1);
+  EXPECT_EQ(port_.writes, kStart + Reads(0, 1));
+  EXPECT_NE(modem_log_.Text().find(ShownLine("+79161234567", "Hello +CPMS: 30,30 bye")),
+            std::string::npos);
+  // ... and so is one that does not begin a line while a count is awaited.
+  port_.writes.clear();
+  reader_.Button4Click();
+  Receive("\r\nsay +CPMS: 7,50\r\n");
+  EXPECT_EQ(reader_.SmsTotal, 0);
+  EXPECT_EQ(port_.writes, kStart);
+}
+
+TEST_F(Inbox, CountThatDoesNotConvertIsReportedOnce) {
+  reader_.Button4Click();
   try {
-    Receive("+CPMS: 3x,50\r\n");
+    Receive("AT+CPMS=\"ME\"\r\r\n+CPMS: 3x,50\r\n");
     ADD_FAILURE() << "no exception";
   } catch (const platform::Exception& e) {
     EXPECT_EQ(e.Message(), W("Модем сообщил число СМС в непонятном виде: \"3x\""));
   }
-  // The next chunks are handled as usual.
+  EXPECT_EQ(reader_.SmsTotal, 0);
+  // The reading is over: a device repeating the line is only shown.
+  Receive("\r\n+CPMS: x,\r\n");
+  Receive("+CPMS: 1,50,1,50,1,50\r\n");
+  EXPECT_EQ(port_.writes, kStart);
+  // Counts and capacities beyond any storage are refused the same way.
+  for (const char* answer :
+       {"+CPMS: 2147483647,2147483647\r\n", "+CPMS: 1001,1001\r\n", "+CPMS: 3,5000,3,5000\r\n"}) {
+    port_.writes.clear();
+    reader_.Button4Click();
+    EXPECT_THROW(Receive(answer), platform::Exception) << answer;
+    EXPECT_EQ(port_.writes, kStart) << answer;
+  }
+  // The next reading works as usual.
+  port_.writes.clear();
+  reader_.Button4Click();
   Receive("+CPMS: 1,50,1,50,1,50\r\n");
   EXPECT_EQ(port_.writes, kStart + Reads(0, 1));
   Receive(ReadAnswer(0, "+79161234567", "0041"));
@@ -246,12 +297,44 @@ TEST_F(Inbox, ContinuationStopsAtTheCapacity) {
   EXPECT_EQ(reader_.SmsShown, 1);
   EXPECT_EQ(port_.writes, kStart + Reads(0, 3));
 
-  // The count greater than the capacity: the first pass stops there too.
+  // The count greater than the capacity: the first pass stops there too, and
+  // the summary waits until the answers of every read are in.
   port_.writes.clear();
   reader_.Button4Click();
   Receive("+CPMS: 5,2,5,2\r\n");
   EXPECT_EQ(port_.writes, kStart + Reads(0, 2));
-  EXPECT_NE(modem_log_.Text().find(W("Найдено СМС: 0 из 5")), std::string::npos);
+  Receive("OK\r\nOK\r\n" + EmptyAnswer(0) + EmptyAnswer(1));
+  EXPECT_EQ(modem_log_.Text().find(W("Найдено")), std::string::npos);
+  Receive(EmptyAnswer(2));
+  EXPECT_NE(modem_log_.Text().find(W("\r\nНайдено СМС: 0 из 5")), std::string::npos);
+}
+
+TEST_F(Inbox, SummaryComesAfterTheLastAnswerAndCountsWhatWasShown) {
+  // Echo on; two messages counted in a storage of 3, at indexes 1 and 3; the
+  // answer to the read of index 1 comes late.
+  reader_.Button4Click();
+  Receive(CountAnswer(2, 3));
+  EXPECT_EQ(port_.writes, kStart + Reads(0, 2));
+  Receive(EmptyAnswer(0));
+  Receive("AT+CMGR=1\r");
+  Receive(EmptyAnswer(2));
+  Receive(ReadAnswer(3, "+79031112233", "0033"));
+  EXPECT_EQ(port_.writes, kStart + Reads(0, 3));
+  EXPECT_EQ(modem_log_.Text().find(W("Найдено")), std::string::npos);
+  const std::string late =
+      "\r\n" + Header("+79161234567") + "0031\r\n\r\nOK\r\nAT+CMGD=1\r\r\nOK\r\n";
+  Receive(late);
+  EXPECT_EQ(reader_.SmsShown, 2);
+  EXPECT_EQ(modem_log_.Text().find(W("Найдено")), std::string::npos);  // all were found
+
+  // One of three found: the line counts what was shown.
+  reader_.Button4Click();
+  Receive(CountAnswer(3, 1));
+  Receive(ReadAnswer(0, "+79161234567", "0030") + EmptyAnswer(1));
+  const std::string log = modem_log_.Text();
+  const std::string stop_line = W("\r\nНайдено СМС: 1 из 3");
+  ASSERT_GE(log.size(), stop_line.size());
+  EXPECT_EQ(log.substr(log.size() - stop_line.size()), stop_line);
 }
 
 TEST_F(Inbox, UnreadableCapacityMeans255) {
@@ -291,20 +374,24 @@ TEST_F(Inbox, HeadersBeforeTheCountAreCounted) {
   EXPECT_EQ(modem_log_.Text().find(W("Читаем СМС")) != std::string::npos, true);
 }
 
-TEST_F(Inbox, StagingFailureIsReportedAndCleanedUp) {
+TEST_F(Inbox, StagingFailureParsesFromMemoryAndIsReportedOncePerReading) {
+  Reports reports;
   reader_.Button4Click();
-  Receive(CountAnswer(1));
-  const fs::path target = dir_ / "elsewhere";
-  fs::create_symlink(target, StagingPath());
+  Receive(CountAnswer(2));
+  // A folder under the staging name: the file cannot be made.
+  fs::create_directory(StagingPath());
   port_.pending += ReadAnswer(0, "+79161234567", "0041");
-  EXPECT_THROW(reader_.BComPort1RxChar(static_cast<int>(port_.pending.size())),
-               platform::Exception);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(StagingPath())));
-  EXPECT_FALSE(fs::exists(target));
-  EXPECT_EQ(reader_.SmsShown, 0);
-  // Reception goes on: the next chunk is staged and read as usual.
-  Receive(ReadAnswer(1, "+79161234567", "0042"));
-  EXPECT_EQ(reader_.SmsShown, 1);
+  reader_.BComPort1RxChar(static_cast<int>(port_.pending.size()));
+  port_.pending += ReadAnswer(1, "+79161234567", "0042");
+  reader_.BComPort1RxChar(static_cast<int>(port_.pending.size()));
+  EXPECT_EQ(reader_.SmsShown, 2);
+  EXPECT_NE(modem_log_.Text().find(ShownLine("+79161234567", "A")), std::string::npos);
+  EXPECT_NE(modem_log_.Text().find(ShownLine("+79161234567", "B")), std::string::npos);
+  const auto told = reports.Take();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_NE(told[0].find(W("Ошибка создания файла")), std::string::npos);
+  EXPECT_TRUE(fs::is_directory(StagingPath()));
+  fs::remove(StagingPath());
 }
 
 TEST_F(Inbox, PortWriteFailureEndsTheChunk) {
@@ -326,13 +413,19 @@ TEST(InboxDefaults, StagesInTheCurrentDirectory) {
   ShadowPane command_log;
   ShadowPane modem_log;
   InboxReader reader(port, command_log, modem_log, MessagingDurations{0, 0});
+  Reports reports;
   port.pending = ReadAnswer(0, "+79161234567", "0041");
-  // tmp.sms here: a symbolic link makes the staging fail, proving the name.
-  fs::create_symlink(dir / "x", dir / "tmp.sms");
-  EXPECT_THROW(reader.BComPort1RxChar(static_cast<int>(port.pending.size())), platform::Exception);
-  port.pending = ReadAnswer(0, "+79161234567", "0041");
+  // tmp.sms here: a folder of that name makes the staging fail, proving the name.
+  fs::create_directory(dir / "tmp.sms");
   reader.BComPort1RxChar(static_cast<int>(port.pending.size()));
   EXPECT_EQ(reader.SmsShown, 1);
+  const auto told = reports.Take();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_NE(told[0].find("\"tmp.sms\""), std::string::npos);
+  fs::remove(dir / "tmp.sms");
+  port.pending = ReadAnswer(0, "+79161234567", "0041");
+  reader.BComPort1RxChar(static_cast<int>(port.pending.size()));
+  EXPECT_EQ(reader.SmsShown, 2);
   EXPECT_TRUE(fs::is_empty(dir));
   fs::current_path(before);
   fs::remove_all(dir);

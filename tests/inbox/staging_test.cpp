@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "platform/exceptions.h"
+#include "platform/private_file.h"
 #include "tests/sms/messaging_test_util.h"
 
 namespace vestrel {
@@ -94,8 +96,9 @@ TEST(StagedMessages, HeaderFieldsAndBodies) {
 TEST(StagedMessages, BodiesAndLineOrder) {
   // Apostrophes become the letter "ь"; plain text stays; only the first body
   // line is shown; a body holding "+CMGR:" is not taken for a header.
-  const std::string staged = std::string(kHeader) + "\r\nIt's 'ok'\r\nsecond line\r\n" + kHeader +
-                             "\r\n+CMGR: 0027\r\n" + kHeader + "\r\n00270041\r\n";
+  const std::string ok = "\r\n\r\nOK\r\n\r\n";
+  const std::string staged = std::string(kHeader) + "\r\nIt's 'ok'\r\nsecond line" + ok + kHeader +
+                             "\r\n+CMGR: 0027" + ok + kHeader + "\r\n00270041\r\n";
   auto m = ParseStaged(staged);
   ASSERT_EQ(m.size(), 3u);
   EXPECT_EQ(m[0].text, "It\xFCs \xFCok\xFC");
@@ -104,17 +107,17 @@ TEST(StagedMessages, BodiesAndLineOrder) {
             "\xFC"
             "A");
 
-  // A line starting with Ctrl-Z where a header is looked for ends the file.
+  // A line starting with Ctrl-Z is no header, and the parse goes on after it.
   m = ParseStaged(std::string(kHeader) +
                   "\r\n0041\r\n\x1A"
                   "junk\r\n" +
                   kHeader + "\r\n0042\r\n");
-  ASSERT_EQ(m.size(), 1u);
-  // ... but a body starting with Ctrl-Z is just empty.
+  ASSERT_EQ(m.size(), 2u);
+  // A body starting with Ctrl-Z is just empty.
   m = ParseStaged(std::string(kHeader) +
                   "\r\n\x1A"
-                  "0041\r\n" +
-                  kHeader + "\r\n0042\r\n");
+                  "0041" +
+                  ok + kHeader + "\r\n0042\r\n");
   ASSERT_EQ(m.size(), 2u);
   EXPECT_EQ(m[0].text, "");
   EXPECT_EQ(m[1].text, "B");
@@ -125,6 +128,23 @@ TEST(StagedMessages, BodiesAndLineOrder) {
   ASSERT_EQ(m.size(), 1u);
   EXPECT_EQ(m[0].text, "A");
   EXPECT_TRUE(ParseStaged("\r\n").empty());
+}
+
+TEST(StagedMessages, TextInsideAMessageIsNoHeader) {
+  // A header is a line that begins with "+CMGR:" where an answer can start.
+  auto m = ParseStaged("\r\nsome +CMGR: \"REC READ\",\"+79990000000\",,\"x\"\r\nbody\r\n");
+  EXPECT_TRUE(m.empty());
+  // Inside an answer, a line of the message that looks like a header is text.
+  const std::string spoof = "+CMGR: \"REC READ\",\"+79990000000\",,\"26/12/08,10:15:00+12\"";
+  m = ParseStaged("AT+CMGR=0\r\r\n" + std::string(kHeader) + "\r\nHello\r\n" + spoof +
+                  "\r\nfake\r\n\r\nOK\r\nAT+CMGD=0\r\r\nOK\r\n");
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(m[0].number, "+79161234567");
+  // After the final result code, and after the echo of a read, headers count again.
+  m = ParseStaged(std::string(kHeader) + "\r\nA\r\nB\r\n\r\nERROR\r\n" + kHeader +
+                  "\r\nC\r\nAT+CMGR=5\r\n" + kHeader + "\r\nHi\r\n");
+  ASSERT_EQ(m.size(), 3u);
+  EXPECT_EQ(m[2].text, "Hi");
 }
 
 TEST(SubstituteAll, ReplacesLeftToRightWithoutRescanning) {
@@ -154,43 +174,56 @@ class StagingFile : public ::testing::Test {
   std::string path_;
 };
 
-TEST_F(StagingFile, PrivateWrittenReadAndRemoved) {
+// What the process sees of a staging: the bytes it gave back and whether
+// the file was private while it existed is not observable afterwards, so
+// these look at what stands on disk before and after.
+TEST_F(StagingFile, StagedBytesComeBackAndNothingStays) {
   {
     std::ofstream old(path_);
     old << "old content that is longer";
   }
-  fs::permissions(path_, fs::perms(0644));
-  WriteStagingFile(path_, std::string("chunk\0\x1A\xFF", 8));
-  struct stat st {};
-  ASSERT_EQ(stat(path_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(TakeStagingFile(path_), std::string("chunk\0\x1A\xFF\r\n", 10));
-  EXPECT_FALSE(fs::exists(path_));
-
-  WriteStagingFile(path_, "");
-  EXPECT_EQ(TakeStagingFile(path_), "\r\n");
-  EXPECT_THROW(TakeStagingFile(path_), platform::Exception);  // gone
+  const std::string chunk("chunk\0\x1A\xFF", 8);
+  EXPECT_EQ(StageThroughFile(path_, chunk), chunk);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(path_)));
+  EXPECT_EQ(StageThroughFile(path_, ""), "");
+  EXPECT_EQ(platform::StagePrivateFile(path_, "ab"), "ab");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(path_)));
 }
 
-TEST_F(StagingFile, SymbolicLinkIsNeverFollowed) {
+TEST_F(StagingFile, WhateverStandsUnderTheNameIsNeverWrittenThrough) {
   const fs::path target = dir_ / "target";
-  {
+  const auto make_target = [&] {
     std::ofstream t(target);
     t << "keep";
-  }
-  fs::create_symlink(target, path_);
-  EXPECT_THROW(WriteStagingFile(path_, "chunk"), platform::Exception);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(path_)));  // the link is removed
-  std::ifstream t(target);
-  std::string content((std::istreambuf_iterator<char>(t)), {});
-  EXPECT_EQ(content, "keep");
+  };
+  const auto target_kept = [&] {
+    std::ifstream t(target);
+    std::string content((std::istreambuf_iterator<char>(t)), {});
+    struct stat st {};
+    return content == "keep" && stat(target.c_str(), &st) == 0 && (st.st_mode & 0777) == 0644;
+  };
+  make_target();
+  fs::permissions(target, fs::perms(0644));
 
+  // A symbolic link and a hard link: the name is replaced, the target kept.
   fs::create_symlink(target, path_);
-  EXPECT_THROW(TakeStagingFile(path_), platform::Exception);
+  EXPECT_EQ(StageThroughFile(path_, "chunk"), "chunk");
+  EXPECT_TRUE(target_kept());
+  fs::create_hard_link(target, path_);
+  EXPECT_EQ(StageThroughFile(path_, "chunk"), "chunk");
+  EXPECT_TRUE(target_kept());
   EXPECT_FALSE(fs::exists(fs::symlink_status(path_)));
-  EXPECT_TRUE(fs::exists(target));
 
-  EXPECT_THROW(WriteStagingFile((dir_ / "missing" / "tmp.sms").string(), "x"), platform::Exception);
+  // A pipe would block an open for writing: it is removed, never opened.
+  ASSERT_EQ(mkfifo(path_.c_str(), 0644), 0);
+  EXPECT_EQ(StageThroughFile(path_, "chunk"), "chunk");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(path_)));
+
+  // A folder under the name, or no folder at all: the staging fails.
+  fs::create_directory(path_);
+  EXPECT_THROW(StageThroughFile(path_, "x"), platform::Exception);
+  EXPECT_TRUE(fs::is_directory(path_));
+  EXPECT_THROW(StageThroughFile((dir_ / "missing" / "tmp.sms").string(), "x"), platform::Exception);
 }
 
 }  // namespace

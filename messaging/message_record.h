@@ -1,0 +1,31 @@
+#pragma once
+// Where the dialogues keep what passed through them (the message archive).
+// None of these calls throws: a record that cannot be kept reports that on
+// its own, after the dialogue step is over.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "messaging/answer_scanner.h"
+
+namespace vestrel {
+
+class MessageRecord {
+ public:
+  virtual ~MessageRecord() = default;
+  // A chunk as it was received. reading: a reading is under way (the bytes
+  // are kept whatever the parser makes of them); otherwise only what belongs
+  // to a send under way is kept.
+  virtual void ChunkReceived(std::string_view bytes, bool reading) noexcept = 0;
+  // A message that was just shown in the modem log.
+  virtual void MessageShown(const FoundMessage& found) noexcept = 0;
+  // A send begins: the checked number, the whole text, its number of parts.
+  virtual void SendStarted(const std::string& number, const std::string& text,
+                           std::size_t parts) noexcept = 0;
+  // Part number part (from 1) was written to the modem as this PDU.
+  virtual void PartWritten(std::size_t part, const std::string& pdu) noexcept = 0;
+  virtual void SendEnded() noexcept = 0;
+};
+
+}  // namespace vestrel
