@@ -45,7 +45,7 @@ FormMessaging::FormMessaging(TBComPort& com_port, QPlainTextEdit* command_log_me
       }),
       number(number_edit),
       text(text_memo),
-      sms(port, command_log, number, text, durations),
-      inbox(port, command_log, modem_log, durations) {}
+      sms(port, command_log, number, text, durations, &stop),
+      inbox(port, command_log, modem_log, durations, kStagingFileName, &stop) {}
 
 }  // namespace vestrel

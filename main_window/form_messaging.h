@@ -38,6 +38,8 @@ struct FormMessaging {
   FormMessaging(TBComPort& port, QPlainTextEdit* command_log_memo, QPlainTextEdit* modem_log_memo,
                 QLineEdit* number_edit, QPlainTextEdit* text_memo, MessagingDurations durations);
 
+  // Asked for when the window is closed in the middle of a dialogue.
+  DialogueStop stop;
   ComPortModem port;
   ShadowPane command_log;  // the bytes of Memo1
   ShadowPane modem_log;    // the bytes of Memo2

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLayout>
@@ -330,8 +331,36 @@ void TForm1::FormCreate(QObject*) {
   BComPort1->Open();
 }
 
+template <typename Dialogue>
+void TForm1::RunDialogue(Dialogue&& dialogue) {
+  struct Running {
+    int& count;
+    explicit Running(int& c) : count(c) { ++count; }
+    ~Running() { --count; }
+  };
+  {
+    Running running(dialogues_running_);
+    try {
+      dialogue();
+    } catch (const DialogueStopped&) {
+      // Unwound for a close; nothing to report.
+    }
+  }
+  if (dialogues_running_ == 0 && Messaging->stop.Requested())
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (dialogues_running_ > 0) {
+    Messaging->stop.Request();
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
 void TForm1::Button1Click(QObject*) {
-  Messaging->sms.Button1Click();
+  RunDialogue([this] { Messaging->sms.Button1Click(); });
 }
 
 void TForm1::Button2Click(QObject*) {
@@ -343,7 +372,7 @@ void TForm1::Button3Click(QObject*) {
 }
 
 void TForm1::Button4Click(QObject*) {
-  Messaging->inbox.Button4Click();
+  RunDialogue([this] { Messaging->inbox.Button4Click(); });
 }
 
 void TForm1::Button6Click(QObject*) {
@@ -364,7 +393,7 @@ void TForm1::N4Click(QObject*) {
 }
 
 void TForm1::BComPort1RxChar(TBComPort*, int Count) {
-  Messaging->inbox.BComPort1RxChar(Count);
+  RunDialogue([this, Count] { Messaging->inbox.BComPort1RxChar(Count); });
 }
 
 }  // namespace vestrel

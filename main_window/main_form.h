@@ -111,13 +111,24 @@ class TForm1 : public QMainWindow {
   // exception goes back to the port's event thread, not to a message box.
   void BComPort1RxChar(TBComPort* Sender, int Count);
 
+ protected:
+  // A close asked for in the middle of a dialogue ends the dialogue at its
+  // next command boundary; the window closes once it has unwound.
+  void closeEvent(QCloseEvent* event) override;
+
  private:
+  // Runs a handler that talks to the modem; a dialogue stopped for a close
+  // ends quietly, and the close then goes ahead.
+  template <typename Dialogue>
+  void RunDialogue(Dialogue&& dialogue);
+
   void CreateControls();
   void CreateMenu();
   void ConnectHandlers();
   void SetTabOrder();
 
   std::filesystem::path folder_;
+  int dialogues_running_ = 0;
 };
 
 }  // namespace vestrel

@@ -1,6 +1,7 @@
 #include "platform/error_box.h"
 
 #include <QApplication>
+#include <set>
 
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
@@ -19,7 +20,17 @@ std::unique_ptr<QMessageBox> MakeErrorBox(const std::string& text, const std::st
 }
 
 void ShowErrorBox(const std::string& message, const std::string& caption) {
-  MakeErrorBox(ErrorBoxText(message), caption)->exec();
+  // A box runs its own message loop, in which a device that keeps failing
+  // would raise the same error again and again: while a box with this text is
+  // open, repeats are dropped.
+  static std::set<std::string> open_texts;
+  const std::string text = ErrorBoxText(message);
+  if (!open_texts.insert(text).second) return;
+  struct Closed {
+    const std::string& text;
+    ~Closed() { open_texts.erase(text); }
+  } closed{text};
+  MakeErrorBox(text, caption)->exec();
 }
 
 void InstallErrorBoxHandler(const std::string& caption) {

@@ -15,6 +15,12 @@ namespace vestrel::platform {
 void ProcessMessages();
 void SetProcessMessagesHook(std::function<void()> hook);
 
+// Lets requests of the window system (a close, a repaint) reach the program in
+// the middle of a dialogue, without handling any delivery or operator input:
+// those wait until the dialogue is over. Without the Qt glue it does nothing.
+void ServeWindowRequests();
+void SetWindowRequestsHook(std::function<void()> hook);
+
 // Sleeps ms milliseconds (alertable in the original sense: nothing else runs).
 void SleepMs(std::uint32_t ms);
 

@@ -33,8 +33,19 @@ class SyncReceiver : public QObject {
     VESTREL_TAKE_OVER(e);
     if (e->type() != kSynchronizeEvent) return QObject::event(e);
     pending_.store(false);
+    if (held_ > 0) {
+      deferred_ = true;
+      return true;
+    }
     CheckSynchronize();
     return true;
+  }
+  // While held, a wake is kept for later: no delivery runs inside a dialogue.
+  void Hold() { ++held_; }
+  void Release() {
+    if (--held_ > 0 || !deferred_) return;
+    deferred_ = false;
+    Wake();
   }
   // Posts at most one wake at a time: CheckSynchronize runs everything queued.
   void Wake() {
@@ -46,6 +57,8 @@ class SyncReceiver : public QObject {
 
  private:
   std::atomic<bool> pending_{false};
+  int held_ = 0;  // user-interface thread only
+  bool deferred_ = false;
 };
 
 SyncReceiver* receiver = nullptr;
@@ -63,11 +76,18 @@ void InstallQtGlue() {
     // still behind other events.
     CheckSynchronize();
   });
+  SetWindowRequestsHook([r] {
+    r->Hold();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::ExcludeSocketNotifiers);
+    r->Release();
+  });
 }
 
 void RemoveQtGlue() {
   SetWakeHook({});
   SetProcessMessagesHook({});
+  SetWindowRequestsHook({});
   delete receiver;
   receiver = nullptr;
 }
