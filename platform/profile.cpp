@@ -1,5 +1,10 @@
 #include "platform/profile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -129,26 +134,24 @@ std::string Cut(std::string_view value) {
 }
 
 bool WriteWholeFile(const std::filesystem::path& file, const std::string& content) {
-  // Write beside the file and rename over it, so a failed write never leaves
-  // a half-written configuration behind.
-  auto temp = file;
-  temp += ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::error_code ignored;
-      std::filesystem::remove(temp, ignored);
-      return false;
-    }
+  // Write beside the file under a fresh name made exclusively (never through
+  // a link someone left there) and rename it over the file, so a failed write
+  // never leaves a half-written configuration behind.
+  std::string temp = file.string() + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool written = ::fchmod(fd, 0644) == 0;
+  for (std::string_view rest = content; written && !rest.empty();) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) rest.remove_prefix(static_cast<std::size_t>(n));
   }
+  written = ::close(fd) == 0 && written;
   std::error_code ec;
-  std::filesystem::rename(temp, file, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
+  if (written) std::filesystem::rename(temp, file, ec);
+  if (!written || ec) {
+    ::unlink(temp.c_str());
     return false;
   }
   return true;

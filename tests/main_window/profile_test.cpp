@@ -101,6 +101,22 @@ TEST(ProfileWrite, CreatesTheFileWithOneSectionAndOneKey) {
   EXPECT_EQ(ReadFile(ini), "[MODEM]\r\nCOM \xCF\xEE\xF0\xF2=COM11\r\n");
   EXPECT_EQ(ReadProfileValue(ini, "MODEM", kKey, "x"), "COM11");
   EXPECT_FALSE(std::filesystem::exists(dir / "Pelmora.ini.tmp"));
+  // Nothing but the file itself is left in the folder.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST(ProfileWrite, ALinkLeftUnderATemporaryNameIsNotFollowed) {
+  TempDir dir;
+  const auto ini = dir / "Pelmora.ini";
+  const auto target = dir / "target";
+  WriteFile(target, "keep");
+  std::filesystem::create_symlink(target, dir / "Pelmora.ini.tmp");
+  ASSERT_TRUE(WriteProfileValue(ini, "MODEM", kKey, "COM11"));
+  EXPECT_EQ(ReadFile(target), "keep");
+  EXPECT_EQ(ReadProfileValue(ini, "MODEM", kKey, "x"), "COM11");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "Pelmora.ini.tmp"));
 }
 
 TEST(ProfileWrite, KeepsEveryOtherLine) {
