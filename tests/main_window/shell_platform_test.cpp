@@ -88,6 +88,49 @@ TEST(ErrorBox, HandlerShowsTheMessageWithTheRuleAndTheTitle) {
   EXPECT_EQ(seen_icon, QMessageBox::Critical);
 }
 
+// A device that keeps failing while a box is open raises the same error again
+// inside the box's own loop: no second box of that text stacks on the first.
+TEST(ErrorBox, ABoxOfTheSameTextIsNotStacked) {
+  const auto previous = platform::SetExceptionHandler({});
+  platform::InstallErrorBoxHandler("Vestrel");
+  const auto fail = [](const char* text) {
+    platform::RunGuarded([text] { throw platform::Exception(text); });
+  };
+  int opened = 0;
+  int deepest = 0;
+  QTimer poll;
+  poll.setInterval(5);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    if (box->property("seen").isNull()) {
+      box->setProperty("seen", true);
+      ++opened;
+      int open_boxes = 0;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMessageBox*>(w) && w->isVisible()) ++open_boxes;
+      deepest = std::max(deepest, open_boxes);
+      if (box->text() == QStringLiteral("first.")) {
+        // Raised inside this box's loop, as a port's report would be.
+        QTimer::singleShot(0, [&, box] {
+          fail("first");  // dropped while its box is open
+          fail("first");
+          fail("second");  // another text gets its own box
+          box->button(QMessageBox::Ok)->click();
+        });
+        return;
+      }
+    }
+    box->button(QMessageBox::Ok)->click();
+  });
+  poll.start();
+  fail("first");
+  poll.stop();
+  platform::SetExceptionHandler(previous);
+  EXPECT_EQ(opened, 2);
+  EXPECT_EQ(deepest, 2);
+}
+
 TEST(Shell, RequestsGoToTheHookAndTheHookCanBeRemoved) {
   std::vector<platform::ShellRequest> seen;
   auto previous = platform::SetShellHook([&](const platform::ShellRequest& r) {
