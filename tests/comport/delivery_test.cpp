@@ -109,6 +109,44 @@ TEST_P(Deliveries, QueriesAndHandlersOnlyWhenTheyHaveSomethingToSay) {
   port.Close();
 }
 
+// A UART's line changes: whichever looks first, the wait or a queue count
+// between waits, each change reaches its handler once.
+TEST_P(Deliveries, LineChangesAreRaisedOnceWhicheverLookSeesThemFirst) {
+  TBComPort port(factory_);
+  port.SetSyncMethod(GetParam());
+  Log log;
+  BindAll(port, log);
+  ASSERT_TRUE(port.Open());
+  auto dev = factory_->LastDevice();
+  LineSample line;
+  line.have_lines = true;
+  line.have_counters = true;
+  dev->SetLineSample(line);
+  dev->RaiseEvents(kEvTxEmpty);  // the wait's first look
+  ASSERT_TRUE(test::ServeUntilOr([&] { return log.Size() >= 1; }));
+
+  // Seen first by a queue count (as in every character-received dispatch).
+  line.modem_status = kMsCtsOn | kMsRlsdOn;
+  line.ring = 1;
+  dev->SetLineSample(line);
+  EXPECT_EQ(port.InQueueCount(), 0);
+  ASSERT_TRUE(test::ServeUntilOr([&] { return log.Size() >= 4; }));
+
+  // Seen first by the wait; the count in the dispatch finds nothing new.
+  line.modem_status |= kMsDsrOn;
+  dev->SetLineSample(line);
+  dev->PushInput("ab");
+  dev->RaiseEvents(kEvRxChar);
+  ASSERT_TRUE(test::ServeUntilOr([&] { return log.Size() >= 6; }));
+  EXPECT_EQ(port.InQueueCount(), 2);
+  dev->RaiseEvents(kEvTxEmpty);  // a marker: everything raised before is in
+  ASSERT_TRUE(test::ServeUntilOr([&] { return log.Size() >= 7; }));
+  const std::vector<std::string> expected = {"TxEmpty",  "Ring",   "CTS on", "RLSD on",
+                                             "RxChar 2", "DSR on", "TxEmpty"};
+  EXPECT_EQ(log.Entries(), expected);
+  port.Close();
+}
+
 TEST_P(Deliveries, AFailingHandlerIsReportedAndReceptionGoesOn) {
   test::CaughtErrors caught;
   TBComPort port(factory_);
