@@ -699,10 +699,11 @@ class PosixSerialDevice : public SerialDevice {
   }
 
   // A pseudo-terminal carries 8-bit bytes: its driver forces 8 data bits
-  // without a parity bit, and the C library reports a request for anything
-  // else as refused. The framing asked for is accepted without being passed
-  // on, at Open and while open alike; the input check (INPCK) and the stop
-  // bits are still set.
+  // without a parity bit, and the C library reports a call as failed when the
+  // driver took none of its changes (so a framing change alone fails while
+  // open, but passes at Open along with raw mode). The framing asked for is
+  // accepted without being passed on, at Open and while open alike; the input
+  // check (INPCK) and the stop bits are still set.
   void FramingAsTheLineTakesIt(termios* t) const {
     if (!core_->is_pty) return;
     t->c_cflag &= ~(CSIZE | PARENB);
