@@ -247,6 +247,14 @@ void TBComPort::ForceClose() noexcept {
   connected_ = false;
 }
 
+void TBComPort::CloseLostDevice() noexcept {
+  try {
+    Close();
+  } catch (...) {
+    ForceClose();
+  }
+}
+
 void TBComPort::OpenDevice() {
   OpenError error = OpenError::kOther;
   device_ = factory_ ? factory_->Open(port_, &error) : nullptr;

@@ -210,8 +210,13 @@ class TBComPort {
   // Stops the event thread and closes the device; true. On the user-interface
   // thread a delivery the thread has already asked for runs inside Close.
   // Called from one of the port's own handlers it completes at once and the
-  // thread ends when that handler returns. After the device was lost (the
-  // thread reported "Ошибка чтения из порта") the steps it refuses are skipped.
+  // thread ends when that handler returns. After the device was lost the
+  // steps it refuses are skipped.
+  //
+  // A lost device (hung up, removed) ends the event thread; the port then
+  // closes itself on the user-interface thread and "Ошибка чтения из порта"
+  // is reported once, so Connected turns false and the next Open opens the
+  // device again.
   bool Close();
   bool Connected() const { return connected_; }
 
@@ -302,6 +307,8 @@ class TBComPort {
   void DoRx80Full();
   void StopEventThread();
   void ForceClose() noexcept;
+  // On the user-interface thread, after the event thread lost the device.
+  void CloseLostDevice() noexcept;
 
   TBaudRate baud_rate_ = br9600;
   TByteSize byte_size_ = bs8;

@@ -28,12 +28,15 @@ struct TComThread::State {
   std::atomic<bool> detached{false};
   std::atomic<bool> finished{false};
   std::atomic<bool> device_lost{false};
+  // The port no longer runs this thread (closed, or being closed).
+  std::atomic<bool> orphaned{false};
 
   std::mutex start_mutex;
   std::condition_variable start_cv;
   bool started = false;
 
-  void Run();
+  void Run(const std::shared_ptr<State>& self);
+  static void ReportDeviceLost(std::shared_ptr<State> state);
   void DeliverEvents(TComEvents events);
   void SendEventMessages(TComEvents events);
 };
@@ -44,6 +47,18 @@ namespace {
 thread_local const TComThread::State* delivering = nullptr;
 
 }  // namespace
+
+// A lost device closes its port and is reported once, both on the
+// user-interface thread: the port is closed there (its Close joins this
+// thread, which has ended by then), so that the next Open opens the device
+// again, and the operator's message comes when the port is already closed.
+// A port closed or destroyed meanwhile is not touched.
+void TComThread::State::ReportDeviceLost(std::shared_ptr<State> state) {
+  platform::Queue([state = std::move(state)] {
+    if (!state->orphaned.load()) state->port->CloseLostDevice();
+    platform::HandleException(std::make_exception_ptr(EComPort(comport_messages::ReadError())));
+  });
+}
 
 void TComThread::State::DeliverEvents(TComEvents events) {
   const State* outer = delivering;
@@ -74,7 +89,7 @@ void TComThread::State::SendEventMessages(TComEvents events) {
   }
 }
 
-void TComThread::State::Run() {
+void TComThread::State::Run(const std::shared_ptr<State>& self) {
   {
     std::lock_guard lock(start_mutex);
     started = true;
@@ -87,9 +102,8 @@ void TComThread::State::Run() {
     if (outcome == WaitOutcome::kStopped) break;
     if (outcome != WaitOutcome::kEvents) {
       // A device that hung up or went away would wake every wait at once:
-      // report it once and end instead of spinning.
+      // end instead of spinning, and report it once below.
       device_lost.store(true);
-      platform::ReportException(std::make_exception_ptr(EComPort(comport_messages::ReadError())));
       break;
     }
     TComEvents events = TComEvents::FromBits(EventsFromMask(mask).Bits() & watched.Bits());
@@ -110,8 +124,10 @@ void TComThread::State::Run() {
   device->SetCommMask(0);
   device->PurgeComm(kPurgeTxClear | kPurgeRxClear);
   if (detached.load()) detached_running.fetch_sub(1);
+  const bool lost = device_lost.load();
   finished.store(true);
   platform::WakeSyncWaiters();
+  if (lost) ReportDeviceLost(self);
 }
 
 TComThread::TComThread(TBComPort* port) : state_(std::make_shared<State>()) {
@@ -130,16 +146,17 @@ TComThread::TComThread(TBComPort* port) : state_(std::make_shared<State>()) {
     // No way to wait for events: reported like a device lost while waiting.
     state_->device_lost.store(true);
     state_->finished.store(true);
-    platform::ReportException(std::make_exception_ptr(EComPort(comport_messages::ReadError())));
+    State::ReportDeviceLost(state_);
     return;
   }
   std::shared_ptr<State> state = state_;
-  thread_ = std::thread([state] { state->Run(); });
+  thread_ = std::thread([state] { state->Run(state); });
   std::unique_lock lock(state_->start_mutex);
   state_->start_cv.wait(lock, [&] { return state_->started; });
 }
 
 TComThread::~TComThread() {
+  state_->orphaned.store(true);
   if (!thread_.joinable()) return;
   state_->waiter->Stop();
   std::this_thread::yield();

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <set>
 
+#include "comport/LineEvents.h"
 #include "comport/posix_custom_rate.h"
 
 namespace vestrel {
@@ -86,6 +87,13 @@ Clock::time_point Deadline(std::uint64_t ms) {
          std::chrono::milliseconds(static_cast<std::int64_t>(std::min(ms, kCentury)));
 }
 
+// The other end has gone (pty master closed, device removed): every call on
+// the descriptor fails from now on and poll() reports a hang-up.
+bool HungUp(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+}
+
 bool IsPtySlave(int fd) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
@@ -139,11 +147,7 @@ struct Core {
   CommTimeouts timeouts;
   std::uint32_t in_queue_size = 0;
   bool rx80_reported = false;
-  std::uint32_t error_word = 0;
-  bool have_icount = false;
-  serial_icounter_struct icount{};
-  bool have_status = false;
-  int status = 0;
+  LineEvents line_events;
   // Transfers waiting for the line, and how many aborts each kind has seen.
   std::set<PendingTransfer*> pending;
   std::uint64_t write_aborts = 0;
@@ -168,42 +172,37 @@ struct Core {
     if (kick_fd >= 0) (void)!::write(kick_fd, &one, sizeof one);
   }
 
-  // Modem-line and error-counter changes since the last look, as events; the
-  // error flags collect in error_word. Pseudo-terminals have neither.
-  std::uint32_t LineChanges(int dev) {
-    if (is_pty) return 0;
-    std::uint32_t events = 0;
-    std::lock_guard lock(mutex);
-    serial_icounter_struct now{};
-    if (ioctl(dev, TIOCGICOUNT, &now) == 0) {
-      if (have_icount) {
-        std::uint32_t word = 0;
-        if (now.frame != icount.frame) word |= kCeFrame;
-        if (now.parity != icount.parity) word |= kCeRxParity;
-        if (now.overrun != icount.overrun) word |= kCeOverrun;
-        if (now.buf_overrun != icount.buf_overrun) word |= kCeRxOver;
-        if (now.brk != icount.brk) word |= kCeBreak;
-        if (word) {
-          error_word |= word;
-          events |= kEvErr;
-        }
-        if (now.rng != icount.rng) events |= kEvRing;
-      }
-      icount = now;
-      have_icount = true;
+  // Looks at the modem lines and error counters; a change is kept in
+  // line_events until the wait takes it. Returns true when there was one.
+  // Pseudo-terminals have neither.
+  bool NoteLineChanges(int dev) {
+    if (is_pty) return false;
+    LineSample sample;
+    serial_icounter_struct icount{};
+    if (ioctl(dev, TIOCGICOUNT, &icount) == 0) {
+      sample.have_counters = true;
+      sample.ring = static_cast<std::uint32_t>(icount.rng);
+      sample.frame = static_cast<std::uint32_t>(icount.frame);
+      sample.parity = static_cast<std::uint32_t>(icount.parity);
+      sample.overrun = static_cast<std::uint32_t>(icount.overrun);
+      sample.rx_over = static_cast<std::uint32_t>(icount.buf_overrun);
+      sample.brk = static_cast<std::uint32_t>(icount.brk);
     }
     int lines = 0;
     if (ioctl(dev, TIOCMGET, &lines) == 0) {
-      if (have_status) {
-        const int changed = lines ^ status;
-        if (changed & TIOCM_CTS) events |= kEvCts;
-        if (changed & TIOCM_DSR) events |= kEvDsr;
-        if (changed & TIOCM_CAR) events |= kEvRlsd;
-      }
-      status = lines;
-      have_status = true;
+      sample.have_lines = true;
+      if (lines & TIOCM_CTS) sample.modem_status |= kMsCtsOn;
+      if (lines & TIOCM_DSR) sample.modem_status |= kMsDsrOn;
+      if (lines & TIOCM_RNG) sample.modem_status |= kMsRingOn;
+      if (lines & TIOCM_CAR) sample.modem_status |= kMsRlsdOn;
     }
-    return events;
+    std::lock_guard lock(mutex);
+    return line_events.Note(sample);
+  }
+
+  std::uint32_t TakeLineEvents() {
+    std::lock_guard lock(mutex);
+    return line_events.TakeEvents();
   }
 };
 
@@ -310,7 +309,8 @@ class PosixEventWaiter : public EventWaiter {
         if (ioctl(dev, TIOCOUTQ, &queued) == 0 && queued == 0 && core_->tx_pending.exchange(false))
           ev |= kEvTxEmpty;
       }
-      ev |= core_->LineChanges(dev);
+      core_->NoteLineChanges(dev);
+      ev |= core_->TakeLineEvents();
       ev &= core_->mask.load();
       if (ev) {
         *events = ev;
@@ -408,6 +408,7 @@ class PosixSerialDevice : public SerialDevice {
       default:
         return Fail(EINVAL);
     }
+    FramingAsTheLineTakesIt(&t);
     if (dcb.Flags & kDcbParity)
       t.c_iflag |= INPCK;
     else
@@ -428,6 +429,9 @@ class PosixSerialDevice : public SerialDevice {
     const speed_t speed = StandardSpeed(dcb.BaudRate);
     const bool custom = speed == B0;
     if (dcb.BaudRate == 0) return Fail(EINVAL);
+    // Both directions at one rate: a separate input rate left over from a
+    // rate without a Bxxx constant would otherwise stay in force.
+    t.c_cflag &= ~CIBAUD;
     cfsetispeed(&t, custom ? B38400 : speed);
     cfsetospeed(&t, custom ? B38400 : speed);
     if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
@@ -487,11 +491,17 @@ class PosixSerialDevice : public SerialDevice {
     const int fd = core_->fd.load();
     if (fd < 0) return Fail(EBADF);
     int waiting = 0;
-    if (ioctl(fd, FIONREAD, &waiting) != 0) return false;
-    core_->LineChanges(fd);
+    if (ioctl(fd, FIONREAD, &waiting) != 0) {
+      // A line that hung up holds nothing more; the event thread reports the
+      // loss itself, once.
+      if (!HungUp(fd)) return false;
+      waiting = 0;
+    }
+    // Changes seen here are raised by the wait, which is woken for them.
+    if (core_->NoteLineChanges(fd)) core_->Kick();
     std::lock_guard lock(core_->mutex);
-    if (errors) *errors = core_->error_word;
-    core_->error_word = 0;
+    const std::uint32_t word = core_->line_events.TakeErrorWord();
+    if (errors) *errors = word;
     if (in_queue) *in_queue = static_cast<std::uint32_t>(waiting);
     return true;
   }
@@ -502,7 +512,7 @@ class PosixSerialDevice : public SerialDevice {
     *status = 0;
     if (core_->is_pty) return true;  // no modem lines: all off
     int lines = 0;
-    if (ioctl(fd, TIOCMGET, &lines) != 0) return false;
+    if (ioctl(fd, TIOCMGET, &lines) != 0) return HungUp(fd);  // a lost line: all off
     if (lines & TIOCM_CTS) *status |= kMsCtsOn;
     if (lines & TIOCM_DSR) *status |= kMsDsrOn;
     if (lines & TIOCM_RNG) *status |= kMsRingOn;
@@ -675,12 +685,29 @@ class PosixSerialDevice : public SerialDevice {
     return false;
   }
 
+  // What the backend lets pass on lines that cannot do it, and only there:
+  // a pseudo-terminal has no modem lines and no character framing, and a line
+  // that hung up has nothing left to set.
+
   bool ModemBits(unsigned long request, int bits) {
     const int fd = core_->fd.load();
     if (fd < 0) return Fail(EBADF);
     if (ioctl(fd, request, &bits) == 0) return true;
     // A pseudo-terminal has no modem lines: setting or clearing one is done.
-    return core_->is_pty && (errno == ENOTTY || errno == EINVAL);
+    if (core_->is_pty && (errno == ENOTTY || errno == EINVAL)) return true;
+    return HungUp(fd);
+  }
+
+  // A pseudo-terminal carries 8-bit bytes: its driver forces 8 data bits
+  // without a parity bit, and the C library reports a call as failed when the
+  // driver took none of its changes (so a framing change alone fails while
+  // open, but passes at Open along with raw mode). The framing asked for is
+  // accepted without being passed on, at Open and while open alike; the input
+  // check (INPCK) and the stop bits are still set.
+  void FramingAsTheLineTakesIt(termios* t) const {
+    if (!core_->is_pty) return;
+    t->c_cflag &= ~(CSIZE | PARENB);
+    t->c_cflag |= CS8;
   }
 
   std::shared_ptr<Core> core_;
@@ -697,19 +724,27 @@ class PosixDeviceFactory : public SerialDeviceFactory {
       *error = OpenErrorFromErrno(errno);
       return nullptr;
     }
-    // TIOCEXCL keeps other opens out except root's; the lock holds for root
-    // too, across processes that use it.
-    (void)ioctl(fd, TIOCEXCL);
+    // The lock holds for root too, across processes that use it; TIOCEXCL
+    // then keeps other opens out except root's. The flag belongs to the
+    // terminal, not to this descriptor, so it is set only once the lock is
+    // ours: a failed open must leave the terminal as it found it.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int e = errno;
       ::close(fd);
       *error = OpenErrorFromErrno(e);
       return nullptr;
     }
+    (void)ioctl(fd, TIOCEXCL);
     termios saved{};
     const bool have_saved = tcgetattr(fd, &saved) == 0;
     *error = OpenError::kNone;
-    return std::make_shared<PosixSerialDevice>(fd, IsPtySlave(fd), have_saved, saved);
+    try {
+      return std::make_shared<PosixSerialDevice>(fd, IsPtySlave(fd), have_saved, saved);
+    } catch (...) {
+      (void)ioctl(fd, TIOCNXCL);
+      ::close(fd);
+      throw;
+    }
   }
 };
 

@@ -25,4 +25,14 @@ std::uint32_t GetCustomBaudRate(int fd) {
   return tio.c_ospeed;
 }
 
+bool ReadLineRates(int fd, LineRates* rates) {
+  struct termios2 tio;
+  if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+  rates->input = tio.c_ispeed;
+  rates->output = tio.c_ospeed;
+  rates->output_custom = (tio.c_cflag & CBAUD) == BOTHER;
+  rates->input_custom = ((tio.c_cflag >> IBSHIFT) & CBAUD) == BOTHER;
+  return true;
+}
+
 }  // namespace vestrel

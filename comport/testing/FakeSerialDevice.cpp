@@ -18,15 +18,18 @@ class FakeEventWaiter : public EventWaiter {
       if (stopped_) return WaitOutcome::kStopped;
       if (device_->hung_up_) return WaitOutcome::kHangUp;
       if (device_->waits_fail_) return WaitOutcome::kFailed;
-      while (!device_->raised_.empty()) {
-        const std::uint32_t mask = device_->raised_.front() & device_->mask_;
-        device_->raised_.pop_front();
-        if (mask) {
-          *events = mask;
-          return WaitOutcome::kEvents;
-        }
+      if (device_->raised_.empty()) {
+        device_->changed_.wait(lock);
+        continue;
       }
-      device_->changed_.wait(lock);
+      std::uint32_t mask = device_->raised_.front();
+      device_->raised_.pop_front();
+      device_->line_events_.Note(device_->line_sample_);
+      mask = (mask | device_->line_events_.TakeEvents()) & device_->mask_;
+      if (mask) {
+        *events = mask;
+        return WaitOutcome::kEvents;
+      }
     }
   }
 
@@ -85,6 +88,12 @@ void FakeSerialDevice::SetErrorWord(std::uint32_t word) {
 void FakeSerialDevice::SetModemStatus(std::uint32_t status) {
   std::lock_guard lock(mutex_);
   modem_status_ = status;
+}
+
+void FakeSerialDevice::SetLineSample(const LineSample& sample) {
+  std::lock_guard lock(mutex_);
+  line_sample_ = sample;
+  if (sample.have_lines) modem_status_ = sample.modem_status;
 }
 
 void FakeSerialDevice::LimitWrites(std::uint32_t max_bytes) {
@@ -184,7 +193,11 @@ bool FakeSerialDevice::SetCommMask(std::uint32_t mask) {
 bool FakeSerialDevice::ClearCommError(std::uint32_t* errors, std::uint32_t* in_queue) {
   std::lock_guard lock(mutex_);
   if (!Enter(kClearCommError)) return false;
-  if (errors) *errors = error_word_;
+  if (line_events_.Note(line_sample_)) {
+    raised_.push_back(0);  // wakes the wait, which raises what was found
+    changed_.notify_all();
+  }
+  if (errors) *errors = error_word_ | line_events_.TakeErrorWord();
   error_word_ = 0;
   if (in_queue) *in_queue = static_cast<std::uint32_t>(input_.size());
   return true;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "comport/LineEvents.h"
 #include "comport/SerialDevice.h"
 
 namespace vestrel::testing {
@@ -40,6 +41,10 @@ class FakeSerialDevice : public SerialDevice,
   void PushInput(const std::string& bytes);
   void SetErrorWord(std::uint32_t word);
   void SetModemStatus(std::uint32_t status);
+  // A UART's modem lines and error counters as the device reads them now.
+  // Like the POSIX backend, the wait (on each wake) and ClearCommError look at
+  // them, and a change either finds is raised once by the wait.
+  void SetLineSample(const LineSample& sample);
   // A write takes at most this many bytes (the rest "times out").
   void LimitWrites(std::uint32_t max_bytes);
 
@@ -85,6 +90,8 @@ class FakeSerialDevice : public SerialDevice,
   std::string written_;
   std::uint32_t error_word_ = 0;
   std::uint32_t modem_status_ = 0;
+  LineSample line_sample_;
+  LineEvents line_events_;
   std::uint32_t write_limit_ = 0xFFFFFFFFu;
   std::uint32_t mask_ = 0;
   DeviceControlBlock last_state_;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -109,6 +111,44 @@ TEST_P(Deliveries, QueriesAndHandlersOnlyWhenTheyHaveSomethingToSay) {
   port.Close();
 }
 
+// A UART's line changes: whichever looks first, the wait or a queue count
+// between waits, each change reaches its handler once.
+TEST_P(Deliveries, LineChangesAreRaisedOnceWhicheverLookSeesThemFirst) {
+  TBComPort port(factory_);
+  port.SetSyncMethod(GetParam());
+  Log log;
+  BindAll(port, log);
+  ASSERT_TRUE(port.Open());
+  auto dev = factory_->LastDevice();
+  LineSample line;
+  line.have_lines = true;
+  line.have_counters = true;
+  dev->SetLineSample(line);
+  dev->RaiseEvents(kEvTxEmpty);  // the wait's first look
+  ASSERT_TRUE(test::ServeUntilOr([&] { return log.Size() >= 1; }));
+
+  // Seen first by a queue count (as in every character-received dispatch).
+  line.modem_status = kMsCtsOn | kMsRlsdOn;
+  line.ring = 1;
+  dev->SetLineSample(line);
+  EXPECT_EQ(port.InQueueCount(), 0);
+  ASSERT_TRUE(test::ServeUntilOr([&] { return log.Size() >= 4; }));
+
+  // Seen first by the wait; the count in the dispatch finds nothing new.
+  line.modem_status |= kMsDsrOn;
+  dev->SetLineSample(line);
+  dev->PushInput("ab");
+  dev->RaiseEvents(kEvRxChar);
+  ASSERT_TRUE(test::ServeUntilOr([&] { return log.Size() >= 6; }));
+  EXPECT_EQ(port.InQueueCount(), 2);
+  dev->RaiseEvents(kEvTxEmpty);  // a marker: everything raised before is in
+  ASSERT_TRUE(test::ServeUntilOr([&] { return log.Size() >= 7; }));
+  const std::vector<std::string> expected = {"TxEmpty",  "Ring",   "CTS on", "RLSD on",
+                                             "RxChar 2", "DSR on", "TxEmpty"};
+  EXPECT_EQ(log.Entries(), expected);
+  port.Close();
+}
+
 TEST_P(Deliveries, AFailingHandlerIsReportedAndReceptionGoesOn) {
   test::CaughtErrors caught;
   TBComPort port(factory_);
@@ -131,28 +171,106 @@ TEST_P(Deliveries, AFailingHandlerIsReportedAndReceptionGoesOn) {
   port.Close();
 }
 
-TEST_P(Deliveries, LostDeviceIsReportedOnceAndCloseThenOpenWork) {
-  test::CaughtErrors caught;
+// What reaches the application's handler, with the port's state at that
+// moment (the handler runs on the user-interface thread).
+class Reports {
+ public:
+  explicit Reports(const TBComPort* port) : port_(port) {
+    previous_ = platform::SetExceptionHandler([this](std::exception_ptr e) {
+      std::lock_guard lock(mutex_);
+      seen_.push_back(platform::ExceptionMessage(e) +
+                      (port_ && port_->Connected() ? " (open)" : ""));
+    });
+  }
+  ~Reports() { platform::SetExceptionHandler(previous_); }
+  void Forget() { port_ = nullptr; }
+  std::vector<std::string> Seen() {
+    std::lock_guard lock(mutex_);
+    return seen_;
+  }
+
+ private:
+  const TBComPort* port_;
+  platform::ExceptionHandler previous_;
+  std::mutex mutex_;
+  std::vector<std::string> seen_;
+};
+
+// Blocks (without serving) until work is queued for the user-interface thread.
+class QueuedWork {
+ public:
+  QueuedWork() {
+    platform::SetWakeHook([this] {
+      std::lock_guard lock(mutex_);
+      woken_ = true;
+      cv_.notify_all();
+    });
+  }
+  ~QueuedWork() { platform::SetWakeHook({}); }
+  bool Wait() {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::seconds(5), [this] { return woken_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool woken_ = false;
+};
+
+TEST_P(Deliveries, LostDeviceClosesThePortReportsOnceAndOpenOpensAgain) {
   TBComPort port(factory_);
+  Reports reports(&port);
   port.SetSyncMethod(GetParam());
   ASSERT_TRUE(port.Open());
   auto dev = factory_->LastDevice();
   ASSERT_TRUE(test::ServeUntilOr([&] { return dev->WaitsStarted() >= 1; }));
-  dev->HangUp();
-  ASSERT_TRUE(test::ServeUntilOr([&] { return caught.Count() >= 1; }));
-  test::ServeFor(50);
-  EXPECT_EQ(caught.Messages(), std::vector<std::string>{comport_messages::ReadError()});
-  EXPECT_EQ(dev->WaitsStarted(), 1);  // no spinning
-  EXPECT_TRUE(port.Connected());
-  // The dead device refuses the line and purge steps; Close goes on.
+  // The dead device refuses the line and purge steps.
   dev->FailCall(FakeSerialDevice::kEscapeCommFunction);
   dev->FailCall(FakeSerialDevice::kPurgeComm);
-  EXPECT_TRUE(port.Close());
+  dev->HangUp();
+  ASSERT_TRUE(test::ServeUntilOr([&] { return !reports.Seen().empty(); }));
+  test::ServeFor(50);
+  // Closed before the operator is told.
+  EXPECT_EQ(reports.Seen(), std::vector<std::string>{comport_messages::ReadError()});
+  EXPECT_EQ(dev->WaitsStarted(), 1);  // no spinning
   EXPECT_FALSE(port.Connected());
   EXPECT_TRUE(dev->Closed());
+  EXPECT_TRUE(port.Close());
   ASSERT_TRUE(port.Open());
   EXPECT_NE(factory_->LastDevice(), dev);
+  EXPECT_TRUE(port.Connected());
   EXPECT_TRUE(port.Close());
+}
+
+// The report of a loss may wait while the operator closes, reopens or
+// destroys the port: it then touches the port no more.
+TEST_P(Deliveries, ALossReportedLateLeavesThePortAlone) {
+  auto port = std::make_unique<TBComPort>(factory_);
+  Reports reports(port.get());
+  port->SetSyncMethod(GetParam());
+  ASSERT_TRUE(port->Open());
+  {
+    QueuedWork queued;
+    factory_->LastDevice()->HangUp();
+    ASSERT_TRUE(queued.Wait());
+  }
+  EXPECT_TRUE(port->Close());
+  ASSERT_TRUE(port->Open());
+  test::ServeFor(50);
+  EXPECT_TRUE(port->Connected());  // the reopened port stays open
+  {
+    QueuedWork queued;
+    factory_->LastDevice()->HangUp();
+    ASSERT_TRUE(queued.Wait());
+  }
+  reports.Forget();
+  port.reset();
+  test::ServeFor(50);
+  // Each loss is told once; the first while the reopened port is open.
+  const std::vector<std::string> expected = {comport_messages::ReadError() + " (open)",
+                                             comport_messages::ReadError()};
+  EXPECT_EQ(reports.Seen(), expected);
 }
 
 TEST_P(Deliveries, CloseFromInsideAHandlerCompletes) {

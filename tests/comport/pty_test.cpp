@@ -1,14 +1,19 @@
 // The port on real pseudo-terminals: transfers, deliveries, time-outs,
 // hang-ups and exclusive opening.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -242,19 +247,15 @@ TEST_F(Pty, HangUpIsReportedOnceAndThePortOpensAgainWhenTheDeviceIsBack) {
   ASSERT_TRUE(test::ServeUntilOr([&] { return caught.Count() >= 1; }));
   test::ServeFor(100);
   EXPECT_EQ(caught.Messages(), std::vector<std::string>{comport_messages::ReadError()});
-  EXPECT_TRUE(port.Close());
+  // The port has closed itself: Open opens the device again.
   EXPECT_FALSE(port.Connected());
 
   test::Pty again;
   ASSERT_TRUE(again.Ok());
   std::filesystem::remove(link);
   std::filesystem::create_symlink(again.Path(), link);
-  ASSERT_TRUE(port.Open());
   std::string got;
   port.OnRxChar = [&](TBComPort* sender, int n) { sender->ReadStr(got, n); };
-  // Handlers are bound while closed in real use; here the port is reopened
-  // to pick the new one up.
-  port.Close();
   ASSERT_TRUE(port.Open());
   again.Send("RING");
   EXPECT_TRUE(test::ServeUntilOr([&] { return got == "RING"; }));
@@ -354,6 +355,183 @@ TEST_F(Pty, LineSettingsReachTheTerminalOpenOrClosed) {
   ::close(fd);
   port.Close();
 }
+
+// Line rates: the input rate always follows the output rate, also back from
+// a rate without a Bxxx constant.
+TEST_F(Pty, InputAndOutputRateChangeTogether) {
+  const int fd = ::open(pty_.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  TBComPort port;
+  port.SetPort(pty_.Path());
+  ASSERT_TRUE(port.Open());
+  const auto rates = [&] {
+    LineRates r;
+    EXPECT_TRUE(ReadLineRates(fd, &r));
+    return std::to_string(r.input) + (r.input_custom ? "*" : "") + "/" + std::to_string(r.output) +
+           (r.output_custom ? "*" : "");
+  };
+  EXPECT_EQ(rates(), "9600/9600");
+  port.SetBaudRate(br256000);
+  EXPECT_EQ(rates(), "256000*/256000*");
+  port.SetBaudRate(br9600);
+  EXPECT_EQ(rates(), "9600/9600");
+  port.SetBaudRate(br14400);
+  port.SetBaudRate(br115200);
+  EXPECT_EQ(rates(), "115200/115200");
+  port.Close();
+  port.SetBaudRate(br128000);
+  ASSERT_TRUE(port.Open());
+  EXPECT_EQ(rates(), "128000*/128000*");
+  port.SetBaudRate(br57600);
+  EXPECT_EQ(rates(), "57600/57600");
+  port.Close();
+  ::close(fd);
+}
+
+// A pty carries 8-bit bytes whatever framing is asked for; the request is
+// accepted the same way at Open and while open, and the rest still applies.
+TEST_F(Pty, CharacterFramingIsAcceptedAlikeAtOpenAndWhileOpen) {
+  const int fd = ::open(pty_.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  TBComPort port;
+  port.SetPort(pty_.Path());
+  ASSERT_TRUE(port.Open());
+  EXPECT_EQ(RaisedBy([&] { port.SetByteSize(bs6); }), "");
+  EXPECT_EQ(RaisedBy([&] { port.SetParity(paOdd); }), "");
+  EXPECT_EQ(RaisedBy([&] { port.SetByteSize(bs5); }), "");
+  EXPECT_EQ(RaisedBy([&] { port.SetStopBits(sb2); }), "");
+  termios t;
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_TRUE(t.c_iflag & INPCK);
+  port.Close();
+  ASSERT_TRUE(port.Open());  // 5 bits, odd parity
+  EXPECT_EQ(RaisedBy([&] { port.SetByteSize(bs7); }), "");
+  EXPECT_EQ(RaisedBy([&] { port.SetParity(paNone); }), "");
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  EXPECT_FALSE(t.c_iflag & INPCK);
+  port.Close();
+  ::close(fd);
+}
+
+// The holder of the lock has set no exclusive flag; a failed Open must not
+// set one either, or every later open by an ordinary user is refused.
+TEST_F(Pty, AFailedOpenLeavesTheTerminalOpenToOthers) {
+  const int holder = ::open(pty_.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  TBComPort port;
+  port.SetPort(pty_.Path());
+  EXPECT_EQ(RaisedBy([&] { port.Open(); }), comport_messages::PortBusy());
+  EXPECT_EQ(RaisedBy([&] { port.Open(); }), comport_messages::PortBusy());
+  int exclusive = -1;
+  ASSERT_EQ(ioctl(holder, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  ::close(holder);
+
+  // The next Open, by an unprivileged user (root ignores the flag).
+  const bool root = getuid() == 0;
+  if (root) {
+    ASSERT_EQ(chmod(pty_.Path().c_str(), 0666), 0);
+  }
+  const std::string exe = std::string(std::getenv("VESTREL_BIN_DIR")) + "/comport_lock_probe";
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    constexpr uid_t kNobody = 65534;
+    if (root && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+      _exit(77);
+    dup2(out[1], 1);
+    ::close(out[0]);
+    const char* argv[] = {exe.c_str(), pty_.Path().c_str(), nullptr};
+    execv(exe.c_str(), const_cast<char**>(argv));
+    _exit(78);
+  }
+  ::close(out[1]);
+  std::string text;
+  char buf[256];
+  ssize_t n;
+  while ((n = read(out[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+  ::close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+    GTEST_SKIP() << "cannot become the unprivileged user 65534 here";
+  ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 78) << "cannot run " << exe;
+  EXPECT_EQ(text, "opened");
+}
+
+// Under the two user-interface deliveries a hang-up can meet a delivery that
+// is already waiting for the user-interface thread.
+class PtyHangUp : public ::testing::TestWithParam<TSyncMethod> {
+ protected:
+  void SetUp() override {
+    platform::SetUiThread();
+    ASSERT_TRUE(pty_.Ok());
+    port_.SetPort(pty_.Path());
+    port_.SetSyncMethod(GetParam());
+    port_.OnRxChar = [this](TBComPort* sender, int count) {
+      std::string s;
+      sender->ReadStr(s, count);
+      received_ += s;
+    };
+  }
+  void TearDown() override { platform::SetWakeHook({}); }
+
+  // Bytes arrive and their delivery is asked for, but not served; then the
+  // other end goes away.
+  void HangUpWithADeliveryWaiting() {
+    std::mutex m;
+    std::condition_variable cv;
+    bool woken = false;
+    platform::SetWakeHook([&] {
+      std::lock_guard lock(m);
+      woken = true;
+      cv.notify_all();
+    });
+    pty_.Send("+CMTI: \"SM\",1\r\n");
+    {
+      std::unique_lock lock(m);
+      ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return woken; }));
+    }
+    platform::SetWakeHook({});
+    pty_.CloseMaster();
+  }
+
+  test::Pty pty_;
+  TBComPort port_;
+  std::string received_;
+};
+
+TEST_P(PtyHangUp, OneReportWhenADeliveryWasWaiting) {
+  test::CaughtErrors caught;
+  ASSERT_TRUE(port_.Open());
+  HangUpWithADeliveryWaiting();
+  ASSERT_TRUE(test::ServeUntilOr([&] { return caught.Count() >= 1; }));
+  test::ServeFor(100);
+  EXPECT_EQ(caught.Messages(), std::vector<std::string>{comport_messages::ReadError()});
+}
+
+TEST_P(PtyHangUp, CloseBeforeTheEventThreadHasSeenIt) {
+  test::CaughtErrors caught;
+  ASSERT_TRUE(port_.Open());
+  HangUpWithADeliveryWaiting();
+  EXPECT_EQ(RaisedBy([&] { port_.Close(); }), "");
+  EXPECT_FALSE(port_.Connected());
+  test::ServeFor(50);
+  for (const std::string& m : caught.Messages()) EXPECT_EQ(m, comport_messages::ReadError());
+  EXPECT_LE(caught.Count(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(UserInterfaceDeliveries, PtyHangUp,
+                         ::testing::Values(smThreadSync, smWindowSync), [](const auto& info) {
+                           return std::string(info.param == smThreadSync ? "ThreadSync"
+                                                                         : "WindowSync");
+                         });
 
 }  // namespace
 }  // namespace vestrel

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "comport/BComPort.h"
+#include "comport/LineEvents.h"
 #include "comport/SerialDevice.h"
 #include "comport/testing/FakeSerialDevice.h"
 #include "support.h"
@@ -29,6 +30,34 @@ class PortSettings : public ::testing::Test {
     return "";
   }
 };
+
+// The first look only sets the baseline; each later change becomes one event
+// until taken, and the error counters collect in the error word.
+TEST(LineEvents, ChangesBetweenLooks) {
+  LineEvents events;
+  LineSample line;
+  line.have_lines = line.have_counters = true;
+  line.modem_status = kMsCtsOn;
+  line.frame = 7;
+  EXPECT_FALSE(events.Note(line));
+  EXPECT_EQ(events.TakeEvents(), 0u);
+  line.modem_status = kMsDsrOn | kMsRingOn;  // the ring line itself is no event
+  line.frame = 8;
+  line.overrun = 1;
+  EXPECT_TRUE(events.Note(line));
+  EXPECT_FALSE(events.Note(line));  // seen again: nothing new, nothing lost
+  line.ring = 1;
+  line.brk = 2;
+  line.modem_status |= kMsRlsdOn;
+  EXPECT_TRUE(events.Note(line));
+  EXPECT_EQ(events.TakeEvents(), kEvCts | kEvDsr | kEvErr | kEvRing | kEvRlsd);
+  EXPECT_EQ(events.TakeEvents(), 0u);
+  EXPECT_EQ(events.TakeErrorWord(), kCeFrame | kCeOverrun | kCeBreak);
+  EXPECT_EQ(events.TakeErrorWord(), 0u);
+  LineSample unreadable;  // a failed look changes no baseline
+  EXPECT_FALSE(events.Note(unreadable));
+  EXPECT_FALSE(events.Note(line));
+}
 
 TEST(ComPortTables, DeviceControlBlock) {
   auto dcb = BuildDeviceControlBlock(br9600, bs8, paNone, sb1);
