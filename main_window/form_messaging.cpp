@@ -3,6 +3,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
 
 #include "platform/qt_glue.h"
 
@@ -15,6 +17,57 @@ QString Displayed(const std::string& bytes) {
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   return text;
+}
+
+void Insert(QPlainTextEdit* memo, QTextCursor::MoveOperation where, const std::string& bytes) {
+  QTextCursor cursor(memo->document());
+  cursor.movePosition(where);
+  cursor.insertText(Displayed(bytes));
+}
+
+void ShowTop(QPlainTextEdit* memo) {
+  memo->moveCursor(QTextCursor::Start);
+  memo->verticalScrollBar()->setValue(0);
+  memo->horizontalScrollBar()->setValue(0);
+}
+
+void ShowBottom(QPlainTextEdit* memo) {
+  memo->moveCursor(QTextCursor::End);
+  memo->verticalScrollBar()->setValue(memo->verticalScrollBar()->maximum());
+}
+
+// The panes only ever grow at their ends between resets, and the widget is
+// told just what was added: rewriting the whole of a day's modem log for each
+// chunk would make every chunk slower than the last. A read-only pane keeps
+// no undo history.
+ShadowPane::Display CommandLogDisplay(QPlainTextEdit* memo) {
+  memo->document()->setUndoRedoEnabled(false);
+  return {[memo](const std::string& text) {
+            memo->setPlainText(Displayed(text));
+            ShowBottom(memo);
+          },
+          {},
+          [memo](const std::string& bytes) {
+            Insert(memo, QTextCursor::End, bytes);
+            ShowBottom(memo);
+          }};
+}
+
+// Each change leaves the pane showing its top, as setting its whole text did.
+ShadowPane::Display ModemLogDisplay(QPlainTextEdit* memo) {
+  memo->document()->setUndoRedoEnabled(false);
+  return {[memo](const std::string& text) {
+            memo->setPlainText(Displayed(text));
+            ShowTop(memo);
+          },
+          [memo](const std::string& bytes) {
+            Insert(memo, QTextCursor::Start, bytes);
+            ShowTop(memo);
+          },
+          [memo](const std::string& bytes) {
+            Insert(memo, QTextCursor::End, bytes);
+            ShowTop(memo);
+          }};
 }
 
 }  // namespace
@@ -34,15 +87,9 @@ FormMessaging::FormMessaging(TBComPort& com_port, QPlainTextEdit* command_log_me
                              QPlainTextEdit* text_memo, MessagingDurations durations)
     : port(com_port),
       // The newest command stays in view at the bottom of the command log.
-      command_log([command_log_memo](const std::string& bytes) {
-        command_log_memo->setPlainText(Displayed(bytes));
-        command_log_memo->verticalScrollBar()->setValue(
-            command_log_memo->verticalScrollBar()->maximum());
-      }),
+      command_log(CommandLogDisplay(command_log_memo)),
       // The newest chunk stands at the top of the modem log.
-      modem_log([modem_log_memo](const std::string& bytes) {
-        modem_log_memo->setPlainText(Displayed(bytes));
-      }),
+      modem_log(ModemLogDisplay(modem_log_memo)),
       number(number_edit),
       text(text_memo),
       sms(port, command_log, number, text, durations, &stop),

@@ -128,7 +128,7 @@ void InboxReader::BComPort1RxChar(int count) {
   const std::string chunk = port_.ReadStr(count);
   std::string shown = chunk;
   if (!shown.empty() && shown.back() == '\r') shown += '\n';
-  modem_log_.SetText(shown + modem_log_.Text());
+  modem_log_.Prepend(shown);
   if (record_) record_->ChunkReceived(chunk, ReadingUnderWay() || Holds(chunk, kHeaderMark));
 
   // Only whole answers are parsed; the rest waits for the next chunk.
@@ -243,7 +243,7 @@ void InboxReader::FlushHeld() {
 }
 
 void InboxReader::AddModemLine(const std::string& line) {
-  modem_log_.SetText(modem_log_.Text() + "\r\n" + line);
+  modem_log_.Append("\r\n" + line);
 }
 
 }  // namespace vestrel

@@ -31,6 +31,10 @@ class LogPane {
   virtual void SetText(const std::string& text) = 0;
   // Appends one line (on a line of its own when the pane is not empty).
   virtual void AddLine(const std::string& line) = 0;
+  // Puts bytes in front of the text, and after its end. A pane that only
+  // grows at its ends can do this without rewriting what it already holds.
+  virtual void Prepend(const std::string& bytes) { SetText(bytes + Text()); }
+  virtual void Append(const std::string& bytes) { SetText(Text() + bytes); }
 };
 
 class InputField {
@@ -41,30 +45,56 @@ class InputField {
 
 // A pane whose Windows-1251 bytes are kept here, exactly, and handed to a
 // display after every change; the display never gives text back, so nothing
-// is lost to a widget's own idea of line breaks or characters.
+// is lost to a widget's own idea of line breaks or characters. A modem log
+// grows at both ends all day long, so a change is handed over as just the
+// bytes that changed when the display can take them that way.
 class ShadowPane : public LogPane {
  public:
-  using Display = std::function<void(const std::string& text)>;
+  using Show = std::function<void(const std::string& bytes)>;
+  struct Display {
+    Show reset;    // the whole text
+    Show prepend;  // bytes put in front; empty: reset with the whole text
+    Show append;   // bytes put at the end; empty: reset with the whole text
+  };
 
-  explicit ShadowPane(Display display = {}) : display_(std::move(display)) {}
+  ShadowPane() = default;
+  explicit ShadowPane(Show reset) { display_.reset = std::move(reset); }
+  explicit ShadowPane(Display display) : display_(std::move(display)) {}
 
-  std::string Text() const override { return text_; }
+  std::string Text() const override { return std::string(front_.rbegin(), front_.rend()) + back_; }
   void SetText(const std::string& text) override {
-    text_ = text;
-    Show();
+    front_.clear();
+    back_ = text;
+    Reset();
   }
-  void AddLine(const std::string& line) override {
-    if (!text_.empty()) text_ += "\r\n";
-    text_ += line;
-    Show();
+  void AddLine(const std::string& line) override { Append(Empty() ? line : "\r\n" + line); }
+  void Prepend(const std::string& bytes) override {
+    front_.append(bytes.rbegin(), bytes.rend());
+    if (display_.prepend) {
+      display_.prepend(bytes);
+    } else {
+      Reset();
+    }
+  }
+  void Append(const std::string& bytes) override {
+    back_ += bytes;
+    if (display_.append) {
+      display_.append(bytes);
+    } else {
+      Reset();
+    }
   }
 
  private:
-  void Show() {
-    if (display_) display_(text_);
+  bool Empty() const { return front_.empty() && back_.empty(); }
+  void Reset() {
+    if (display_.reset) display_.reset(Text());
   }
 
-  std::string text_;
+  // The text is front_ reversed, then back_: putting bytes in front costs
+  // only those bytes.
+  std::string front_;
+  std::string back_;
   Display display_;
 };
 

@@ -138,8 +138,11 @@ class MessagingE2e : public support::ModemSimTest {
     for (auto it = chunks.rbegin(); it != chunks.rend(); ++it) top += *it;
     const std::string log = Messaging().modem_log.Text();
     EXPECT_EQ(log.substr(0, top.size()), top);
-    // The pane shows the same text.
-    EXPECT_EQ(platform::FromQString(form_->Memo2->toPlainText()).size() <= log.size(), true);
+    // The pane shows the same text, each line break as one.
+    QString shown = platform::ToQString(log);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    EXPECT_EQ(form_->Memo2->toPlainText(), shown);
     return log.size() >= top.size() ? log.substr(top.size()) : std::string();
   }
 
