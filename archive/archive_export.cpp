@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/cp1251.h"
+
 namespace vestrel::archive {
 namespace {
 
@@ -69,6 +71,37 @@ std::vector<std::string> SentColumns() {
   return {"Время (UTC)", "Номер", "Частей", "Текст"};
 }
 
+std::vector<std::string> RawColumns() {
+  return {"Время (UTC)", "Порт", "Байты", "Байты (hex)"};
+}
+
+std::vector<std::string> RawFields(const RawRow& row) {
+  return {row.received_at, row.port, ShownBytes(row.bytes), HexBytes(row.bytes)};
+}
+
+std::string ShownBytes(std::string_view bytes) {
+  std::string out;
+  for (char b : bytes) {
+    const auto byte = static_cast<unsigned char>(b);
+    if (b == '\\') {
+      out += "\\\\";
+    } else if (b == '\r') {
+      out += "\\r";
+    } else if (b == '\n') {
+      out += "\\n";
+    } else if (b == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F || byte == 0x98) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    } else {
+      out += platform::Cp1251ToUtf8(std::string_view(&b, 1));
+    }
+  }
+  return out;
+}
+
 std::vector<std::string> ReceivedFields(const ReceivedRow& row) {
   return {row.shown_at, row.number, row.send_time, row.text};
 }
@@ -86,6 +119,12 @@ std::string ReceivedCsv(const std::vector<ReceivedRow>& rows) {
 std::string SentCsv(const std::vector<SentRow>& rows) {
   std::string out = kUtf8Bom + CsvRecord(SentColumns());
   for (const SentRow& row : rows) out += CsvRecord(SentFields(row));
+  return out;
+}
+
+std::string RawCsv(const std::vector<RawRow>& rows) {
+  std::string out = kUtf8Bom + CsvRecord(RawColumns());
+  for (const RawRow& row : rows) out += CsvRecord(RawFields(row));
   return out;
 }
 

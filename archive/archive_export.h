@@ -22,12 +22,20 @@ std::string CsvRecord(const std::vector<std::string>& fields);
 // The columns of the listings, as the window shows them.
 std::vector<std::string> ReceivedColumns();  // Время (UTC), Номер, Время отправки, Текст
 std::vector<std::string> SentColumns();  // Время (UTC), Номер, Частей, Текст
+std::vector<std::string> RawColumns();   // Время (UTC), Порт, Байты, Байты (hex)
 std::vector<std::string> ReceivedFields(const ReceivedRow& row);
 std::vector<std::string> SentFields(const SentRow& row);
+std::vector<std::string> RawFields(const RawRow& row);
+
+// Received bytes as readable UTF-8: Windows-1251 letters as letters, CR, LF
+// and tab as \r, \n, \t, a backslash doubled, other control bytes and the
+// unassigned byte as \xNN.
+std::string ShownBytes(std::string_view bytes);
 
 // A whole CSV document: the byte order mark, the column names, the rows.
 std::string ReceivedCsv(const std::vector<ReceivedRow>& rows);
 std::string SentCsv(const std::vector<SentRow>& rows);
+std::string RawCsv(const std::vector<RawRow>& rows);
 
 // A JSON string literal of UTF-8 text (bytes that are not UTF-8 become U+FFFD).
 std::string JsonString(std::string_view utf8);
