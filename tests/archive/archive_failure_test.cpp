@@ -100,6 +100,38 @@ TEST(ArchiveFailure, ReadOnlyFileIsReportedAndLeftAsItWas) {
             (std::vector<std::string>{"kept", "new"}));
 }
 
+TEST(ArchiveFailure, FolderThatTakesNoNewFileIsReported) {
+  TempDir dir;
+  ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534) == 0 || ::geteuid() != 0, true);
+  const int code = InChild(
+      [&] {
+        const auto folder = dir / "locked";
+        if (::mkdir(folder.c_str(), 0700) != 0) return 1;
+        {
+          Archive archive(folder / "archive.sqlite");
+          if (!archive.StoreReceived(Shown("+1", "t", "kept")).ok()) return 2;
+        }
+        if (::chmod(folder.c_str(), 0500) != 0) return 3;
+        // A new file cannot be made there...
+        Archive fresh(folder / "other.sqlite");
+        Status status = fresh.StoreReceived(Shown("+2", "t", "new"));
+        if (status.error != ArchiveError::kReadOnly || !Holds(status.reason, "нельзя создать файл"))
+          return 4;
+        // ...nor the write-ahead log beside an existing, writable file.
+        Archive existing(folder / "archive.sqlite");
+        status = existing.StoreReceived(Shown("+2", "t", "new"));
+        if (status.ok() || status.stored) return 5;
+        if (status.error != ArchiveError::kReadOnly) {
+          std::fprintf(stderr, "error %d: %s\n", static_cast<int>(status.error),
+                       status.reason.c_str());
+          return 6;
+        }
+        return ::chmod(folder.c_str(), 0700) == 0 ? 0 : 7;
+      },
+      /*unprivileged=*/true);
+  EXPECT_EQ(code, 0);
+}
+
 TEST(ArchiveFailure, LockHeldLongerThanTheBusyTimeOutIsReported) {
   TempDir dir;
   const auto file = dir / "archive.sqlite";
