@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <thread>
 #include <utility>
 
 #include "archive/archive_files.h"
@@ -224,7 +225,15 @@ Status Archive::Open() noexcept {
 
 Status Archive::OpenIfNeeded() {
   if (db_) return {};
+  // While another copy creates the file or turns on its log, SQLite may say
+  // "busy" at once rather than wait (waiting could deadlock two readers that
+  // both want to write); the whole opening is tried again then.
+  const auto deadline = std::chrono::steady_clock::now() + options_.busy_timeout;
   Status status = OpenFile();
+  while (status.error == ArchiveError::kBusy && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    status = OpenFile();
+  }
   if (status.ok() || status.error != ArchiveError::kCorrupt || db_) return status;
   return MoveAsideAndReopen();
 }
@@ -276,7 +285,7 @@ Status Archive::OpenFile() {
   // commit, so a committed record survives a crash or a power cut; SQLite
   // folds the log back into the file every 1000 pages and when the last
   // connection closes.
-  if (Status s = Exec("PRAGMA journal_mode=WAL"); !s.ok()) return s;
+  if (Status s = UseWriteAheadLog(); !s.ok()) return s;
   if (Status s = Exec(options_.durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=OFF");
       !s.ok())
     return s;
@@ -285,6 +294,16 @@ Status Archive::OpenFile() {
     if (Status s = Exec(cap.c_str()); !s.ok()) return s;
   }
   return Migrate();
+}
+
+Status Archive::UseWriteAheadLog() {
+  {
+    Statement mode(db_, "PRAGMA journal_mode");
+    const int code = mode.Step();
+    if (code != SQLITE_ROW) return Fail(code, "journal_mode");
+    if (mode.ColumnText(0) == "wal") return {};
+  }
+  return Exec("PRAGMA journal_mode=WAL");
 }
 
 Status Archive::Exec(const char* sql) {

@@ -210,6 +210,7 @@ class Archive {
   Status OpenIfNeeded();
   Status OpenFile();
   Status ReadVersion(std::int64_t& version);
+  Status UseWriteAheadLog();
   Status Migrate();
   Status Fail(int code, const char* context);
   Status MoveAsideAndReopen();
