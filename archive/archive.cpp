@@ -15,8 +15,9 @@ namespace {
 
 using platform::Cp1251ToUtf8;
 
-// Each step brings the layout from version i to i + 1. Files made by the
-// first release are at version 1 and are carried forward from there.
+// Each step brings the layout from version i to i + 1; a new file runs them
+// all, an older file those it lacks. Steps are never changed once written:
+// a new layout is a new step.
 constexpr const char* kMigrations[] = {
     // 0 -> 1: received messages (a message read twice is kept once), sends,
     // their parts and the answers seen while they ran.
@@ -76,15 +77,21 @@ std::string SearchKey(std::string_view number_utf8, std::string_view text_utf8) 
   return FoldCase(key);
 }
 
-void FoldFunction(sqlite3_context* context, int, sqlite3_value** values) {
+// vestrel_fold(text) for SQL, as the migration fills the folded column. Called
+// from SQLite's C code, so nothing may be thrown out of it.
+void FoldFunction(sqlite3_context* context, int, sqlite3_value** values) noexcept {
   const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
   if (!text) {
     sqlite3_result_null(context);
     return;
   }
-  const std::string folded =
-      FoldCase(std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
-  sqlite3_result_text(context, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
+  try {
+    const std::string folded =
+        FoldCase(std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
+    sqlite3_result_text(context, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
+  } catch (...) {
+    sqlite3_result_error_nomem(context);
+  }
 }
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).

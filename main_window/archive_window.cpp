@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -258,6 +259,13 @@ void ArchiveWindow::Reload() {
   sent_->Reload();
   raw_->Reload();
   ShowStatus();
+}
+
+void ArchiveWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The first showing has the rows the constructor just read.
+  if (shown_before_ && !event->spontaneous()) Reload();
+  shown_before_ = true;
 }
 
 void ArchiveWindow::ShowStatus() {

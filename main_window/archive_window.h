@@ -88,7 +88,8 @@ class ArchiveWindow : public QWidget {
   // The selected rows of the current tab, one line each, cells separated by
   // tabs (quoted where a cell holds a tab, a line break or a quotation mark).
   QString SelectedRowsText() const;
-  // Reads the archive again (after new records) keeping the filter.
+  // Reads the archive again (after new records) keeping the filter. Done by
+  // itself each time the window is shown again after being hidden.
   void Reload();
 
   ArchiveTableModel* ReceivedModel() const { return received_; }
@@ -108,6 +109,9 @@ class ArchiveWindow : public QWidget {
   QPushButton* ReloadButton;
   QLabel* StatusLabel;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void ExportClicked();
   void CopyClicked();
@@ -117,6 +121,7 @@ class ArchiveWindow : public QWidget {
   ArchiveTableModel* received_;
   ArchiveTableModel* sent_;
   ArchiveTableModel* raw_;
+  bool shown_before_ = false;
 };
 
 }  // namespace vestrel

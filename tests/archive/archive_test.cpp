@@ -23,7 +23,7 @@ std::vector<std::string> Texts(const std::vector<ReceivedRow>& rows) {
   return out;
 }
 
-// The layout of the first release, written by hand as that release left it.
+// A file of the first layout (version 1), written by hand.
 void MakeVersion1File(const std::filesystem::path& file) {
   Sql(file, R"(
     CREATE TABLE received (id INTEGER PRIMARY KEY, shown_at TEXT NOT NULL, port TEXT NOT NULL,

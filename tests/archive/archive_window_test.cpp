@@ -162,6 +162,19 @@ TEST_F(ArchiveWindowTest, CopyTakesTheSelectedRowsInListOrder) {
   EXPECT_EQ(QApplication::clipboard()->text(), expected);
 }
 
+TEST_F(ArchiveWindowTest, ShownAgainItListsWhatCameMeanwhile) {
+  Fill(2);
+  ArchiveWindow window(archive);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.hide();
+  ASSERT_TRUE(archive.StoreReceived(Shown("+79160000000", "26/12/08,12:00:00", "новое")).ok());
+  EXPECT_EQ(window.ReceivedModel()->rowCount(), 2);
+  window.show();
+  ASSERT_EQ(window.ReceivedModel()->rowCount(), 3);
+  EXPECT_EQ(Text(window.ReceivedModel(), 0), "новое");
+}
+
 TEST_F(ArchiveWindowTest, RawBytesOfReadingsAreReadable) {
   ASSERT_TRUE(
       archive.StoreRawBytes("COM11", platform::Cp1251FromUtf8("+CMGR: \"Ё\"\r\n\x01")).ok());
