@@ -61,21 +61,9 @@ TEST(ArchiveCsv, PythonReadsBackEveryFieldOfTheListing) {
   const std::string csv = ReceivedCsv(rows);
   ASSERT_TRUE(csv.starts_with("\xEF\xBB\xBF"));
   test::WriteFile(dir / "out.csv", csv);
-  const std::string printed = Python(R"(
-import csv, json, sys
-raw = open(sys.argv[1], 'rb').read()
-assert raw.startswith(b'\xef\xbb\xbf')
-with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:
-    rows = list(csv.reader(f, strict=True))
-print(json.dumps(rows, ensure_ascii=True))
-)",
-                                     dir / "out.csv");
-  std::string expected = "[[\"\\u0412\\u0440\\u0435\\u043c\\u044f (UTC)\", ";
-  // Compared field by field through a second, simpler printout below.
-  ASSERT_TRUE(printed.starts_with(expected)) << printed;
-
   const std::string fields = Python(R"(
 import csv, sys
+assert open(sys.argv[1], 'rb').read().startswith(b'\xef\xbb\xbf')
 with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:
     for row in csv.reader(f, strict=True):
         sys.stdout.buffer.write(('\x1f'.join(row) + '\x1e').encode('utf-8'))

@@ -61,6 +61,10 @@ TEST(ArchiveSchema, FreshFileIsPrivateAndAtTheCurrentVersion) {
   EXPECT_EQ(st.st_mode & 07777, 0700u);
   ASSERT_EQ(::stat((dir / "new").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0700u);
+  // The log beside it, which holds the newest records, is as private.
+  ASSERT_TRUE(archive.StoreRawBytes("COM11", "x").ok());
+  ASSERT_EQ(::stat((file.string() + "-wal").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
   archive.Close();
   EXPECT_EQ(Sql(file, "PRAGMA user_version"), std::vector<std::string>{"2"});
   EXPECT_EQ(Sql(file, "PRAGMA journal_mode"), std::vector<std::string>{"wal"});
