@@ -552,8 +552,17 @@ Status Archive::StoreSendStarted(std::string_view port, std::string_view number,
   return status;
 }
 
+namespace {
+
+Status NoSend() {
+  return {ArchiveError::kOther, false, "начало отправки не записано, её части не сохраняются"};
+}
+
+}  // namespace
+
 Status Archive::StorePartWritten(std::int64_t send_id, std::int32_t part_number,
                                  std::string_view pdu) noexcept {
+  if (send_id <= 0) return NoSend();
   return Guarded([&] {
     return Write([&] {
       Statement insert(db_,
@@ -570,6 +579,7 @@ Status Archive::StorePartWritten(std::int64_t send_id, std::int32_t part_number,
 }
 
 Status Archive::StoreSendAnswer(std::int64_t send_id, std::string_view line) noexcept {
+  if (send_id <= 0) return NoSend();
   return Guarded([&] {
     return Write([&] {
       Statement insert(db_,

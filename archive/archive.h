@@ -159,6 +159,25 @@ std::optional<std::string> NormalizeSince(std::string_view text);
 // Cyrillic blocks. Invalid bytes are kept as they are.
 std::string FoldCase(std::string_view utf8);
 
+// Picks the answer lines a send keeps ("+CMGS: n", "+CMS ERROR: n") out of
+// the chunks received while it runs. A line cut between two chunks is held
+// until its end arrives, so it is kept whole.
+class SendAnswerLines {
+ public:
+  // Forgets a held part line; call when a send starts.
+  void Reset() {
+    line_.clear();
+    skipping_ = false;
+  }
+  // The complete answer lines in the chunk (and the part held from before),
+  // without their line ends.
+  std::vector<std::string> Feed(std::string_view chunk);
+
+ private:
+  std::string line_;       // the line so far, while it may be an answer
+  bool skipping_ = false;  // in a line that is no answer, up to its end
+};
+
 class Archive {
  public:
   using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -192,7 +211,9 @@ class Archive {
   // send_id receives the record's id for the calls below (0 when not stored).
   Status StoreSendStarted(std::string_view port, std::string_view number, std::string_view text,
                           std::int32_t part_count, std::int64_t& send_id) noexcept;
-  // A part's PDU written to the port; part numbers count from 1.
+  // A part's PDU written to the port; part numbers count from 1. With a
+  // send_id of 0 (the start was not stored) nothing is written and a failure
+  // returned.
   Status StorePartWritten(std::int64_t send_id, std::int32_t part_number,
                           std::string_view pdu) noexcept;
   // An answer line ("+CMGS: n", "+CMS ERROR: n") seen while the send ran, as

@@ -207,6 +207,31 @@ TEST(ArchiveSent, SendKeepsItsPartsAndTheAnswersSeen) {
   EXPECT_TRUE(parts.empty());
 }
 
+TEST(ArchiveSent, AnswerLinesAreKeptWholeWhereverTheChunksAreCut) {
+  const std::string stream =
+      "AT+CMGS=23\r\r\n> 0011000B9197\x1A\r\n+CMGS: 12\r\n\r\nOK\r\n"
+      "+CMTI: \"ME\",1\r\n+CMS ERROR: 500\r\n+CMGS+CMGS: 1\r\n+CMGS: 13\r";
+  const std::vector<std::string> expected = {"+CMGS: 12", "+CMS ERROR: 500", "+CMGS: 13"};
+  for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+    SendAnswerLines answers;
+    std::vector<std::string> seen = answers.Feed(stream.substr(0, cut));
+    for (auto& line : answers.Feed(stream.substr(cut))) seen.push_back(line);
+    ASSERT_EQ(seen, expected) << "cut at " << cut;
+  }
+  SendAnswerLines answers;
+  EXPECT_TRUE(answers.Feed("+CMGS: 1").empty());
+  answers.Reset();  // a new send: the held start is forgotten
+  EXPECT_TRUE(answers.Feed("4\r\n").empty());
+}
+
+TEST(ArchiveSent, PartsOfASendNotStoredAreRefused) {
+  TempDir dir;
+  Archive archive(dir / "archive.sqlite");
+  EXPECT_FALSE(archive.StorePartWritten(0, 1, "00").ok());
+  EXPECT_FALSE(archive.StoreSendAnswer(0, "+CMGS: 1").ok());
+  EXPECT_FALSE(archive.IsOpen());
+}
+
 TEST(ArchiveRaw, BytesOfReadingsComeBackExactlyNewestFirst) {
   TempDir dir;
   Archive archive(dir / "archive.sqlite");
