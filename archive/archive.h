@@ -1,0 +1,251 @@
+#pragma once
+// The message archive: every message a reading showed, every send with its
+// parts and the answers seen while it ran, and the raw bytes of readings, kept
+// in one SQLite file per user.
+//
+// No call of Archive throws: each returns a Status. A failure leaves the
+// archive closed; the next call tries to open the file again, so an operator
+// who frees the disk or unlocks the file needs no restart. An Archive is used
+// from one thread at a time; two processes may share the file.
+//
+// Texts handed in are the program's Windows-1251 bytes; the archive keeps them
+// as UTF-8. Texts handed out (rows, reasons) are UTF-8.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+
+namespace vestrel::archive {
+
+// The layout this code writes. Older files are brought up to it on open.
+inline constexpr int kSchemaVersion = 2;
+
+enum class ArchiveError {
+  kNone,
+  kFolder,       // the folder is missing and cannot be created
+  kReadOnly,     // the file or its folder cannot be written
+  kBusy,         // another process held the file longer than the busy time-out
+  kDiskFull,     // no space left (or the size cap reached)
+  kCorrupt,      // the file was damaged: moved aside, a new one started
+  kNewerSchema,  // written by a newer program; left untouched
+  kIo,           // the system reported an input/output error
+  kOther,        // anything else SQLite or the system reported
+};
+
+struct Status {
+  ArchiveError error = ArchiveError::kNone;
+  // The record is in the archive: written now, or found there already. True
+  // also after kCorrupt when the record went into the new file.
+  bool stored = false;
+  // Russian, UTF-8; empty when all went well.
+  std::string reason;
+
+  bool ok() const { return error == ArchiveError::kNone; }
+  // "Архив СМС недоступен: " + reason, UTF-8. Convert with
+  // platform::Cp1251FromUtf8 where the program's own texts are wanted.
+  std::string OperatorMessage() const;
+};
+
+inline constexpr char kUnavailablePrefix[] = "Архив СМС недоступен: ";
+
+// The failures met during one reading or one send, told to the operator once:
+// Reset when the reading or send starts, Note every Status, and TakeMessage
+// once the port handler has returned.
+class FailureNotice {
+ public:
+  void Reset() {
+    first_.reset();
+    told_ = false;
+  }
+  void Note(const Status& status);
+  // The first failure's OperatorMessage, once between two Resets; nothing
+  // when all went well or it was taken already.
+  std::optional<std::string> TakeMessage();
+
+ private:
+  std::optional<Status> first_;
+  bool told_ = false;
+};
+
+// A message as a reading showed it. Texts in Windows-1251, as the modem log has them.
+struct ShownMessage {
+  std::string port;
+  std::optional<std::int32_t> storage_index;  // the index it was read from, when known
+  std::string number;                         // exactly as shown
+  std::string send_time;                      // exactly as shown
+  std::string text;                           // the decoded text as shown
+  std::string raw_header;                     // the "+CMGR:" line as received
+  std::string raw_body;                       // the body line as received
+};
+
+struct Options {
+  // How long a write waits for another process that holds the file.
+  std::chrono::milliseconds busy_timeout{3000};
+  // A cap on the file's size in database pages (0: none); reaching it is
+  // reported like a full disk.
+  std::int64_t max_pages = 0;
+  // False only for bulk filling where a lost tail does not matter (benchmarks):
+  // commits then skip the flush to disk.
+  bool durable = true;
+};
+
+// Rows handed out by the queries; times are UTC "YYYY-MM-DD HH:MM:SS.mmm".
+struct ReceivedRow {
+  std::int64_t id = 0;
+  std::string shown_at;
+  std::string port;
+  std::optional<std::int32_t> storage_index;
+  std::string number;
+  std::string send_time;
+  std::string text;
+  std::string raw_header;  // bytes as received
+  std::string raw_body;    // bytes as received
+};
+
+struct SentRow {
+  std::int64_t id = 0;
+  std::string started_at;
+  std::string port;
+  std::string number;
+  std::string text;
+  std::int32_t part_count = 0;
+};
+
+struct PartRow {
+  std::int32_t part_number = 0;  // from 1
+  std::string pdu;
+  std::string written_at;
+};
+
+struct AnswerRow {
+  std::string line;  // bytes as seen
+  std::string seen_at;
+};
+
+struct RawRow {
+  std::int64_t id = 0;
+  std::string received_at;
+  std::string port;
+  std::string bytes;
+};
+
+// What a listing shows: newest first.
+struct Query {
+  // Matched in the number or the text, UTF-8, without regard to case
+  // (Latin and Cyrillic letters); empty: everything.
+  std::string match;
+  // Only records from this UTC time on: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM[:SS]"
+  // (see NormalizeSince); empty: no limit.
+  std::string since;
+  // Keyset paging: only rows older than this id (the last id of the page before).
+  std::optional<std::int64_t> before_id;
+  // At most this many rows; 0: all.
+  std::int32_t limit = 0;
+};
+
+// The since-filter in the stored time layout, or nothing when the text is not
+// a date ("2026-12-08", "2026-12-08 10:15", "2026-12-08T10:15:00").
+std::optional<std::string> NormalizeSince(std::string_view text);
+
+// Lower case of UTF-8 text for matching: ASCII, Latin-1, Greek and the
+// Cyrillic blocks. Invalid bytes are kept as they are.
+std::string FoldCase(std::string_view utf8);
+
+// Picks the answer lines a send keeps ("+CMGS: n", "+CMS ERROR: n") out of
+// the chunks received while it runs. A line cut between two chunks is held
+// until its end arrives, so it is kept whole.
+class SendAnswerLines {
+ public:
+  // Forgets a held part line; call when a send starts.
+  void Reset() {
+    line_.clear();
+    skipping_ = false;
+  }
+  // The complete answer lines in the chunk (and the part held from before),
+  // without their line ends.
+  std::vector<std::string> Feed(std::string_view chunk);
+
+ private:
+  std::string line_;       // the line so far, while it may be an answer
+  bool skipping_ = false;  // in a line that is no answer, up to its end
+};
+
+class Archive {
+ public:
+  using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+  explicit Archive(std::filesystem::path file, Options options = {});
+  ~Archive();
+  Archive(const Archive&) = delete;
+  Archive& operator=(const Archive&) = delete;
+
+  const std::filesystem::path& file() const { return file_; }
+  // Times of new records come from here (the system clock unless replaced).
+  void SetClock(Clock clock) { clock_ = std::move(clock); }
+
+  // Opens (creating the folder and the file when missing) and brings the
+  // layout up to date. The store calls do this themselves when needed.
+  Status Open() noexcept;
+  bool IsOpen() const { return db_ != nullptr; }
+  void Close() noexcept;
+
+  // A message a reading showed. The same number, send time and text stored
+  // before leaves the archive as it was; stored is true then too and
+  // inserted false.
+  Status StoreReceived(const ShownMessage& message, bool* inserted = nullptr) noexcept;
+  // Many at once, in one transaction (imports, benchmarks).
+  Status StoreReceivedMany(std::span<const ShownMessage> messages) noexcept;
+
+  // Bytes received while a reading runs, as they came.
+  Status StoreRawBytes(std::string_view port, std::string_view bytes) noexcept;
+
+  // A send starting: number and whole text in Windows-1251, the part count.
+  // send_id receives the record's id for the calls below (0 when not stored).
+  Status StoreSendStarted(std::string_view port, std::string_view number, std::string_view text,
+                          std::int32_t part_count, std::int64_t& send_id) noexcept;
+  // A part's PDU written to the port; part numbers count from 1. With a
+  // send_id of 0 (the start was not stored) nothing is written and a failure
+  // returned.
+  Status StorePartWritten(std::int64_t send_id, std::int32_t part_number,
+                          std::string_view pdu) noexcept;
+  // An answer line ("+CMGS: n", "+CMS ERROR: n") seen while the send ran, as
+  // seen; it is not matched to a part.
+  Status StoreSendAnswer(std::int64_t send_id, std::string_view line) noexcept;
+
+  Status ListReceived(const Query& query, std::vector<ReceivedRow>& rows) noexcept;
+  Status ListSent(const Query& query, std::vector<SentRow>& rows) noexcept;
+  Status ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noexcept;
+  Status ListAnswers(std::int64_t send_id, std::vector<AnswerRow>& rows) noexcept;
+  // Raw bytes of readings; match is not applied.
+  Status ListRawBytes(const Query& query, std::vector<RawRow>& rows) noexcept;
+
+ private:
+  Status OpenIfNeeded();
+  Status OpenFile();
+  Status ReadVersion(std::int64_t& version);
+  Status UseWriteAheadLog();
+  Status Migrate();
+  Status Fail(int code, const char* context);
+  Status MoveAsideAndReopen();
+  Status Exec(const char* sql);
+  std::string Now() const;
+  template <typename Body>
+  Status Guarded(Body&& body) noexcept;
+  template <typename Body>
+  Status Write(Body&& body);
+
+  std::filesystem::path file_;
+  Options options_;
+  Clock clock_;
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace vestrel::archive

@@ -1,0 +1,217 @@
+#include "archive/archive_export.h"
+
+#include <cstdio>
+
+#include "platform/cp1251.h"
+
+namespace vestrel::archive {
+namespace {
+
+// Length of the well-formed UTF-8 sequence at text[i], or 0.
+std::size_t SequenceLength(std::string_view text, std::size_t i) {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = at(i);
+  if (lead < 0x80) return 1;
+  std::size_t length;
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  if (at(i + 1) < low || at(i + 1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k)
+    if ((at(i + k) & 0xC0) != 0x80) return 0;
+  return length;
+}
+
+std::string Field(const char* name, const std::string& json_value) {
+  return std::string("\"") + name + "\":" + json_value;
+}
+
+}  // namespace
+
+std::string CsvField(std::string_view field) {
+  const bool quote = field.find_first_of(",\"\r\n") != std::string_view::npos ||
+                     (!field.empty() && (field.front() == ' ' || field.back() == ' '));
+  if (!quote) return std::string(field);
+  std::string out = "\"";
+  for (char c : field) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+std::string CsvRecord(const std::vector<std::string>& fields) {
+  std::string out;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) out += ',';
+    out += CsvField(fields[i]);
+  }
+  out += "\r\n";
+  return out;
+}
+
+std::vector<std::string> ReceivedColumns() {
+  return {"Время (UTC)", "Номер", "Время отправки", "Текст"};
+}
+
+std::vector<std::string> SentColumns() {
+  return {"Время (UTC)", "Номер", "Частей", "Текст"};
+}
+
+std::vector<std::string> RawColumns() {
+  return {"Время (UTC)", "Порт", "Байты", "Байты (hex)"};
+}
+
+std::vector<std::string> RawFields(const RawRow& row) {
+  return {row.received_at, row.port, ShownBytes(row.bytes), HexBytes(row.bytes)};
+}
+
+std::string ShownBytes(std::string_view bytes) {
+  std::string out;
+  for (char b : bytes) {
+    const auto byte = static_cast<unsigned char>(b);
+    if (b == '\\') {
+      out += "\\\\";
+    } else if (b == '\r') {
+      out += "\\r";
+    } else if (b == '\n') {
+      out += "\\n";
+    } else if (b == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F || byte == 0x98) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    } else {
+      out += platform::Cp1251ToUtf8(std::string_view(&b, 1));
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> ReceivedFields(const ReceivedRow& row) {
+  return {row.shown_at, row.number, row.send_time, row.text};
+}
+
+std::vector<std::string> SentFields(const SentRow& row) {
+  return {row.started_at, row.number, std::to_string(row.part_count), row.text};
+}
+
+std::string ReceivedCsv(const std::vector<ReceivedRow>& rows) {
+  std::string out = kUtf8Bom + CsvRecord(ReceivedColumns());
+  for (const ReceivedRow& row : rows) out += CsvRecord(ReceivedFields(row));
+  return out;
+}
+
+std::string SentCsv(const std::vector<SentRow>& rows) {
+  std::string out = kUtf8Bom + CsvRecord(SentColumns());
+  for (const SentRow& row : rows) out += CsvRecord(SentFields(row));
+  return out;
+}
+
+std::string RawCsv(const std::vector<RawRow>& rows) {
+  std::string out = kUtf8Bom + CsvRecord(RawColumns());
+  for (const RawRow& row : rows) out += CsvRecord(RawFields(row));
+  return out;
+}
+
+std::string JsonString(std::string_view utf8) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < utf8.size();) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = SequenceLength(utf8, i);
+    if (length == 0) {
+      out += "\\ufffd";
+      ++i;
+      continue;
+    }
+    if (length > 1) {
+      out.append(utf8.substr(i, length));
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+    i += length;
+  }
+  out += '"';
+  return out;
+}
+
+std::string HexBytes(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (char b : bytes) {
+    const auto byte = static_cast<unsigned char>(b);
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0x0F];
+  }
+  return out;
+}
+
+std::string ReceivedJson(const ReceivedRow& row) {
+  return "{" + Field("id", std::to_string(row.id)) + "," + Field("time", JsonString(row.shown_at)) +
+         "," + Field("port", JsonString(row.port)) + "," +
+         Field("index", row.storage_index ? std::to_string(*row.storage_index) : "null") + "," +
+         Field("number", JsonString(row.number)) + "," +
+         Field("send_time", JsonString(row.send_time)) + "," + Field("text", JsonString(row.text)) +
+         "," + Field("raw_header_hex", JsonString(HexBytes(row.raw_header))) + "," +
+         Field("raw_body_hex", JsonString(HexBytes(row.raw_body))) + "}";
+}
+
+std::string SentJson(const SentRow& row, const std::vector<PartRow>& parts,
+                     const std::vector<AnswerRow>& answers) {
+  std::string part_list = "[";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) part_list += ",";
+    part_list += "{" + Field("part", std::to_string(parts[i].part_number)) + "," +
+                 Field("pdu", JsonString(parts[i].pdu)) + "," +
+                 Field("time", JsonString(parts[i].written_at)) + "}";
+  }
+  part_list += "]";
+  std::string answer_list = "[";
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    if (i > 0) answer_list += ",";
+    answer_list += "{" + Field("line", JsonString(answers[i].line)) + "," +
+                   Field("time", JsonString(answers[i].seen_at)) + "}";
+  }
+  answer_list += "]";
+  return "{" + Field("id", std::to_string(row.id)) + "," +
+         Field("time", JsonString(row.started_at)) + "," + Field("port", JsonString(row.port)) +
+         "," + Field("number", JsonString(row.number)) + "," + Field("text", JsonString(row.text)) +
+         "," + Field("part_count", std::to_string(row.part_count)) + "," +
+         Field("parts", part_list) + "," + Field("answers", answer_list) + "}";
+}
+
+std::string RawJson(const RawRow& row) {
+  return "{" + Field("id", std::to_string(row.id)) + "," +
+         Field("time", JsonString(row.received_at)) + "," + Field("port", JsonString(row.port)) +
+         "," + Field("bytes_hex", JsonString(HexBytes(row.bytes))) + "}";
+}
+
+}  // namespace vestrel::archive

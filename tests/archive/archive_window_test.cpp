@@ -1,0 +1,199 @@
+// The archive window under the offscreen platform: its Russian captions, the
+// listing loaded a page at a time newest first, the filter with Cyrillic of
+// either case, export of the whole listing and copy of the selected rows.
+#include "main_window/archive_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+
+#include "archive/archive_export.h"
+#include "archive_test_support.h"
+#include "tests/support/qt_environment.h"
+
+namespace vestrel {
+namespace {
+
+using archive::test::Shown;
+using archive::test::TempDir;
+
+QString Q(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
+
+// Types the text into the widget key by key, as a keyboard with the letters would.
+void Type(QWidget* widget, const QString& text) {
+  for (const QChar c : text) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(widget, &release);
+  }
+}
+
+class ArchiveWindowTest : public ::testing::Test {
+ protected:
+  // count messages, the newest last; every third speaks of a cat in capitals.
+  void Fill(int count) {
+    std::vector<archive::ShownMessage> messages;
+    for (int i = 0; i < count; ++i)
+      messages.push_back(Shown("+7916" + std::to_string(1000000 + i), "26/12/08,10:15:00",
+                               (i % 3 == 0 ? "КОТ номер " : "пёс номер ") + std::to_string(i)));
+    ASSERT_TRUE(archive.StoreReceivedMany(messages).ok());
+  }
+  std::string Text(const ArchiveTableModel* model, int row) { return model->Fields(row)[3]; }
+
+  TempDir dir;
+  archive::Archive archive{dir / "archive.sqlite"};
+};
+
+TEST_F(ArchiveWindowTest, CaptionsAreRussian) {
+  ArchiveWindow window(archive);
+  EXPECT_EQ(window.windowTitle(), Q("Архив СМС"));
+  ASSERT_EQ(window.Tabs->count(), 3);
+  EXPECT_EQ(window.Tabs->tabText(0), Q("Принятые"));
+  EXPECT_EQ(window.Tabs->tabText(1), Q("Отправленные"));
+  EXPECT_EQ(window.Tabs->tabText(2), Q("Байты чтений"));
+  EXPECT_EQ(window.FilterLabel->text(), Q("Фильтр"));
+  EXPECT_EQ(window.ExportButton->text(), Q("Экспорт в CSV"));
+  EXPECT_EQ(window.CopyButton->text(), Q("Копировать"));
+  const auto* model = window.ReceivedModel();
+  EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), Q("Время (UTC)"));
+  EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), Q("Номер"));
+  EXPECT_EQ(model->headerData(2, Qt::Horizontal).toString(), Q("Время отправки"));
+  EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), Q("Текст"));
+}
+
+TEST_F(ArchiveWindowTest, RowsComeAPageAtATimeNewestFirst) {
+  Fill(450);
+  ArchiveWindow window(archive);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ArchiveTableModel* model = window.ReceivedModel();
+  // One page loaded, the newest message on top.
+  EXPECT_LT(model->rowCount(), 450);
+  EXPECT_GE(model->rowCount(), ArchiveTableModel::kPageRows);
+  EXPECT_EQ(Text(model, 0), "пёс номер 449");
+  EXPECT_EQ(window.ReceivedView->model()->data(model->index(0, 1)).toString(), Q("+79161000449"));
+
+  // Scrolling to the end brings the rest.
+  for (int i = 0; i < 10 && model->canFetchMore({}); ++i) {
+    window.ReceivedView->scrollToBottom();
+    QApplication::processEvents();
+  }
+  ASSERT_EQ(model->rowCount(), 450);
+  EXPECT_FALSE(model->canFetchMore({}));
+  for (int row = 0; row < 450; ++row) {
+    const int i = 449 - row;
+    ASSERT_EQ(Text(model, row), (i % 3 == 0 ? "КОТ номер " : "пёс номер ") + std::to_string(i));
+  }
+}
+
+TEST_F(ArchiveWindowTest, FilterMatchesCyrillicOfEitherCaseInBothListings) {
+  Fill(30);
+  std::int64_t id;
+  ASSERT_TRUE(
+      archive.StoreSendStarted("COM11", "79160000001", platform::Cp1251FromUtf8("Кот ушёл"), 1, id)
+          .ok());
+  ASSERT_TRUE(archive.StoreSendStarted("COM11", "79160000002", "dog", 1, id).ok());
+  ArchiveWindow window(archive);
+  Type(window.FilterEdit, Q("кот"));
+  ASSERT_EQ(window.FilterEdit->text(), Q("кот"));
+  ArchiveTableModel* received = window.ReceivedModel();
+  ASSERT_EQ(received->rowCount(), 10);
+  for (int row = 0; row < received->rowCount(); ++row)
+    EXPECT_TRUE(Text(received, row).starts_with("КОТ")) << Text(received, row);
+  ASSERT_EQ(window.SentModel()->rowCount(), 1);
+  EXPECT_EQ(window.SentModel()->Fields(0)[3], "Кот ушёл");
+
+  window.FilterEdit->setText(Q("+79161000007"));
+  ASSERT_EQ(received->rowCount(), 1);
+  EXPECT_EQ(Text(received, 0), "пёс номер 7");
+  window.FilterEdit->clear();
+  EXPECT_EQ(received->rowCount(), 30);
+  EXPECT_EQ(window.SentModel()->rowCount(), 2);
+}
+
+TEST_F(ArchiveWindowTest, ExportWritesEveryListedRowNotOnlyTheLoadedPage) {
+  Fill(700);
+  ArchiveWindow window(archive);
+  window.FilterEdit->setText(Q("ПЁС"));
+  ASSERT_LT(window.ReceivedModel()->rowCount(), 466);
+  const QString path = QString::fromStdString((dir / "listed.csv").string());
+  ASSERT_TRUE(window.ExportTo(path));
+  std::vector<archive::ReceivedRow> rows;
+  ASSERT_TRUE(archive.ListReceived(archive::test::Matching("пёс"), rows).ok());
+  EXPECT_EQ(rows.size(), 466u);
+  EXPECT_EQ(archive::test::ReadFile(dir / "listed.csv"), archive::ReceivedCsv(rows));
+
+  window.Tabs->setCurrentIndex(1);
+  ASSERT_TRUE(window.ExportTo(path));
+  EXPECT_EQ(archive::test::ReadFile(dir / "listed.csv"), archive::SentCsv({}));
+  EXPECT_FALSE(window.ExportTo(QString::fromStdString((dir / "no" / "such.csv").string())));
+}
+
+TEST_F(ArchiveWindowTest, CopyTakesTheSelectedRowsInListOrder) {
+  Fill(5);
+  archive::ShownMessage odd = Shown("+79160000000", "26/12/08,11:00:00", "две\tчасти");
+  ASSERT_TRUE(archive.StoreReceived(odd).ok());
+  ArchiveWindow window(archive);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QTableView* view = window.ReceivedView;
+  view->selectRow(3);
+  view->selectionModel()->select(view->model()->index(0, 0),
+                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  const auto* model = window.ReceivedModel();
+  const QString expected = QString::fromStdString(model->Fields(0)[0]) +
+                           Q("\t+79160000000\t26/12/08,11:00:00\t\"две\tчасти\"\n") +
+                           QString::fromStdString(model->Fields(3)[0]) +
+                           Q("\t+79161000002\t26/12/08,10:15:00\tпёс номер 2\n");
+  EXPECT_EQ(window.SelectedRowsText(), expected);
+  QTest::mouseClick(window.CopyButton, Qt::LeftButton);
+  EXPECT_EQ(QApplication::clipboard()->text(), expected);
+}
+
+TEST_F(ArchiveWindowTest, ShownAgainItListsWhatCameMeanwhile) {
+  Fill(2);
+  ArchiveWindow window(archive);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.hide();
+  ASSERT_TRUE(archive.StoreReceived(Shown("+79160000000", "26/12/08,12:00:00", "новое")).ok());
+  EXPECT_EQ(window.ReceivedModel()->rowCount(), 2);
+  window.show();
+  ASSERT_EQ(window.ReceivedModel()->rowCount(), 3);
+  EXPECT_EQ(Text(window.ReceivedModel(), 0), "новое");
+}
+
+TEST_F(ArchiveWindowTest, RawBytesOfReadingsAreReadable) {
+  ASSERT_TRUE(
+      archive.StoreRawBytes("COM11", platform::Cp1251FromUtf8("+CMGR: \"Ё\"\r\n\x01")).ok());
+  ArchiveWindow window(archive);
+  ASSERT_EQ(window.RawModel()->rowCount(), 1);
+  EXPECT_EQ(window.RawModel()->Fields(0)[2], "+CMGR: \"Ё\"\\r\\n\\x01");
+  EXPECT_EQ(window.RawModel()->Fields(0)[3], "2b434d47523a2022a8220d0a01");
+}
+
+TEST_F(ArchiveWindowTest, UnavailableArchiveIsSaidInTheWindow) {
+  archive::Archive nowhere("/proc/self/fdinfo/vestrel/archive.sqlite");
+  ArchiveWindow window(nowhere);
+  EXPECT_EQ(window.ReceivedModel()->rowCount(), 0);
+  EXPECT_FALSE(window.ReceivedModel()->canFetchMore({}));
+  EXPECT_TRUE(window.StatusLabel->text().startsWith(Q("Архив СМС недоступен: папка")))
+      << window.StatusLabel->text().toStdString();
+  EXPECT_FALSE(window.ExportTo(QString::fromStdString((dir / "x.csv").string())));
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.csv"));
+}
+
+}  // namespace
+}  // namespace vestrel
