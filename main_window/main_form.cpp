@@ -17,6 +17,10 @@
 #include <limits>
 
 #include "about/about_box.h"
+#include "archive/archive.h"
+#include "archive/archive_path.h"
+#include "archive/archive_record.h"
+#include "main_window/archive_window.h"
 #include "main_window/form_messaging.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
@@ -154,6 +158,11 @@ const std::string& TForm1::IniPortKey() {
   return value;
 }
 
+const std::string& TForm1::IniArchiveKey() {
+  static const std::string value = platform::Cp1251FromUtf8("Архив");
+  return value;
+}
+
 const std::string& TForm1::DefaultPortName() {
   static const std::string value = "COM11";
   return value;
@@ -215,12 +224,15 @@ TForm1::TForm1(Options options)
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   move(kWindowLeft, kWindowTop);
 
+  SetUpArchive(options.archive_file);
+
   // The creation handler runs last; its failure is reported and the window
   // is still created and shown.
   platform::RunGuarded([this] { FormCreate(this); });
 }
 
 TForm1::~TForm1() {
+  ArchiveWindow1.reset();
   // Closing the port may still run a delivery that touches the logs.
   BComPort1.reset();
   // Its icon goes while the window is still whole.
@@ -292,6 +304,8 @@ void TForm1::CreateMenu() {
   N4->setObjectName(QStringLiteral("N4"));
   N2 = MainMenu1->addAction(Text("Выход"));
   N2->setObjectName(QStringLiteral("N2"));
+  N5 = MainMenu1->addAction(Text("Архив"));
+  N5->setObjectName(QStringLiteral("N5"));
 }
 
 void TForm1::ConnectHandlers() {
@@ -303,6 +317,7 @@ void TForm1::ConnectHandlers() {
   connect(N1, &QAction::triggered, this, Guarded(this, &TForm1::N1Click));
   connect(N2, &QAction::triggered, this, Guarded(this, &TForm1::N2Click));
   connect(N4, &QAction::triggered, this, Guarded(this, &TForm1::N4Click));
+  connect(N5, &QAction::triggered, this, Guarded(this, &TForm1::N5Click));
 }
 
 void TForm1::SetTabOrder() {
@@ -311,6 +326,26 @@ void TForm1::SetTabOrder() {
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
     QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
   }
+}
+
+void TForm1::SetUpArchive(const std::filesystem::path& file) {
+  std::filesystem::path path = file;
+  if (path.empty()) {
+    // Read before the creation handler, which may fail before it gets there;
+    // a missing file or key means the user's data folder.
+    std::string configured;
+    try {
+      platform::IniFile ini(folder_ / kIniFileName);
+      if (ini.Exists()) configured = ini.ReadString(IniSection(), IniArchiveKey(), "");
+    } catch (const std::exception&) {
+    }
+    path = archive::ResolveArchivePath(platform::Cp1251ToUtf8(configured), folder_);
+  }
+  Archive1 = std::make_unique<archive::Archive>(path);
+  ArchiveRecord1 = std::make_unique<archive::ArchiveRecord>(
+      *Archive1, [this] { return BComPort1 ? BComPort1->Port() : std::string(); });
+  Messaging->sms.SetRecord(ArchiveRecord1.get());
+  Messaging->inbox.SetRecord(ArchiveRecord1.get());
 }
 
 // ---- Handlers ----
@@ -345,6 +380,12 @@ void TForm1::RunDialogue(Dialogue&& dialogue) {
     } catch (const DialogueStopped&) {
       // Unwound for a close; nothing to report.
     }
+  }
+  // An archive that failed in this dialogue is told once it is over: the
+  // dialogue itself went on as if there were none.
+  if (ArchiveRecord1) {
+    if (auto failure = ArchiveRecord1->TakeFailure())
+      platform::ReportException(std::make_exception_ptr(platform::Exception(*failure)));
   }
   if (dialogues_running_ == 0 && Messaging->stop.Requested())
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
@@ -390,6 +431,18 @@ void TForm1::N2Click(QObject*) {
 
 void TForm1::N4Click(QObject*) {
   if (AboutBox) AboutBox->exec();
+}
+
+void TForm1::N5Click(QObject*) {
+  if (!ArchiveWindow1) {
+    ArchiveWindow1 = std::make_unique<ArchiveWindow>(*Archive1);
+    // A window of its own, which does not keep the program running.
+    ArchiveWindow1->setAttribute(Qt::WA_QuitOnClose, false);
+    ArchiveWindow1->setWindowIcon(windowIcon());
+  }
+  ArchiveWindow1->show();
+  ArchiveWindow1->raise();
+  ArchiveWindow1->activateWindow();
 }
 
 void TForm1::BComPort1RxChar(TBComPort*, int Count) {

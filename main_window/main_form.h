@@ -24,6 +24,11 @@ namespace vestrel {
 
 struct FormMessaging;
 class TTrayIcon;
+class ArchiveWindow;
+namespace archive {
+class Archive;
+class ArchiveRecord;
+}  // namespace archive
 
 // A word-wrapping label that breaks at spaces and shows every further space of
 // a gap as one empty line, so a caption with spaced-out letters reads from top
@@ -51,6 +56,9 @@ class TForm1 : public QMainWindow {
     std::shared_ptr<SerialDeviceFactory> port_factory;
     // Durations of the modem dialogues.
     MessagingDurations durations;
+    // The message archive's file; empty: as Pelmora.ini names it, else the
+    // user's data folder.
+    std::filesystem::path archive_file;
   };
 
   TForm1();
@@ -60,6 +68,7 @@ class TForm1 : public QMainWindow {
   static const std::string& IniSection();       // "MODEM"
   static const std::string& IniPortKey();       // "COM Порт"
   static const std::string& DefaultPortName();  // "COM11"
+  static const std::string& IniArchiveKey();    // "Архив": another archive file
   static constexpr const char* kIniFileName = "Pelmora.ini";
   // A file name on disk, not program text: UTF-8 like every Linux file name.
   static constexpr const char* kHelpDocumentName = "Подготовка программы к работе.doc";
@@ -88,6 +97,7 @@ class TForm1 : public QMainWindow {
   QAction* N1;  // Подготовка к работе
   QAction* N4;  // О программе...
   QAction* N2;  // Выход
+  QAction* N5;  // Архив
 
   // The serial port; closed and freed before the controls go away.
   std::unique_ptr<TBComPort> BComPort1;
@@ -95,6 +105,11 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<FormMessaging> Messaging;
   // The notification-area icon; minimising the window moves it there.
   std::unique_ptr<TTrayIcon> TrayIcon1;
+  // What was read and sent, kept on disk; the dialogues record into it.
+  std::unique_ptr<archive::Archive> Archive1;
+  std::unique_ptr<archive::ArchiveRecord> ArchiveRecord1;
+  // Made at its first showing.
+  std::unique_ptr<ArchiveWindow> ArchiveWindow1;
 
   // Handlers. Each runs on the user-interface thread; the button and menu
   // slots hand any exception to the application's handler.
@@ -107,6 +122,7 @@ class TForm1 : public QMainWindow {
   void N1Click(QObject* Sender);
   void N2Click(QObject* Sender);
   void N4Click(QObject* Sender);
+  void N5Click(QObject* Sender);
   // Runs on the user-interface thread through the port's delivery; an
   // exception goes back to the port's event thread, not to a message box.
   void BComPort1RxChar(TBComPort* Sender, int Count);
@@ -126,6 +142,7 @@ class TForm1 : public QMainWindow {
   void CreateMenu();
   void ConnectHandlers();
   void SetTabOrder();
+  void SetUpArchive(const std::filesystem::path& file);
 
   std::filesystem::path folder_;
   int dialogues_running_ = 0;

@@ -87,6 +87,7 @@ void InboxReader::Button4Click() {
 
 void InboxReader::kol_SMS() {
   FlushHeld();
+  if (record_) record_->ReadingStarted();
   SmsTotal = 0;
   ReadMore = 0;
   SmsShown = 0;

@@ -14,6 +14,8 @@ namespace vestrel {
 class MessageRecord {
  public:
   virtual ~MessageRecord() = default;
+  // A reading starts (the count is asked for).
+  virtual void ReadingStarted() noexcept {}
   // A chunk as it was received. reading: a reading is under way (the bytes
   // are kept whatever the parser makes of them); otherwise only what belongs
   // to a send under way is kept.

@@ -84,7 +84,8 @@ TEST_F(MainFormTest, EveryControlAtItsPlaceWithItsCaption) {
       {"Button3", {448, 280, 75, 25}, "PortClose"},
       {"Button6", {448, 320, 81, 25}, "SendATinCOM"},
   };
-  EXPECT_EQ(form->ClientArea->children().size(), static_cast<qsizetype>(std::size(expected_controls)));
+  EXPECT_EQ(form->ClientArea->children().size(),
+            static_cast<qsizetype>(std::size(expected_controls)));
   for (const auto& control : expected_controls) {
     SCOPED_TRACE(control.name);
     auto* w = form->ClientArea->findChild<QWidget*>(QString::fromLatin1(control.name));
@@ -245,12 +246,14 @@ TEST_F(MainFormTest, TabCyclesTheControlsInOrderSkippingTheDisabledEdit) {
   }
 }
 
-TEST_F(MainFormTest, MenuHelpWithTwoItemsAndExitAtTopLevel) {
+TEST_F(MainFormTest, MenuHelpWithTwoItemsExitAndArchiveAtTopLevel) {
   auto form = MakeFormWithMissingPort();
   const auto top = form->MainMenu1->actions();
-  ASSERT_EQ(top.size(), 2);
+  ASSERT_EQ(top.size(), 3);
   EXPECT_EQ(top[0], form->N3->menuAction());
   EXPECT_EQ(top[1], form->N2);
+  EXPECT_EQ(top[2], form->N5);
+  EXPECT_EQ(form->N5->text(), Q("Архив"));
   EXPECT_EQ(form->N3->title(), Q("Справка"));
   EXPECT_EQ(form->N2->text(), Q("Выход"));
   EXPECT_EQ(form->N2->menu(), nullptr);

@@ -1,0 +1,68 @@
+#include "archive/archive_record.h"
+
+#include "platform/cp1251.h"
+
+namespace vestrel::archive {
+
+ArchiveRecord::ArchiveRecord(Archive& archive, std::function<std::string()> port_name)
+    : archive_(archive), port_name_(std::move(port_name)) {}
+
+std::string ArchiveRecord::Port() const {
+  try {
+    return port_name_ ? port_name_() : std::string();
+  } catch (...) {
+    return {};
+  }
+}
+
+void ArchiveRecord::ReadingStarted() noexcept {
+  notice_.Reset();
+}
+
+void ArchiveRecord::ChunkReceived(std::string_view bytes, bool reading) noexcept {
+  if (reading) notice_.Note(archive_.StoreRawBytes(Port(), bytes));
+  if (!sending_) return;
+  try {
+    for (const std::string& line : answers_.Feed(bytes))
+      notice_.Note(archive_.StoreSendAnswer(send_id_, line));
+  } catch (...) {
+    // Only an allocation can fail here; the answers are in the raw log pane.
+  }
+}
+
+void ArchiveRecord::MessageShown(const FoundMessage& found) noexcept {
+  try {
+    notice_.Note(
+        archive_.StoreReceived({Port(), found.index, found.message.number, found.message.time,
+                                found.message.text, found.header_line, found.body_line}));
+  } catch (...) {
+  }
+}
+
+void ArchiveRecord::SendStarted(const std::string& number, const std::string& text,
+                                std::size_t parts) noexcept {
+  notice_.Reset();
+  answers_.Reset();
+  sending_ = true;
+  send_id_ = 0;
+  notice_.Note(
+      archive_.StoreSendStarted(Port(), number, text, static_cast<std::int32_t>(parts), send_id_));
+}
+
+void ArchiveRecord::PartWritten(std::size_t part, const std::string& pdu) noexcept {
+  notice_.Note(archive_.StorePartWritten(send_id_, static_cast<std::int32_t>(part), pdu));
+}
+
+void ArchiveRecord::SendEnded() noexcept {
+  // Answers to the last part come in the pause that ends the send; later
+  // ones are not the send's.
+  sending_ = false;
+}
+
+std::optional<std::string> ArchiveRecord::TakeFailure() {
+  auto message = notice_.TakeMessage();
+  if (!message) return std::nullopt;
+  return platform::Cp1251FromUtf8(*message);
+}
+
+}  // namespace vestrel::archive
