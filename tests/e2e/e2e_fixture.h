@@ -94,6 +94,8 @@ class MessagingE2e : public support::ModemSimTest {
     TForm1::Options options;
     options.folder = folder_.path();
     options.durations = durations;
+    options.archive_file =
+        archive_file_.empty() ? folder_.path() / "archive.sqlite" : archive_file_;
     form_ = std::make_unique<TForm1>(options);
     EXPECT_TRUE(form_->BComPort1->Connected());
     form_->BComPort1->OnRxChar = [this](TBComPort* sender, int count) {
@@ -184,6 +186,7 @@ class MessagingE2e : public support::ModemSimTest {
   std::size_t first_chunk_ = 0;  // the first chunk after ReadSMS emptied the pane
   std::vector<std::string> errors_;
   platform::ExceptionHandler previous_handler_;
+  std::filesystem::path archive_file_;  // empty: one in the test's folder
 };
 
 }  // namespace vestrel::e2e
