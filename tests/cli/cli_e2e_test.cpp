@@ -377,6 +377,25 @@ TEST_F(CliE2e, InterruptDuringThePauseSendsNoFurtherPart) {
   EXPECT_EQ(sim().Commands().size(), 2u);
 }
 
+// On a terminal, standard error shows how far the work is; standard output
+// still holds the messages alone.
+TEST_F(CliE2e, ProgressOnATerminal) {
+  StartSim("demo");
+  Finished f = RunCliOnTerminal({"read"});
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(Lines(f.out), kDemoLines);
+  for (const char* shown : {"У Вас 3 СМС\r\n", "reading index 0\r\n", "reading index 3\r\n"})
+    EXPECT_NE(f.err.find(shown), std::string::npos) << shown << " in " << f.err;
+  EXPECT_EQ(f.err.find("№ тел"), std::string::npos);
+
+  f = RunCliOnTerminal({"send", "79161234567", std::string(71, 'z')});
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(f.out, "");
+  for (const char* shown :
+       {"part 1 of 2 written\r\n", "\rpause: 2 s ", "\rpause: 1 s ", "part 2 of 2 written\r\n"})
+    EXPECT_NE(f.err.find(shown), std::string::npos) << shown << " in " << f.err;
+}
+
 TEST_F(CliE2e, VersionIsTheVersionBlocksFileVersion) {
   const std::string description =
       ReadFile(support::SourceDir() / "resources" / "version" / "vestrel.version");

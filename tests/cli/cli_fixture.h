@@ -46,8 +46,9 @@ struct Finished {
 // standard error into files, so that nothing blocks on a pipe.
 class Child {
  public:
+  // error_device: a terminal to take standard error instead of a file.
   Child(const std::filesystem::path& program, const std::vector<std::string>& args,
-        const std::string& input = {}) {
+        const std::string& input = {}, const std::string& error_device = {}) {
     in_ = dir_.path() / "in";
     out_ = dir_.path() / "out";
     err_ = dir_.path() / "err";
@@ -61,7 +62,9 @@ class Child {
     if (pid_ == 0) {
       const int in = ::open(in_.c_str(), O_RDONLY);
       const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = error_device.empty()
+                          ? ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
+                          : ::open(error_device.c_str(), O_WRONLY | O_NOCTTY);
       ::dup2(in, 0);
       ::dup2(out, 1);
       ::dup2(err, 2);
@@ -127,6 +130,23 @@ class CliE2e : public support::ModemSimTest {
     args.push_back("--port=" + sim().link());
     args.push_back("--testing-durations=" + durations);
     return Child(TestingProgram(), args, input).Wait();
+  }
+  // The testing build with standard error on a terminal; returns what the
+  // terminal showed.
+  Finished RunCliOnTerminal(std::vector<std::string> args, const std::string& input = {}) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_GE(master, 0);
+    EXPECT_EQ(::grantpt(master), 0);
+    EXPECT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    args.push_back("--port=" + sim().link());
+    args.push_back("--testing-durations=100,1200");
+    Finished f = Child(TestingProgram(), args, input, slave).Wait();
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) f.err.append(buffer, n);
+    ::close(master);
+    return f;
   }
   std::unique_ptr<Child> StartCli(std::vector<std::string> args, const std::string& input = {},
                                   const std::string& durations = "100,300") {
