@@ -234,12 +234,15 @@ class Session {
 
  private:
   int OpenPort() {
-    const std::string name = PortName(options_);
+    std::string name;
     try {
+      name = PortName(options_);
       com_.SetPort(name);
       com_.Open();
     } catch (const platform::Exception& e) {
-      PrintError(platform::Cp1251ToUtf8(name) + ": " + Shown(e.what()));
+      // A name from Pelmora.ini is Windows-1251; one from the command line is shown as given.
+      const std::string shown = options_.port ? name : platform::Cp1251ToUtf8(name);
+      PrintError((shown.empty() ? "" : shown + ": ") + Shown(e.what()));
       return kExitPortOpen;
     }
     return kExitDone;
@@ -264,7 +267,8 @@ class Session {
       return kExitPortIo;
     }
     if (timed_out_) {
-      PrintError("no answer from the modem for " + std::to_string(options_.timeout_seconds) + " s");
+      PrintError("no answer from the modem for " + std::to_string(options_.timeout_seconds) +
+                 " s; the reading is not complete");
       return kExitTimeout;
     }
     if (stop_.Requested()) return kExitInterrupted;
