@@ -207,15 +207,15 @@ class Session {
 
   int Read() {
     if (int code = OpenPort()) return code;
+    const auto timeout = std::chrono::seconds(options_.timeout_seconds);
+    quiet_ = timeout;
     try {
       inbox_.Button4Click();
     } catch (const DialogueStopped&) {
     } catch (const EComPort& e) {
       Fail(e.what());
     }
-    const auto timeout = std::chrono::seconds(options_.timeout_seconds);
     watchdog_.Arm(timeout);
-    quiet_ = timeout;
     platform::ServeUntil([this] {
       return failed_ || stop_.Requested() || watchdog_.Expired() || !inbox_.ReadingUnderWay();
     });
