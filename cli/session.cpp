@@ -1,9 +1,5 @@
 #include "cli/session.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +12,7 @@
 #include <vector>
 
 #include "about/file_version.h"
+#include "cli/console.h"
 #include "cli/message_output.h"
 #include "cli/options.h"
 #include "cli/serial_ports.h"
@@ -51,18 +48,6 @@ constexpr char kDefaultPortName[] = "COM11";
 // been quiet this long, or a modem wait if that is longer.
 constexpr auto kDrainQuiet = 300ms;
 
-DialogueStop* interrupt_stop = nullptr;
-int interrupt_fd = -1;
-
-extern "C" void OnInterrupt(int) {
-  const int saved = errno;
-  if (interrupt_stop) interrupt_stop->Request();
-  const char byte = 'i';
-  if (interrupt_fd >= 0) [[maybe_unused]]
-    const ssize_t n = ::write(interrupt_fd, &byte, 1);
-  errno = saved;
-}
-
 void PrintError(const std::string& utf8) {
   std::fprintf(stderr, "vestrel-sms: %s\n", utf8.c_str());
 }
@@ -82,11 +67,7 @@ std::string PortName(const Options& options) {
 // A folder of this process's own for the staging file; removed at the end.
 class StagingFolder {
  public:
-  StagingFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vestrel-sms.XXXXXX";
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
+  StagingFolder() : path_(MakePrivateFolder()) {}
   ~StagingFolder() {
     std::error_code ec;
     if (!path_.empty()) fs::remove_all(path_, ec);
@@ -140,7 +121,7 @@ class Session {
   Session(const Options& options, std::FILE* log_file)
       : options_(options),
         log_(log_file),
-        progress_(::isatty(STDERR_FILENO) == 1),
+        progress_(StandardErrorIsTerminal()),
         command_pane_(log_, progress_),
         modem_pane_(log_, progress_),
         port_(com_, modem_pane_, log_),
@@ -170,19 +151,12 @@ class Session {
     previous_handler_ =
         platform::SetExceptionHandler([this](std::exception_ptr e) { OnReported(e); });
     platform::SetProcessMessagesHook([this] { ProcessMessages(); });
-    interrupt_stop = &stop_;
-    interrupt_fd = watchdog_.InterruptFd();
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous_sigint_);
+    interrupt_ = std::make_unique<InterruptGuard>(stop_, watchdog_);
   }
 
   ~Session() {
     Close();
-    sigaction(SIGINT, &previous_sigint_, nullptr);
-    interrupt_stop = nullptr;
-    interrupt_fd = -1;
+    interrupt_.reset();
     platform::SetProcessMessagesHook({});
     platform::SetExceptionHandler(previous_handler_);
   }
@@ -345,7 +319,7 @@ class Session {
   MessageOutput output_;
   InboxReader inbox_;
   platform::ExceptionHandler previous_handler_;
-  struct sigaction previous_sigint_ {};
+  std::unique_ptr<InterruptGuard> interrupt_;
 
   std::chrono::milliseconds quiet_{60s};
   bool sending_ = false;
@@ -385,7 +359,7 @@ int Ports() {
     else
       std::printf("%s -> %s\n", d.path.c_str(), d.target.c_str());
   }
-  if (devices.empty() && ::isatty(STDERR_FILENO) == 1)
+  if (devices.empty() && StandardErrorIsTerminal())
     std::fprintf(stderr, "no serial devices found\n");
   return kExitDone;
 }
@@ -446,7 +420,7 @@ int Run(int argc, char** argv) {
                    "\": " + std::strerror(errno));
   }
   // A closed output ends a reading (see Session::OnChunk), not the process.
-  ::signal(SIGPIPE, SIG_IGN);
+  IgnoreBrokenPipe();
   if (options.command == Command::Send) return SendCommand(options, log_file.get());
   Session session(options, log_file.get());
   return session.Read();
