@@ -1,6 +1,7 @@
 // vestrel-sms against the modem simulator on a pty: the same commands and the
 // same message lines as the window, and a clear end for every bad input.
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include "about/version_block.h"
 #include "messaging/sms_submission.h"
@@ -338,6 +339,25 @@ TEST_F(CliE2e, PortThatDoesNotExistOrIsBusy) {
   EXPECT_EQ(f.exit_code, 3);
   ::close(fd);
   EXPECT_TRUE(sim().Commands().empty());
+  EXPECT_EQ(sim().Received(), "");
+}
+
+// A port the user may not open: the window's message, nothing written. Run as
+// root the program runs as "nobody"; otherwise the user takes the rights away
+// from their own pty.
+TEST_F(CliE2e, NoRightsToThePort) {
+  StartSim("demo");
+  std::optional<uid_t> run_as;
+  if (::geteuid() == 0) {
+    run_as = 65534;
+  } else {
+    ASSERT_EQ(::chmod(sim().slave().c_str(), 0), 0);
+  }
+  const Finished f =
+      Child(TestingProgram(), {"send", "79161234567", "Hi", "--port", sim().link()}, {}, {}, run_as)
+          .Wait();
+  EXPECT_EQ(f.exit_code, 3);
+  EXPECT_EQ(f.err, "vestrel-sms: " + sim().link() + ": Нет прав доступа к COM-порту.\n");
   EXPECT_EQ(sim().Received(), "");
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -47,8 +49,10 @@ struct Finished {
 class Child {
  public:
   // error_device: a terminal to take standard error instead of a file.
+  // run_as: a user id to run under instead of this process's (needs root).
   Child(const std::filesystem::path& program, const std::vector<std::string>& args,
-        const std::string& input = {}, const std::string& error_device = {}) {
+        const std::string& input = {}, const std::string& error_device = {},
+        std::optional<uid_t> run_as = std::nullopt) {
     in_ = dir_.path() / "in";
     out_ = dir_.path() / "out";
     err_ = dir_.path() / "err";
@@ -68,6 +72,9 @@ class Child {
       ::dup2(in, 0);
       ::dup2(out, 1);
       ::dup2(err, 2);
+      if (run_as &&
+          (::setgroups(0, nullptr) != 0 || ::setgid(*run_as) != 0 || ::setuid(*run_as) != 0))
+        ::_exit(126);
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }
