@@ -195,6 +195,21 @@ TEST_F(CliReading, ModemThatNeverAnswersTimesOut) {
   EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"at+cmgf=1", "AT+CPMS=\"ME\""}));
 }
 
+// Ctrl-C while the program only waits for the modem ends it at once.
+TEST_F(CliReading, InterruptWhileWaitingForTheModem) {
+  std::ifstream demo(support::ScenarioPath("demo"));
+  nlohmann::json scenario = nlohmann::json::parse(demo);
+  scenario["faults"]["errors"] = {{{"command", "AT+CPMS=\"ME\""}, {"answer", "OK"}}};
+  StartSimJson(scenario);
+  auto child = StartCli({"read"});  // the default time-out: a minute
+  ASSERT_TRUE(sim().WaitForCount("command", 2));
+  child->Interrupt();
+  const Finished f = child->Wait();
+  EXPECT_EQ(f.exit_code, 130) << f.err;
+  EXPECT_EQ(f.err, "");
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"at+cmgf=1", "AT+CPMS=\"ME\""}));
+}
+
 TEST_F(CliReading, CountThatDoesNotReadEndsTheReading) {
   std::ifstream demo(support::ScenarioPath("demo"));
   nlohmann::json scenario = nlohmann::json::parse(demo);
