@@ -1,0 +1,5 @@
+#include "cli/session.h"
+
+int main(int argc, char** argv) {
+  return vestrel::cli::Run(argc, argv);
+}

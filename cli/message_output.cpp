@@ -1,0 +1,61 @@
+#include "cli/message_output.h"
+
+#include "cli/text.h"
+#include "messaging/staging.h"
+#include "platform/cp1251.h"
+
+namespace vestrel::cli {
+
+std::unique_ptr<MessageRecord> OpenMessageRecord(const Options&) {
+  // No message archive in this build: what passes is printed, not kept.
+  return nullptr;
+}
+
+std::string MessageOutputLine(const FoundMessage& found, bool json) {
+  const ListedMessage& m = found.message;
+  if (!json) return platform::Cp1251ToUtf8(MessageLogLine(m));
+  std::string line = "{\"number\":" + JsonString(platform::Cp1251ToUtf8(m.number)) +
+                     ",\"time\":" + JsonString(platform::Cp1251ToUtf8(m.time)) +
+                     ",\"text\":" + JsonString(platform::Cp1251ToUtf8(m.text));
+  if (found.index) line += ",\"index\":" + std::to_string(*found.index);
+  return line + "}";
+}
+
+void MessageOutput::ChunkReceived(std::string_view bytes, bool reading) noexcept {
+  if (kept_) kept_->ChunkReceived(bytes, reading);
+}
+
+void MessageOutput::MessageShown(const FoundMessage& found) noexcept {
+  ++shown_;
+  try {
+    const std::string line = MessageOutputLine(found, json_);
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fputc('\n', out_);
+    // A script reading the output sees each message as soon as it is deleted
+    // from the phone.
+    std::fflush(out_);
+  } catch (...) {
+    // Out of memory for one line: the others still go out.
+  }
+  if (kept_) kept_->MessageShown(found);
+}
+
+void MessageOutput::SendStarted(const std::string& number, const std::string& text,
+                                std::size_t parts) noexcept {
+  progress_.SendStarted(parts);
+  if (kept_) kept_->SendStarted(number, text, parts);
+}
+
+void MessageOutput::PartWritten(std::size_t part, const std::string& pdu) noexcept {
+  try {
+    progress_.PartWritten(part);
+  } catch (...) {
+  }
+  if (kept_) kept_->PartWritten(part, pdu);
+}
+
+void MessageOutput::SendEnded() noexcept {
+  if (kept_) kept_->SendEnded();
+}
+
+}  // namespace vestrel::cli

@@ -1,0 +1,46 @@
+#pragma once
+// What passes through the dialogues of vestrel-sms: every message shown goes
+// to standard output, the parts of a send to the progress, and everything on to
+// the record that keeps it (the archive), when there is one.
+
+#include <cstdio>
+#include <memory>
+
+#include "cli/options.h"
+#include "cli/traffic.h"
+#include "messaging/message_record.h"
+
+namespace vestrel::cli {
+
+// Where the dialogues' messages are kept besides the output: the one place
+// that decides it for every command. Null: nowhere.
+std::unique_ptr<MessageRecord> OpenMessageRecord(const Options& options);
+
+// One line per message shown: the window's modem-log line in UTF-8, or with
+// json one object with number, time, text and index (when known).
+std::string MessageOutputLine(const FoundMessage& found, bool json);
+
+class MessageOutput : public MessageRecord {
+ public:
+  // kept: the record to hand everything on to, or null.
+  MessageOutput(std::FILE* out, bool json, Progress& progress, MessageRecord* kept)
+      : out_(out), json_(json), progress_(progress), kept_(kept) {}
+
+  void ChunkReceived(std::string_view bytes, bool reading) noexcept override;
+  void MessageShown(const FoundMessage& found) noexcept override;
+  void SendStarted(const std::string& number, const std::string& text,
+                   std::size_t parts) noexcept override;
+  void PartWritten(std::size_t part, const std::string& pdu) noexcept override;
+  void SendEnded() noexcept override;
+
+  std::size_t MessagesShown() const { return shown_; }
+
+ private:
+  std::FILE* out_;
+  bool json_;
+  Progress& progress_;
+  MessageRecord* kept_;
+  std::size_t shown_ = 0;
+};
+
+}  // namespace vestrel::cli

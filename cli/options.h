@@ -1,0 +1,58 @@
+#pragma once
+// The command line of vestrel-sms.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "messaging/messaging_io.h"
+
+namespace vestrel::cli {
+
+// Exit codes, as --help and the README list them.
+enum ExitCode : int {
+  kExitDone = 0,
+  kExitUsage = 2,
+  kExitPortOpen = 3,
+  kExitPortIo = 4,
+  kExitNumberRefused = 5,
+  kExitTimeout = 6,
+  kExitArchive = 7,
+  kExitInterrupted = 130,
+};
+
+enum class Command { Help, Version, Send, Read, Ports };
+
+struct Options {
+  Command command = Command::Help;
+  std::optional<std::string> port;      // --port: a name as in Pelmora.ini
+  std::optional<std::string> log_file;  // --log
+  bool json = false;                    // read --json
+  std::uint32_t timeout_seconds = 60;   // read --timeout
+  std::string number;                   // send NUMBER, as typed
+  std::optional<std::string> text;      // send TEXT (UTF-8); none: standard input
+  MessagingDurations durations;
+};
+
+// A command line that cannot be carried out; the message is UTF-8.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The arguments after the program name. Throws UsageError.
+Options ParseCommandLine(const std::vector<std::string>& args);
+
+std::string HelpText();
+
+// The build's own options for shorter dialogue durations. The installed
+// program knows none and always waits as long as the window does; the build
+// the tests run accepts "--testing-durations=WAIT_MS,PAUSE_MS". True when the
+// argument was such an option (durations set); throws UsageError when it was
+// one but malformed.
+bool ParseTestingOption(std::string_view arg, MessagingDurations& durations);
+
+}  // namespace vestrel::cli

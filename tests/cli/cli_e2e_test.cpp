@@ -1,0 +1,488 @@
+// vestrel-sms against the modem simulator on a pty: the same commands and the
+// same message lines as the window, and a clear end for every bad input.
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include "about/version_block.h"
+#include "messaging/sms_submission.h"
+#include "platform/cp1251.h"
+#include "tests/cli/cli_fixture.h"
+#include "tests/support/gammu.h"
+
+namespace vestrel::cli_test {
+namespace {
+
+const std::vector<std::string> kDemoLines = {
+    Message("+79161234567", "26/12/08,10:15:00", "Привет! Встреча завтра в 10:00."),
+    Message("+79031112233", "26/12/08,11:20:30", "Hello from the office"),
+    Message("+44770090012", "26/12/07,18:05:12", "Call me back please")};
+
+// The --log file: time stamp, kind, text; "<" lines give back the bytes received.
+struct LogFile {
+  std::vector<std::string> commands, lines;
+  std::string received;
+};
+
+std::string Unescaped(const std::string& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      bytes += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    if (c == 'r')
+      bytes += '\r';
+    else if (c == 'n')
+      bytes += '\n';
+    else if (c == '\\')
+      bytes += '\\';
+    else if (c == 'x') {
+      bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    }
+  }
+  return bytes;
+}
+
+LogFile ParseLog(const std::filesystem::path& path) {
+  LogFile log;
+  for (const std::string& line : Lines(ReadFile(path))) {
+    EXPECT_GE(line.size(), 26u) << line;
+    if (line.size() < 26) continue;
+    const std::string text = line.substr(26);
+    switch (line[24]) {
+      case '>':
+        log.commands.push_back(text);
+        break;
+      case '<':
+        log.received += platform::Cp1251FromUtf8(Unescaped(text));
+        break;
+      case '=':
+        log.lines.push_back(text);
+        break;
+      default:
+        ADD_FAILURE() << line;
+    }
+  }
+  return log;
+}
+
+std::vector<std::string> MessageLines(const std::vector<std::string>& lines) {
+  std::vector<std::string> messages;
+  for (const auto& l : lines)
+    if (l.rfind("№ тел: ", 0) == 0) messages.push_back(l);
+  return messages;
+}
+
+class CliReading : public CliE2e {
+ protected:
+  // A reading of the scenario: the window's commands and lines, the log agrees.
+  void ExpectReading(const std::string& scenario, const std::vector<std::string>& lines,
+                     int last_index) {
+    StartSim(scenario);
+    const auto log_path = temp_.path() / "traffic.log";
+    const Finished f = RunCli({"read", "--log", log_path.string()});
+    EXPECT_EQ(f.exit_code, 0) << f.err;
+    EXPECT_EQ(f.err, "");  // not a terminal: errors only
+    EXPECT_EQ(Lines(f.out), lines);
+    EXPECT_EQ(sim().Commands(), ReadCommands(last_index));
+    EXPECT_TRUE(sim().StoredMessages("ME").empty());
+
+    const LogFile log = ParseLog(log_path);
+    // The command log of the window leaves out "at+cmgf=1".
+    const auto commands = sim().Commands();
+    EXPECT_EQ(log.commands, std::vector<std::string>(commands.begin() + 1, commands.end()));
+    EXPECT_EQ(log.received, sim().Sent());
+    EXPECT_EQ(MessageLines(log.lines), lines);
+    EXPECT_EQ(log.lines.front(), "У Вас " + std::to_string(lines.size()) + " СМС");
+  }
+};
+
+TEST_F(CliReading, Demo) {
+  ExpectReading("demo", kDemoLines, 3);
+}
+
+TEST_F(CliReading, NumberedFromZero) {
+  ExpectReading("base0",
+                {Message("+79161234567", "26/12/08,10:15:00", "Первое сообщение"),
+                 Message("+79031112233", "26/12/08,11:20:30", "Second message"),
+                 Message("+79265554433", "26/12/08,12:00:59", "Third one in 7-bit")},
+                3);
+}
+
+TEST_F(CliReading, PastEmptyPlaces) {
+  ExpectReading("gaps",
+                {Message("+79161234567", "26/12/08,09:00:00", "Сообщение номер четыре"),
+                 Message("+79031112233", "26/12/08,09:30:00", "Message at seven")},
+                7);
+}
+
+TEST_F(CliReading, EmptyInbox) {
+  StartSim("empty");
+  const Finished f = RunCli({"read", "--json"});
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(f.out, "");
+  EXPECT_EQ(f.err, "");
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"at+cmgf=1", "AT+CPMS=\"ME\""}));
+}
+
+TEST_F(CliReading, SlowChattyLine) {
+  StartSim("faults");
+  const Finished f = RunCli({"read"}, {}, "150,300");
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(Lines(f.out), kDemoLines);
+  EXPECT_TRUE(sim().StoredMessages("ME").empty());
+  // As in the window: the first pass is fixed, and each later chunk may have
+  // read one more index.
+  const auto commands = sim().Commands();
+  ASSERT_GE(commands.size(), ReadCommands(3).size());
+  EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.begin() + 10), ReadCommands(3));
+  int last = 3;
+  for (std::size_t i = 10; i + 1 < commands.size(); i += 2) {
+    ++last;
+    EXPECT_EQ(commands[i], "AT+CMGR=" + std::to_string(last));
+    EXPECT_EQ(commands[i + 1], "AT+CMGD=" + std::to_string(last));
+  }
+  EXPECT_EQ(commands.size() % 2, 0u);
+}
+
+TEST_F(CliReading, JsonLinesParseWithTheirIndexes) {
+  StartSim("demo");
+  const Finished f = RunCli({"read", "--json"});
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  const auto lines = Lines(f.out);
+  ASSERT_EQ(lines.size(), 3u);
+  const std::vector<std::tuple<std::string, std::string, std::string>> expected = {
+      {"+79161234567", "26/12/08,10:15:00", "Привет! Встреча завтра в 10:00."},
+      {"+79031112233", "26/12/08,11:20:30", "Hello from the office"},
+      {"+44770090012", "26/12/07,18:05:12", "Call me back please"}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto json = nlohmann::json::parse(lines[i]);
+    EXPECT_EQ(json["number"], std::get<0>(expected[i]));
+    EXPECT_EQ(json["time"], std::get<1>(expected[i]));
+    EXPECT_EQ(json["text"], std::get<2>(expected[i]));
+    EXPECT_EQ(json["index"], static_cast<int>(i) + 1);  // the demo numbers from 1
+  }
+}
+
+TEST_F(CliReading, ModemThatHangsUpMidReading) {
+  std::ifstream demo(support::ScenarioPath("demo"));
+  nlohmann::json scenario = nlohmann::json::parse(demo);
+  scenario["faults"]["hangup_after"] = 5;  // after the answer to AT+CMGR=1
+  StartSimJson(scenario);
+  const Finished f = RunCli({"read"});
+  EXPECT_EQ(f.exit_code, 4) << f.err;
+  EXPECT_TRUE(f.err == "vestrel-sms: Ошибка записи в порт.\n" ||
+              f.err == "vestrel-sms: Ошибка чтения из порта.\n")
+      << f.err;
+  const auto commands = sim().Commands();
+  const auto all = ReadCommands(3);
+  EXPECT_EQ(commands, std::vector<std::string>(all.begin(), all.begin() + 5));
+  // The line went before the delete of the message read last: all three stay.
+  EXPECT_EQ(sim().StoredMessages("ME").size(), 3u);
+}
+
+TEST_F(CliReading, ModemThatNeverAnswersTimesOut) {
+  std::ifstream demo(support::ScenarioPath("demo"));
+  nlohmann::json scenario = nlohmann::json::parse(demo);
+  // The count never comes: the storage command answers with a bare OK.
+  scenario["faults"]["errors"] = {{{"command", "AT+CPMS=\"ME\""}, {"answer", "OK"}}};
+  StartSimJson(scenario);
+  const Finished f = RunCli({"read", "--timeout", "1"});
+  EXPECT_EQ(f.exit_code, 6) << f.err;
+  EXPECT_EQ(f.err, "vestrel-sms: no answer from the modem for 1 s; the reading is not complete\n");
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"at+cmgf=1", "AT+CPMS=\"ME\""}));
+}
+
+// Ctrl-C while the program only waits for the modem ends it at once.
+TEST_F(CliReading, InterruptWhileWaitingForTheModem) {
+  std::ifstream demo(support::ScenarioPath("demo"));
+  nlohmann::json scenario = nlohmann::json::parse(demo);
+  scenario["faults"]["errors"] = {{{"command", "AT+CPMS=\"ME\""}, {"answer", "OK"}}};
+  StartSimJson(scenario);
+  auto child = StartCli({"read"});  // the default time-out: a minute
+  ASSERT_TRUE(sim().WaitForCount("command", 2));
+  child->Interrupt();
+  const Finished f = child->Wait();
+  EXPECT_EQ(f.exit_code, 130) << f.err;
+  EXPECT_EQ(f.err, "");
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"at+cmgf=1", "AT+CPMS=\"ME\""}));
+}
+
+TEST_F(CliReading, CountThatDoesNotReadEndsTheReading) {
+  std::ifstream demo(support::ScenarioPath("demo"));
+  nlohmann::json scenario = nlohmann::json::parse(demo);
+  scenario["faults"]["errors"] = {
+      {{"command", "AT+CPMS=\"ME\""}, {"answer", "+CPMS: 3"}, {"times", 1}}};
+  StartSimJson(scenario);
+  const Finished f = RunCli({"read"});
+  EXPECT_EQ(f.exit_code, 4);
+  // As in the window's box: no full stop after a closing quotation mark.
+  EXPECT_EQ(f.err, "vestrel-sms: Модем сообщил число СМС в непонятном виде: \"\"\n");
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"at+cmgf=1", "AT+CPMS=\"ME\""}));
+  EXPECT_EQ(sim().StoredMessages("ME").size(), 3u);
+}
+
+// Ctrl-C in the middle of the first pass: no further command, and no message
+// lost: each one is printed or still on the phone.
+TEST_F(CliReading, InterruptStopsBeforeTheNextCommand) {
+  StartSim("demo");
+  auto child = StartCli({"read"}, {}, "400,300");
+  ASSERT_TRUE(sim().WaitFor([](const support::Records& r) {
+    for (const auto& rec : r)
+      if (rec["type"] == "command" && rec["line"] == "AT+CMGR=1") return true;
+    return false;
+  }));
+  child->Interrupt();
+  const Finished f = child->Wait();
+  EXPECT_EQ(f.exit_code, 130) << f.err;
+  const auto commands = sim().Commands();
+  const auto all = ReadCommands(3);
+  ASSERT_LT(commands.size(), all.size());
+  EXPECT_EQ(commands, std::vector<std::string>(all.begin(), all.begin() + commands.size()));
+  std::string kept;
+  for (const auto& m : sim().StoredMessages("ME")) kept += m.dump();
+  for (const std::string number : {"+79161234567", "+79031112233", "+447700900123"}) {
+    const bool printed = f.out.find(number.substr(0, 12)) != std::string::npos;
+    EXPECT_TRUE(printed || kept.find(number) != std::string::npos) << number << " lost";
+  }
+}
+
+// 150 Russian letters from standard input: three SMS of 70, 70 and 10, the
+// window's PDUs, decoded independently.
+TEST_F(CliE2e, SendsALongRussianTextFromStandardInput) {
+  StartSim("empty");
+  std::string text;
+  for (int i = 0; i < 150; ++i) text += static_cast<char>(0xC0 + (i * 7) % 64);
+  const std::string utf8 = platform::Cp1251ToUtf8(text);
+  const auto log_path = temp_.path() / "send.log";
+  const Finished f = RunCli({"send", "79161234567", "--log", log_path.string()}, utf8 + "\n");
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(f.out, "");
+  EXPECT_EQ(f.err, "");
+  const auto sms = sim().Sms();
+  ASSERT_EQ(sms.size(), 3u);
+  std::vector<std::string> pdus, expected_log;
+  for (int i = 0; i < 3; ++i) {
+    const std::string part = text.substr(70 * i, 70);
+    const std::string pdu = BuildSubmitPdu("79161234567", part);
+    EXPECT_EQ(sms[i]["pdu"].get<std::string>(), pdu);
+    pdus.push_back(pdu);
+    expected_log.push_back("AT+CMGF=0");
+    expected_log.push_back("AT+CMGS=" + std::to_string(TpduLength(pdu)));
+    expected_log.push_back(pdu);
+  }
+  const auto decoded = support::GammuDecode(pdus);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(decoded[i]["number"], "+79161234567") << decoded[i].dump();
+    EXPECT_EQ(decoded[i]["text"], platform::Cp1251ToUtf8(text.substr(70 * i, 70)));
+    EXPECT_EQ(decoded[i]["coding"], "Unicode_No_Compression");
+  }
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"AT+CMGF=0", "AT+CMGS=154", "AT+CMGF=0",
+                                                        "AT+CMGS=154", "AT+CMGF=0", "AT+CMGS=34"}));
+  const LogFile log = ParseLog(log_path);
+  EXPECT_EQ(log.commands, expected_log);
+  EXPECT_EQ(log.received, sim().Sent());
+}
+
+TEST_F(CliE2e, TextWithLineBreaksGoesOutAsTheWindowSendsIt) {
+  StartSim("empty");
+  const Finished f = RunCli({"send", "79161234567", "Две\nстроки"});
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  ASSERT_EQ(sim().Sms().size(), 1u);
+  EXPECT_EQ(sim().Sms()[0]["pdu"].get<std::string>(),
+            BuildSubmitPdu("79161234567", platform::Cp1251FromUtf8("Две\r\nстроки")));
+}
+
+// Bad input ends with its message and exit code, and nothing reaches the modem.
+TEST_F(CliE2e, BadInputWritesNothing) {
+  StartSim("empty");
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    int code;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"send", "+79161234567", "Hi"},
+       "",
+       5,
+       "vestrel-sms: Номер получателя должен состоять только из цифр (без \"+\")\n"},
+      {{"send", "7916 123", "Hi"}, "", 5, ""},
+      {{"send", "79161234567", ""}, "", 2, "vestrel-sms: the text is empty; nothing sent\n"},
+      {{"send", "79161234567"}, "\n", 2, "vestrel-sms: the text is empty; nothing sent\n"},
+      {{"send", "79161234567"},
+       "ok \xD0\x9F\xFF",
+       2,
+       "vestrel-sms: the text is not valid UTF-8 (byte 6); nothing sent\n"},
+      {{"send", "79161234567", "Hi 😀"}, "", 2, ""},
+      {{"archive"}, "", 2, "vestrel-sms: unknown command \"archive\"\n"},
+      {{"read", "--timeout", "soon"}, "", 2, ""},
+  };
+  for (const Case& c : cases) {
+    const Finished f = RunCli(c.args, c.input);
+    EXPECT_EQ(f.exit_code, c.code) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(f.out, "");
+    if (!c.err.empty()) {
+      EXPECT_EQ(f.err.substr(0, c.err.size()), c.err);
+    }
+    EXPECT_NE(f.err, "");
+  }
+  EXPECT_TRUE(sim().Commands().empty());
+  EXPECT_EQ(sim().Received(), "");
+}
+
+TEST_F(CliE2e, PortThatDoesNotExistOrIsBusy) {
+  StartSim("demo");
+  const std::string missing = (temp_.path() / "no-such-modem").string();
+  Finished f = Child(TestingProgram(), {"read", "--port", missing}).Wait();
+  EXPECT_EQ(f.exit_code, 3);
+  EXPECT_EQ(f.err, "vestrel-sms: " + missing + ": Попытка открыть несуществующий COM-порт.\n");
+  f = Child(TestingProgram(), {"send", "79161234567", "Hi", "--port", "COM999"}).Wait();
+  EXPECT_EQ(f.exit_code, 3);
+  EXPECT_EQ(f.err, "vestrel-sms: COM999: Попытка открыть несуществующий COM-порт.\n");
+
+  // Another process holds the port.
+  const int fd = ::open(sim().link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  f = RunCli({"send", "79161234567", "Hi"});
+  EXPECT_EQ(f.exit_code, 3);
+  EXPECT_EQ(f.err, "vestrel-sms: " + sim().link() + ": Порт занят другой программой.\n");
+  f = RunCli({"read"});
+  EXPECT_EQ(f.exit_code, 3);
+  ::close(fd);
+  EXPECT_TRUE(sim().Commands().empty());
+  EXPECT_EQ(sim().Received(), "");
+}
+
+// A port the user may not open: the window's message, nothing written. Run as
+// root the program runs as "nobody"; otherwise the user takes the rights away
+// from their own pty.
+TEST_F(CliE2e, NoRightsToThePort) {
+  StartSim("demo");
+  std::optional<uid_t> run_as;
+  if (::geteuid() == 0) {
+    run_as = 65534;
+  } else {
+    ASSERT_EQ(::chmod(sim().slave().c_str(), 0), 0);
+  }
+  const Finished f =
+      Child(TestingProgram(), {"send", "79161234567", "Hi", "--port", sim().link()}, {}, {}, run_as)
+          .Wait();
+  EXPECT_EQ(f.exit_code, 3);
+  EXPECT_EQ(f.err, "vestrel-sms: " + sim().link() + ": Нет прав доступа к COM-порту.\n");
+  EXPECT_EQ(sim().Received(), "");
+}
+
+// Ctrl-C while the first of three parts is on its way: that part goes out
+// whole, the others not at all.
+TEST_F(CliE2e, InterruptDuringASendEndsAfterThePartBeingWritten) {
+  StartSim("empty");
+  const std::string text(150, 'x');
+  auto child = StartCli({"send", "79161234567", text}, {}, "300,3000");
+  // The length command is out; the PDU follows after a modem wait.
+  ASSERT_TRUE(sim().WaitFor([](const support::Records& r) {
+    for (const auto& rec : r)
+      if (rec["type"] == "command" && rec["line"] == "AT+CMGS=154") return true;
+    return false;
+  }));
+  child->Interrupt();
+  const Finished f = child->Wait();
+  EXPECT_EQ(f.exit_code, 130) << f.err;
+  ASSERT_EQ(sim().Sms().size(), 1u);
+  EXPECT_EQ(sim().Sms()[0]["pdu"].get<std::string>(),
+            BuildSubmitPdu("79161234567", std::string(70, 'x')));
+  EXPECT_TRUE(sim().OfType("sms_rejected").empty());
+  EXPECT_TRUE(sim().OfType("sms_cancelled").empty());
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"AT+CMGF=0", "AT+CMGS=154"}));
+  // The last byte the modem got ends the PDU.
+  EXPECT_EQ(sim().Received().back(), '\x1A');
+}
+
+TEST_F(CliE2e, InterruptDuringThePauseSendsNoFurtherPart) {
+  StartSim("empty");
+  auto child = StartCli({"send", "79161234567", std::string(150, 'y')}, {}, "100,5000");
+  ASSERT_TRUE(sim().WaitForCount("sms", 1));
+  child->Interrupt();
+  const Finished f = child->Wait();
+  EXPECT_EQ(f.exit_code, 130);
+  EXPECT_EQ(sim().Sms().size(), 1u);
+  EXPECT_EQ(sim().Commands().size(), 2u);
+}
+
+// On a terminal, standard error shows how far the work is; standard output
+// still holds the messages alone.
+TEST_F(CliE2e, ProgressOnATerminal) {
+  StartSim("demo");
+  Finished f = RunCliOnTerminal({"read"});
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(Lines(f.out), kDemoLines);
+  for (const char* shown : {"У Вас 3 СМС\r\n", "reading index 0\r\n", "reading index 3\r\n"})
+    EXPECT_NE(f.err.find(shown), std::string::npos) << shown << " in " << f.err;
+  EXPECT_EQ(f.err.find("№ тел"), std::string::npos);
+
+  f = RunCliOnTerminal({"send", "79161234567", std::string(71, 'z')});
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(f.out, "");
+  for (const char* shown :
+       {"part 1 of 2 written\r\n", "\rpause: 2 s ", "\rpause: 1 s ", "part 2 of 2 written\r\n"})
+    EXPECT_NE(f.err.find(shown), std::string::npos) << shown << " in " << f.err;
+}
+
+TEST_F(CliE2e, VersionIsTheVersionBlocksFileVersion) {
+  const std::string description =
+      ReadFile(support::SourceDir() / "resources" / "version" / "vestrel.version");
+  std::string file_version;
+  for (const auto& table : ParseVersionDescription(description).string_tables)
+    for (const auto& [name, value] : table.strings)
+      if (name == "FileVersion" && file_version.empty()) file_version = value;
+  ASSERT_FALSE(file_version.empty());
+  for (const auto& program : {InstalledProgram(), TestingProgram()}) {
+    const Finished f = Child(program, {"--version"}).Wait();
+    EXPECT_EQ(f.exit_code, 0);
+    EXPECT_EQ(f.out, "vestrel-sms " + file_version + "\n");
+  }
+  const Finished help = Child(InstalledProgram(), {"--help"}).Wait();
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("Exit codes:"), std::string::npos);
+}
+
+TEST_F(CliE2e, InstalledProgramKnowsNoTestingOption) {
+  StartSim("demo");
+  const Finished f =
+      Child(InstalledProgram(), {"read", "--port", sim().link(), "--testing-durations=1,1"}).Wait();
+  EXPECT_EQ(f.exit_code, 2);
+  EXPECT_EQ(f.err.rfind("vestrel-sms: unknown option \"--testing-durations=1,1\"", 0), 0u);
+  EXPECT_TRUE(sim().Commands().empty());
+}
+
+// The installed program at the window's durations (it knows no other, see
+// above and CliOptions), its port from Pelmora.ini beside it; without the file
+// it tries COM11 and creates nothing.
+TEST_F(CliE2e, InstalledProgramReadsWithTheWindowsDurationsAndItsIni) {
+  StartSim("base0");
+  const auto folder = temp_.path() / "opt";
+  std::filesystem::create_directories(folder);
+  const auto program = folder / "vestrel-sms";
+  std::filesystem::copy_file(InstalledProgram(), program);
+  Finished f = Child(program, {"read"}).Wait();
+  EXPECT_EQ(f.exit_code, 3);
+  EXPECT_EQ(f.err, "vestrel-sms: COM11: Попытка открыть несуществующий COM-порт.\n");
+  EXPECT_FALSE(std::filesystem::exists(folder / "Pelmora.ini"));
+
+  std::ofstream(folder / "Pelmora.ini", std::ios::binary)
+      << "[MODEM]\r\n"
+      << platform::Cp1251FromUtf8("COM Порт") << "=" << sim().link() << "\r\n";
+  f = Child(program, {"read"}).Wait();
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(Lines(f.out), (std::vector<std::string>{
+                              Message("+79161234567", "26/12/08,10:15:00", "Первое сообщение"),
+                              Message("+79031112233", "26/12/08,11:20:30", "Second message"),
+                              Message("+79265554433", "26/12/08,12:00:59", "Third one in 7-bit")}));
+  EXPECT_EQ(sim().Commands(), ReadCommands(3));
+}
+
+}  // namespace
+}  // namespace vestrel::cli_test
