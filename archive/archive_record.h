@@ -29,7 +29,7 @@ class ArchiveRecord : public MessageRecord {
 
   // "Архив СМС недоступен: …" in Windows-1251, once per reading or send in
   // which the archive failed; nothing otherwise.
-  std::optional<std::string> TakeFailure();
+  std::optional<std::string> TakeFailure() override;
 
  private:
   std::string Port() const;

@@ -4,6 +4,8 @@
 // the record that keeps it (the archive), when there is one.
 
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "cli/options.h"
@@ -14,7 +16,13 @@ namespace vestrel::cli {
 
 // Where the dialogues' messages are kept besides the output: the one place
 // that decides it for every command. Null: nowhere.
-std::unique_ptr<MessageRecord> OpenMessageRecord(const Options& options);
+// port_name gives the port's name at each record.
+std::unique_ptr<MessageRecord> OpenMessageRecord(const Options& options,
+                                                 std::function<std::string()> port_name);
+
+// The archive file: the "Архив" key of Pelmora.ini beside the program, else
+// the user's data folder.
+std::filesystem::path ArchiveFile();
 
 // One line per message shown: the window's modem-log line in UTF-8, or with
 // json one object with number, time, text and index (when known).
@@ -32,6 +40,8 @@ class MessageOutput : public MessageRecord {
                    std::size_t parts) noexcept override;
   void PartWritten(std::size_t part, const std::string& pdu) noexcept override;
   void SendEnded() noexcept override;
+  void ReadingStarted() noexcept override;
+  std::optional<std::string> TakeFailure() override;
 
   std::size_t MessagesShown() const { return shown_; }
 

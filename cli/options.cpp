@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "archive/archive.h"
+
 namespace vestrel::cli {
 namespace {
 
@@ -38,6 +40,7 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
   bool help = false;
   bool version = false;
   bool timeout_given = false;
+  bool listing_option = false;
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -53,6 +56,24 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       version = true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--csv") {
+      options.csv = true;
+    } else if (arg == "--sent") {
+      options.listing = Listing::Sent;
+    } else if (arg == "--raw") {
+      options.listing = Listing::Raw;
+    } else if (arg == "--no-archive") {
+      options.no_archive = true;
+    } else if (auto since = OptionValue(args, i, "--since")) {
+      const auto normalized = archive::NormalizeSince(*since);
+      if (!normalized)
+        throw UsageError("--since wants a date as YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS], not \"" +
+                         *since + "\"");
+      options.since = *normalized;
+      listing_option = true;
+    } else if (auto match = OptionValue(args, i, "--match")) {
+      options.match = *match;
+      listing_option = true;
     } else if (auto port = OptionValue(args, i, "--port")) {
       if (port->empty()) throw UsageError("--port wants a port name");
       options.port = *port;
@@ -86,14 +107,23 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
   } else if (command == "read") {
     options.command = Command::Read;
     if (words.size() > 1) throw UsageError("read takes no arguments");
+  } else if (command == "archive") {
+    options.command = Command::Archive;
+    if (words.size() > 1) throw UsageError("archive takes no arguments");
   } else if (command == "ports") {
     options.command = Command::Ports;
     if (words.size() > 1) throw UsageError("ports takes no arguments");
   } else {
     throw UsageError("unknown command \"" + command + "\"");
   }
-  if (options.json && options.command != Command::Read)
-    throw UsageError("--json belongs to the read command");
+  const bool archive = options.command == Command::Archive;
+  if (options.json && options.command != Command::Read && !archive)
+    throw UsageError("--json belongs to the read and archive commands");
+  if (options.json && options.csv) throw UsageError("--json and --csv exclude each other");
+  if ((options.csv || listing_option || options.listing != Listing::Received) && !archive)
+    throw UsageError("--csv, --sent, --raw, --since and --match belong to the archive command");
+  if (options.no_archive && options.command != Command::Read && options.command != Command::Send)
+    throw UsageError("--no-archive belongs to the send and read commands");
   if (timeout_given && options.command != Command::Read)
     throw UsageError("--timeout belongs to the read command");
   return options;
@@ -117,6 +147,10 @@ Commands:
   ports               list the serial devices present: UARTs /dev/ttyS*,
                       /dev/ttyUSB*, /dev/ttyACM*, and /dev/serial/by-id/* with
                       the device each one names
+  archive             list what the message archive holds, newest first:
+                      the messages read (default), --sent the messages sent
+                      with their parts, or --raw the bytes received during
+                      readings
 
 Options:
   --port NAME         the modem's port: COMn (/dev/ttyS(n-1)), a path such as
@@ -124,7 +158,14 @@ Options:
                       "COM Порт" key of section MODEM in Pelmora.ini beside
                       this program, else COM11
   --json              read: one JSON object per message (number, time, text,
-                      and index when known) instead of the text line
+                      and index when known) instead of the text line;
+                      archive: one JSON object per record
+  --csv               archive: CSV (UTF-8 with BOM) with a header line
+  --since DATE        archive: only records from DATE on (UTC), as
+                      YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]
+  --match TEXT        archive: only records whose number or text holds TEXT,
+                      in any letter case
+  --no-archive        send, read: keep nothing in the archive
   --timeout SECONDS   read: give up when the modem has sent nothing for this
                       long (default 60)
   --log FILE          append the traffic to FILE with time stamps: commands
@@ -146,7 +187,13 @@ Exit codes:
        that could not be read
   5    the number was refused
   6    time-out waiting for the modem
+  7    the archive could not be used (the messages were still read, printed
+       and sent as usual)
   130  interrupted (Ctrl-C)
+
+Every message read and sent is kept in the message archive,
+$XDG_DATA_HOME/vestrel/archive.sqlite (else ~/.local/share/vestrel/), or the
+file that the "Архив" key of section MODEM in Pelmora.ini names.
 )";
 }
 

@@ -24,7 +24,10 @@ enum ExitCode : int {
   kExitInterrupted = 130,
 };
 
-enum class Command { Help, Version, Send, Read, Ports };
+enum class Command { Help, Version, Send, Read, Ports, Archive };
+
+// What the archive command lists.
+enum class Listing { Received, Sent, Raw };
 
 struct Options {
   Command command = Command::Help;
@@ -34,6 +37,11 @@ struct Options {
   std::uint32_t timeout_seconds = 60;   // read --timeout
   std::string number;                   // send NUMBER, as typed
   std::optional<std::string> text;      // send TEXT (UTF-8); none: standard input
+  bool no_archive = false;              // send, read: keep nothing in the archive
+  Listing listing = Listing::Received;  // archive: --sent, --raw
+  bool csv = false;                     // archive --csv
+  std::string since;                    // archive --since, normalized
+  std::string match;                    // archive --match (UTF-8)
   MessagingDurations durations;
 };
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "about/file_version.h"
+#include "archive/archive.h"
+#include "archive/archive_export.h"
 #include "cli/console.h"
 #include "cli/message_output.h"
 #include "cli/options.h"
@@ -125,7 +127,7 @@ class Session {
         command_pane_(log_, progress_),
         modem_pane_(log_, progress_),
         port_(com_, modem_pane_, log_),
-        kept_(OpenMessageRecord(options)),
+        kept_(OpenMessageRecord(options, [this] { return com_.Port(); })),
         output_(stdout, options.json, progress_, kept_.get()),
         inbox_(port_, command_pane_, modem_pane_, options.durations, staging_.File(), &stop_) {
     inbox_.SetRecord(&output_);
@@ -176,6 +178,7 @@ class Session {
     }
     sending_ = false;
     progress_.Finish();
+    TellArchiveFailure();
     return Outcome();
   }
 
@@ -203,6 +206,7 @@ class Session {
       timed_out_ = true;
     }
     progress_.Finish();
+    TellArchiveFailure();
     return Outcome();
   }
 
@@ -246,7 +250,17 @@ class Session {
       return kExitTimeout;
     }
     if (stop_.Requested()) return kExitInterrupted;
+    if (archive_failed_) return kExitArchive;
     return kExitDone;
+  }
+
+  // An archive that failed is told once per reading or send, after it.
+  void TellArchiveFailure() {
+    if (auto failure = output_.TakeFailure()) {
+      progress_.Finish();
+      PrintError(platform::Cp1251ToUtf8(*failure));
+      archive_failed_ = true;
+    }
   }
 
   void Fail(const std::string& cp1251) {
@@ -329,6 +343,7 @@ class Session {
   std::string failure_;
   bool timed_out_ = false;
   bool output_failed_ = false;
+  bool archive_failed_ = false;
 };
 
 int Usage(const std::string& message) {
@@ -362,6 +377,68 @@ int Ports() {
   if (devices.empty() && StandardErrorIsTerminal())
     std::fprintf(stderr, "no serial devices found\n");
   return kExitDone;
+}
+
+// What the archive holds, newest first, in the form asked for.
+int ArchiveCommand(const Options& options) {
+  archive::Archive kept(ArchiveFile());
+  archive::Query query;
+  query.match = options.match;
+  query.since = options.since;
+  archive::Status status;
+  std::string out;
+  if (options.listing == Listing::Received) {
+    std::vector<archive::ReceivedRow> rows;
+    status = kept.ListReceived(query, rows);
+    if (options.csv) {
+      out = archive::ReceivedCsv(rows);
+    } else {
+      for (const auto& row : rows) {
+        out += options.json ? archive::ReceivedJson(row)
+                            : row.shown_at + " " +
+                                  platform::Cp1251ToUtf8(MessageLogLine(
+                                      {platform::Cp1251FromUtf8(row.number),
+                                       platform::Cp1251FromUtf8(row.send_time),
+                                       platform::Cp1251FromUtf8(row.text)}));
+        out += "\n";
+      }
+    }
+  } else if (options.listing == Listing::Sent) {
+    std::vector<archive::SentRow> rows;
+    status = kept.ListSent(query, rows);
+    if (options.csv) {
+      out = archive::SentCsv(rows);
+    } else {
+      for (const auto& row : rows) {
+        std::vector<archive::PartRow> parts;
+        std::vector<archive::AnswerRow> answers;
+        if (status.ok()) status = kept.ListParts(row.id, parts);
+        if (status.ok()) status = kept.ListAnswers(row.id, answers);
+        out += options.json ? archive::SentJson(row, parts, answers)
+                            : row.started_at + " " + row.number + " (" +
+                                  std::to_string(row.part_count) + ") " + row.text;
+        out += "\n";
+      }
+    }
+  } else {
+    std::vector<archive::RawRow> rows;
+    status = kept.ListRawBytes(query, rows);
+    if (options.csv) {
+      out = archive::RawCsv(rows);
+    } else {
+      for (const auto& row : rows)
+        out += (options.json ? archive::RawJson(row)
+                             : row.received_at + " " + row.port + " " +
+                                   archive::ShownBytes(row.bytes)) +
+               "\n";
+    }
+  }
+  if (!status.ok()) {
+    PrintError(status.OperatorMessage());
+    return kExitArchive;
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return std::fflush(stdout) == 0 ? kExitDone : kExitPortIo;
 }
 
 int SendCommand(const Options& options, std::FILE* log_file) {
@@ -408,6 +485,8 @@ int Run(int argc, char** argv) {
       return Version();
     case Command::Ports:
       return Ports();
+    case Command::Archive:
+      return ArchiveCommand(options);
     case Command::Send:
     case Command::Read:
       break;

@@ -4,6 +4,7 @@
 // its own, after the dialogue step is over.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ class MessageRecord {
   // Part number part (from 1) was written to the modem as this PDU.
   virtual void PartWritten(std::size_t part, const std::string& pdu) noexcept = 0;
   virtual void SendEnded() noexcept = 0;
+  // The first failure to keep a record since the reading or send began, for
+  // the operator (Windows-1251), once; nothing when all was kept.
+  virtual std::optional<std::string> TakeFailure() { return std::nullopt; }
 };
 
 }  // namespace vestrel
