@@ -111,6 +111,11 @@ class TForm1 : public QMainWindow {
   // exception goes back to the port's event thread, not to a message box.
   void BComPort1RxChar(TBComPort* Sender, int Count);
 
+ protected:
+  // Keeps the window at its one size when a window manager maximises it or
+  // makes it full-screen.
+  void changeEvent(QEvent* event) override;
+
  private:
   void CreateControls();
   void CreateMenu();
