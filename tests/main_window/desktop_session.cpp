@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -56,13 +57,17 @@ std::vector<std::string> Environment(const std::map<std::string, std::string>& s
   return env;
 }
 
-// Starts args[0] (a full path) with its output thrown away; -1 on failure.
+// Starts args[0] (a full path) with its output in log (thrown away when
+// empty); -1 on failure.
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::filesystem::path& cwd = {}) {
+            const std::filesystem::path& cwd = {}, const std::filesystem::path& log = {}) {
+  const std::string output = log.empty() ? "/dev/null" : log.string();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0600);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   std::vector<std::string> a = args, e = env;
   std::vector<char*> argv, envp;
@@ -284,10 +289,21 @@ WindowId DesktopSession::StartProgram() {
   std::ofstream(folder / "Pelmora.ini", std::ios::binary)
       << "[MODEM]\r\nCOM \xCF\xEE\xF0\xF2=" << slave << "\r\n";
 
-  program_ = Spawn({(folder / "Vestrel").string()},
-                   Environment({{"DISPLAY", display_}, {"QT_QPA_PLATFORM", "xcb"}},
-                               {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"}),
-                   folder);
+  // In a sanitizer build: the desktop libraries' own caches (fontconfig's,
+  // and D-Bus's when Qt looks for a notification-area service) live as long
+  // as the process and are no leak of the program's.
+  const auto suppressions = home_ / "lsan.supp";
+  std::ofstream(suppressions) << "leak:libfontconfig.so\nleak:libdbus-1.so\n";
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  const std::string lsan_options = (lsan && *lsan ? std::string(lsan) + ":" : std::string()) +
+                                   "suppressions=" + suppressions.string();
+
+  program_ =
+      Spawn({(folder / "Vestrel").string()},
+            Environment(
+                {{"DISPLAY", display_}, {"QT_QPA_PLATFORM", "xcb"}, {"LSAN_OPTIONS", lsan_options}},
+                {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"}),
+            folder, home_ / "program.log");
   if (program_ <= 0) throw std::runtime_error("the program did not start");
   WindowId main = 0;
   WaitUntil([&] {
@@ -295,6 +311,11 @@ WindowId DesktopSession::StartProgram() {
     return main && Viewable(main) && Framed(main);
   });
   return main;
+}
+
+std::string DesktopSession::ProgramOutput() const {
+  std::ifstream in(home_ / "program.log", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::optional<int> DesktopSession::WaitForProgramExit(std::chrono::milliseconds limit) {

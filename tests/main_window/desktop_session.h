@@ -47,6 +47,8 @@ class DesktopSession {
   // until its main window is shown and framed; returns that window.
   WindowId StartProgram();
   pid_t ProgramPid() const { return program_; }
+  // What the program wrote to its standard output and error.
+  std::string ProgramOutput() const;
   // The program's exit status once it has ended by itself within the limit.
   std::optional<int> WaitForProgramExit(std::chrono::milliseconds limit);
 

@@ -41,9 +41,9 @@ TEST(DesktopTray, LeftPressOnTheIconRestoresTheWindowWhileTheAboutBoxIsOpen) {
   EXPECT_TRUE(WaitUntil([&] { return desktop.Viewable(main); }))
       << "the main window did not come back";
   EXPECT_TRUE(WaitUntil([&] { return desktop.TrayIcon() == 0; })) << "the icon stayed";
-  // The box is still open over the window, and Ok still closes it.
-  ASSERT_TRUE(WaitUntil([&] { return desktop.Viewable(box); }))
-      << "the About box did not come back";
+  // The box is still open over the window, has the keyboard, and Ok still closes it.
+  ASSERT_TRUE(WaitUntil([&] { return desktop.Viewable(box) && desktop.Focused(box); }))
+      << "the About box did not come back on top";
   desktop.Keys({"Return"});
   EXPECT_TRUE(WaitUntil([&] { return !desktop.Viewable(box); }));
 }
@@ -60,7 +60,7 @@ TEST(DesktopTray, CloseRequestWhileInTheNotificationAreaEndsTheProgram) {
   // closed on the way out (a hang there would keep it running).
   const auto status = desktop.WaitForProgramExit(std::chrono::seconds(30));
   ASSERT_TRUE(status.has_value()) << "the program kept running";
-  EXPECT_EQ(*status, 0);
+  EXPECT_EQ(*status, 0) << desktop.ProgramOutput();
 }
 
 }  // namespace
