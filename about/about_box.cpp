@@ -2,10 +2,11 @@
 
 #include <QFont>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
-#include <QTimer>
+#include <QWindow>
 
 #include <cmath>
 
@@ -29,6 +30,9 @@ const char TAboutBox::kSiteUrl[] = "https://vestrel.example.org";
 const char TAboutBox::kCopyright[] = "\xA9 2026 Vestrel developers";  // © in Windows-1251
 
 namespace {
+
+// States that would change the box's one size.
+constexpr Qt::WindowStates kResizedStates = Qt::WindowMaximized | Qt::WindowFullScreen;
 
 QString Text(const char* utf8) {
   return platform::ToQString(platform::Cp1251FromUtf8(utf8));
@@ -85,6 +89,9 @@ TAboutBox::TAboutBox(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
   setWindowTitle(Text("О программе..."));
+  // Over its owner window it blocks only that window; the notification-area
+  // icon, a window of its own, keeps answering the mouse.
+  setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
   setFont(PixelFont("MS Sans Serif", 11, false));
   // The button-face colour as the dialog's own.
   QPalette face = palette();
@@ -159,11 +166,64 @@ void TAboutBox::ApplyOuterWidth() {
   if (client != width()) setFixedSize(client, height());
 }
 
+void TAboutBox::PlaceFrame() {
+  ApplyOuterWidth();
+  const QPoint corner(kLeft, kTop);
+  if (frameGeometry().topLeft() == corner) return;
+  // A hidden window is moved by its frame as far as the frame is known, and a
+  // window never shown is put with its frame at the point; a window on the
+  // screen has its frame moved there.
+  if (QWindow* window = windowHandle(); window && isVisible())
+    window->setFramePosition(corner);
+  else
+    move(corner);
+}
+
+void TAboutBox::setVisible(bool visible) {
+  if (visible && !isVisible()) {
+    placing_ = true;
+    PlaceFrame();
+  }
+  QDialog::setVisible(visible);
+}
+
 void TAboutBox::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Where the window system knows its frame before the window is on the screen.
   ApplyOuterWidth();
-  // A window manager may add its frame a moment later.
-  QTimer::singleShot(0, this, [this] { ApplyOuterWidth(); });
+}
+
+bool TAboutBox::event(QEvent* event) {
+  const bool handled = QDialog::event(event);
+  // A window manager frames the window after it is shown and reports the
+  // frame with the move or resize that follows. The first frame seen in a
+  // showing decides the width and the position; later ones (the operator
+  // moved the box) only the width.
+  if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && isVisible()) {
+    if (placing_ && frameGeometry() != geometry()) {
+      placing_ = false;
+      PlaceFrame();
+    } else {
+      ApplyOuterWidth();
+    }
+  }
+  return handled;
+}
+
+void TAboutBox::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && (windowState() & kResizedStates)) {
+    QMetaObject::invokeMethod(
+        this, [this] { setWindowState(windowState() & ~kResizedStates); }, Qt::QueuedConnection);
+  }
+}
+
+void TAboutBox::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape || event->matches(QKeySequence::Cancel)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TAboutBox::FormCreate(QObject*) {

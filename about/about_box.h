@@ -48,19 +48,35 @@ class TAboutBox : public QDialog {
   void Label4Click(QObject* sender);
   void Label5Click(QObject* sender);
 
+  // Where the frame's top-left corner stands at every showing.
+  static constexpr int kLeft = 290;
+  static constexpr int kTop = 188;
+
   // Width of the window with its frame.
   int OuterWidth() const;
 
+  // Every showing puts the frame at (kLeft, kTop) first.
+  void setVisible(bool visible) override;
+
  protected:
   void showEvent(QShowEvent* event) override;
+  bool event(QEvent* event) override;
+  // Keeps the box at its one size when a window manager maximises it or
+  // makes it full-screen.
+  void changeEvent(QEvent* event) override;
+  // Escape does not close the box: Ok is the only way out.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // Keeps the outer width at width: the frame is known only once the window
-  // is on screen, so the client width is set again then.
+  // manager has put one around the window, so the client width follows it.
   void SetOuterWidth(int width);
   void ApplyOuterWidth();
+  // Outer width, and the frame's corner at (kLeft, kTop).
+  void PlaceFrame();
 
   int outer_width_ = 0;
+  bool placing_ = false;  // shown, and the window manager's frame not yet seen
 };
 
 // The instance made at start-up.

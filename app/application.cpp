@@ -33,7 +33,8 @@ int RunApplication(char* program_name) {
   {
     TForm1 form;
     // Made once, hidden, after the main window; it reads its version line now.
-    TAboutBox about_box;
+    // Modal over the main window only, so the tray icon still answers while it is open.
+    TAboutBox about_box(&form);
     AboutBox = &about_box;
     form.show();
     exit_code = QApplication::exec();

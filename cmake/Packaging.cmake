@@ -55,6 +55,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
+# Help's "Подготовка к работе" and the About box's links go to xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
 # The operator edits Pelmora.ini; an upgrade must keep the port name.
 configure_file("${CMAKE_SOURCE_DIR}/resources/desktop/conffiles.in"
                "${CMAKE_BINARY_DIR}/debian/conffiles" @ONLY)

@@ -43,6 +43,8 @@ constexpr int kClientWidth = 568;
 constexpr int kClientHeight = 351;
 constexpr int kWindowLeft = 218;
 constexpr int kWindowTop = 161;
+// States that would change the window's one size.
+constexpr Qt::WindowStates kResizedStates = Qt::WindowMaximized | Qt::WindowFullScreen;
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
   auto* b = new QPushButton(Text(caption), parent);
@@ -222,6 +224,9 @@ TForm1::TForm1(Options options)
   ConnectHandlers();
   SetTabOrder();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
+  // The size is settled before the window is first shown, so that the window
+  // system is asked to put the frame, not the client area, at this point.
+  layout()->activate();
   move(kWindowLeft, kWindowTop);
 
   SetUpArchive(options.archive_file);
@@ -237,6 +242,15 @@ TForm1::~TForm1() {
   BComPort1.reset();
   // Its icon goes while the window is still whole.
   TrayIcon1.reset();
+}
+
+void TForm1::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // Taken back from the event loop, once the window system has settled the change.
+  if (event->type() == QEvent::WindowStateChange && (windowState() & kResizedStates)) {
+    QMetaObject::invokeMethod(
+        this, [this] { setWindowState(windowState() & ~kResizedStates); }, Qt::QueuedConnection);
+  }
 }
 
 void TForm1::CreateControls() {

@@ -131,6 +131,9 @@ class TForm1 : public QMainWindow {
   // A close asked for in the middle of a dialogue ends the dialogue at its
   // next command boundary; the window closes once it has unwound.
   void closeEvent(QCloseEvent* event) override;
+  // Keeps the window at its one size when a window manager maximises it or
+  // makes it full-screen.
+  void changeEvent(QEvent* event) override;
 
  private:
   // Runs a handler that talks to the modem; a dialogue stopped for a close

@@ -12,6 +12,9 @@ std::unique_ptr<QMessageBox> MakeErrorBox(const std::string& text, const std::st
   auto box =
       std::make_unique<QMessageBox>(QMessageBox::Critical, ToQString(caption), ToQString(text),
                                     QMessageBox::Ok, QApplication::activeWindow());
+  // Over its window only: the notification-area icon and the program's other
+  // windows still answer while it is open.
+  if (box->parentWidget()) box->setWindowModality(Qt::WindowModal);
   box->setDefaultButton(QMessageBox::Ok);
   box->setEscapeButton(QMessageBox::Ok);
   // The message is the program's own text, never markup.

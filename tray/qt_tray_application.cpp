@@ -1,5 +1,6 @@
 #include "tray/qt_tray_application.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QEvent>
@@ -36,6 +37,21 @@ void QtTrayApplication::SetOnMinimize(std::function<void()> handler) {
 }
 
 bool QtTrayApplication::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == window_ && event->type() == QEvent::Close && hidden_here_ && !closing_) {
+    // A close request for the window while it is away in the notification
+    // area: the window's own handling decides, as ever, and a window that
+    // closes ends the program, as it does when it is shown. A hidden window's
+    // closing would not count as the last window closed.
+    closing_ = true;
+    QCoreApplication::sendEvent(window_, event);
+    closing_ = false;
+    if (event->isAccepted()) {
+      hidden_here_ = false;  // it stays closed when the icon goes at program end
+      QGuiApplication::setQuitOnLastWindowClosed(quit_on_last_closed_);
+      if (quit_on_last_closed_) QCoreApplication::quit();
+    }
+    return true;
+  }
   if (watched == window_ && event->type() == QEvent::WindowStateChange) {
     const auto* change = static_cast<QWindowStateChangeEvent*>(event);
     const bool now = window_->windowState() & Qt::WindowMinimized;
@@ -68,6 +84,13 @@ void QtTrayApplication::Restore() {
   window_->setWindowState((window_->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   window_->raise();
   window_->activateWindow();
+  // A box open over the window went down with it; it comes back on top, as
+  // the window takes no input while the box is open.
+  if (QWidget* box = QApplication::activeModalWidget(); box && box->isMinimized()) {
+    box->setWindowState(box->windowState() & ~Qt::WindowMinimized);
+    box->raise();
+    box->activateWindow();
+  }
 }
 
 void QtTrayApplication::ShowTaskbarEntry(bool show) {

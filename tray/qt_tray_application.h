@@ -33,6 +33,7 @@ class QtTrayApplication : public QObject, public TrayApplication {
   std::function<void()> on_minimize_;
   bool hidden_here_ = false;
   bool quit_on_last_closed_ = true;
+  bool closing_ = false;  // a close request is being handed to the window
 };
 
 }  // namespace vestrel

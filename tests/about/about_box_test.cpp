@@ -199,5 +199,62 @@ TEST_F(AboutBoxTest, ModalOkReturnsOneAndTheBoxKeepsItsContents) {
   EXPECT_EQ(box.Button1->x(), 103);
 }
 
+// Escape does nothing; Return on the focused Ok closes the box.
+TEST_F(AboutBoxTest, OkIsTheOnlyWayOut) {
+  TAboutBox box;
+  bool open_after_escape = false;
+  QTimer::singleShot(0, &box, [&] {
+    QTest::keyClick(&box, Qt::Key_Escape);
+    QTest::keyClick(box.Button1, Qt::Key_Escape);
+    open_after_escape = box.isVisible();
+    QTest::keyClick(box.Button1, Qt::Key_Return);
+  });
+  EXPECT_EQ(box.exec(), 1);
+  EXPECT_TRUE(open_after_escape);
+}
+
+// Wherever the box was left, each showing starts at the designed place.
+TEST_F(AboutBoxTest, EveryShowingStartsAtTheDesignedPlace) {
+  TAboutBox box;
+  QTimer::singleShot(0, &box, [&box] {
+    box.move(40, 30);
+    QTest::mouseClick(box.Button1, Qt::LeftButton);
+  });
+  box.exec();
+  QPoint shown_at;
+  QTimer::singleShot(0, &box, [&] {
+    shown_at = box.pos();
+    QTest::mouseClick(box.Button1, Qt::LeftButton);
+  });
+  box.exec();
+  EXPECT_EQ(shown_at, QPoint(290, 188));
+}
+
+// Over its owner the box blocks the owner only: a window of its own, such as
+// the notification-area icon, still takes the mouse.
+TEST_F(AboutBoxTest, OverAnOwnerOnlyTheOwnerIsBlocked) {
+  QPushButton owner("owner");
+  QPushButton other("other");
+  owner.show();
+  other.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+  int owner_clicks = 0, other_clicks = 0;
+  QObject::connect(&owner, &QPushButton::clicked, [&] { ++owner_clicks; });
+  QObject::connect(&other, &QPushButton::clicked, [&] { ++other_clicks; });
+  TAboutBox box(&owner);
+  // Through the windows, where the window system's clicks arrive and a modal box blocks them.
+  const auto click = [](QWidget& button) {
+    QTest::mouseClick(button.windowHandle(), Qt::LeftButton, {}, button.rect().center());
+  };
+  QTimer::singleShot(0, &box, [&] {
+    click(owner);
+    click(other);
+    QTest::mouseClick(box.Button1, Qt::LeftButton);
+  });
+  EXPECT_EQ(box.exec(), 1);
+  EXPECT_EQ(owner_clicks, 0);
+  EXPECT_EQ(other_clicks, 1);
+}
+
 }  // namespace
 }  // namespace vestrel

@@ -84,7 +84,8 @@ TEST_F(MainFormTest, EveryControlAtItsPlaceWithItsCaption) {
       {"Button3", {448, 280, 75, 25}, "PortClose"},
       {"Button6", {448, 320, 81, 25}, "SendATinCOM"},
   };
-  EXPECT_EQ(form->ClientArea->children().size(),
+  // Controls only: the layout keeps helper objects of its own there.
+  EXPECT_EQ(form->ClientArea->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(),
             static_cast<qsizetype>(std::size(expected_controls)));
   for (const auto& control : expected_controls) {
     SCOPED_TRACE(control.name);
@@ -128,6 +129,19 @@ TEST_F(MainFormTest, WindowIsFixedWithMinimiseAndNoMaximise) {
   form->resize(800, 600);
   QApplication::processEvents();
   EXPECT_EQ(form->ClientArea->size(), QSize(568, 351));
+}
+
+// A window that cannot be resized is not maximised or made full-screen either.
+TEST_F(MainFormTest, FullScreenAndMaximiseAreTakenBack) {
+  auto form = MakeFormWithMissingPort();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  const QRect normal = form->geometry();
+  form->showFullScreen();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form->windowState() == Qt::WindowNoState; }));
+  form->showMaximized();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form->windowState() == Qt::WindowNoState; }));
+  EXPECT_EQ(form->geometry(), normal);
 }
 
 TEST_F(MainFormTest, StatesOfFieldsAndLogs) {

@@ -319,6 +319,28 @@ TEST_F(TrayIconTest, ClosingAMessageBoxWhileInTheTrayDoesNotEndTheProgram) {
   EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
 }
 
+// A close request for the main window while it is in the notification area
+// ends the program, as it does for the shown window.
+TEST_F(TrayIconTest, CloseRequestWhileInTheTrayEndsTheProgram) {
+  QMainWindow window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QtTrayApplication qt_app(&window);
+  TTrayIcon tray(nullptr, area, qt_app);
+  tray.SetVisible(true);
+  ASSERT_FALSE(window.isVisible());
+  QTimer::singleShot(0, &window, [&window] { window.close(); });
+  QTimer guard;  // ends a loop that the close failed to end
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+  guard.start(30000);
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
+  // The icon goes at program end; the closed window stays closed.
+  tray.SetVisible(false);
+  EXPECT_FALSE(window.isVisible());
+}
+
 TEST_F(TrayIconTest, ClosedMainWindowStaysClosedWhenTheComponentGoes) {
   QMainWindow window;
   window.show();
