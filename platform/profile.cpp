@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/text_case.h"
+#include "platform/utf8.h"
 
 namespace vestrel::platform {
 namespace {
@@ -35,38 +37,9 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
 // True when text is well-formed UTF-8 and holds at least one multi-byte
 // sequence. Windows-1251 Cyrillic text is practically never well-formed UTF-8.
 bool IsUtf8WithNonAscii(std::string_view text) {
-  bool non_ascii = false;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t extra = 0;
-    char32_t min = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1;
-      min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2;
-      min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3;
-      min = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    char32_t cp = lead & (0x7F >> (extra + 1));
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto c = static_cast<unsigned char>(text[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    non_ascii = true;
-    i += extra + 1;
-  }
-  return non_ascii;
+  const bool non_ascii = std::any_of(text.begin(), text.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  return non_ascii && IsWellFormedUtf8(text);
 }
 
 // The file's text as Windows-1251.
