@@ -64,7 +64,7 @@ std::string Joined(const std::vector<std::string>& lines, std::size_t from = 0,
   return out;
 }
 
-class MessagingE2e : public support::ModemSimTest {
+class MessagingE2e : public test::ModemSimTest {
  protected:
   void SetUp() override {
     // The window stages received chunks in "tmp.sms" of the current directory;
@@ -78,7 +78,7 @@ class MessagingE2e : public support::ModemSimTest {
     form_.reset();
     platform::SetExceptionHandler(previous_handler_);
     std::filesystem::current_path(previous_directory_);
-    support::ModemSimTest::TearDown();
+    test::ModemSimTest::TearDown();
   }
 
   // The window with its port on the simulator's line; every chunk's size is
@@ -171,7 +171,7 @@ class MessagingE2e : public support::ModemSimTest {
     EXPECT_EQ(WithoutReadingLines(lines), expected) << platform::Cp1251ToUtf8(lines);
   }
 
-  support::TempDir folder_;
+  test::TempDir folder_;
   std::filesystem::path previous_directory_;
   std::unique_ptr<TForm1> form_;
   std::vector<int> counts_;
@@ -249,7 +249,7 @@ TEST_F(MessagingE2e, ReadsThroughASlowChattyLine) {
 // A storage answer without its comma: the error reaches the operator and the
 // port goes on receiving, so the next ReadSMS reads everything.
 TEST_F(MessagingE2e, CountThatDoesNotReadIsReportedAndReceptionGoesOn) {
-  std::ifstream demo(support::ScenarioPath("demo"));
+  std::ifstream demo(test::ScenarioPath("demo"));
   nlohmann::json scenario = nlohmann::json::parse(demo);
   scenario["faults"]["errors"] = {
       {{"command", "AT+CPMS=\"ME\""}, {"answer", "+CPMS: 3"}, {"times", 1}}};
