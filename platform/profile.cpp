@@ -101,9 +101,23 @@ std::string Cut(std::string_view value) {
   return std::string(value.substr(0, std::min(value.size(), kProfileValueMax)));
 }
 
-bool WriteWholeFile(const std::filesystem::path& file, const std::string& content) {
+// The file a path names once symbolic links are followed, whether it exists or
+// not: an installed Pelmora.ini is a link to the administrator's copy under
+// /etc, and writing must replace that copy, not the link.
+std::filesystem::path FollowLinks(std::filesystem::path file) {
+  std::error_code ec;
+  for (int hops = 0; hops < 40 && std::filesystem::is_symlink(file, ec); ++hops) {
+    const auto target = std::filesystem::read_symlink(file, ec);
+    if (ec) break;
+    file = target.is_absolute() ? target : file.parent_path() / target;
+  }
+  return file;
+}
+
+bool WriteWholeFile(const std::filesystem::path& named, const std::string& content) {
   // Write beside the file and rename over it, so a failed write never leaves
   // a half-written configuration behind.
+  const auto file = FollowLinks(named);
   auto temp = file;
   temp += ".tmp";
   {
