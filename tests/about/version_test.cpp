@@ -35,7 +35,7 @@ std::string ReadText(const std::string& path) {
 }
 
 std::uint16_t U16(const Bytes& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8;
+  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
 std::uint32_t U32(const Bytes& b, std::size_t at) {
   return U16(b, at) | U16(b, at + 2) << 16;
