@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/exceptions.h"
+#include "platform/utf8.h"
 
 namespace vestrel {
 namespace {
@@ -48,31 +49,9 @@ std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t at) {
 }
 
 std::u16string Utf16FromUtf8(std::string_view s, std::size_t line) {
-  std::u16string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    const int extra = c < 0x80             ? 0
-                      : (c & 0xE0) == 0xC0 ? 1
-                      : (c & 0xF0) == 0xE0 ? 2
-                      : (c & 0xF8) == 0xF0 ? 3
-                                           : -1;
-    if (extra < 0 || s.size() - i <= static_cast<std::size_t>(extra)) Fail(line, "bad UTF-8");
-    char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-      const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) Fail(line, "bad UTF-8");
-      cp = cp << 6 | (cc & 0x3F);
-    }
-    i += extra + 1;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
+  auto utf16 = platform::Utf8ToUtf16(s);
+  if (!utf16) Fail(line, "bad UTF-8");
+  return *utf16;
 }
 
 std::u16string Ascii16(std::string_view s) {

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/utf8.h"
+
 namespace vestrel::platform {
 namespace {
 
@@ -16,19 +18,6 @@ constexpr std::array<char16_t, 64> kHighTable = {
     0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // B0
     0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
 };
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 }  // namespace
 
@@ -51,47 +40,11 @@ std::optional<unsigned char> UnicodeToCp1251(char32_t cp) {
 std::string Cp1251FromUtf8(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    char32_t cp = 0;
-    std::size_t extra = 0;
-    if (lead < 0x80) {
-      cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      cp = lead & 0x1F;
-      extra = 1;
-    } else if ((lead & 0xF0) == 0xE0) {
-      cp = lead & 0x0F;
-      extra = 2;
-    } else if ((lead & 0xF8) == 0xF0) {
-      cp = lead & 0x07;
-      extra = 3;
-    } else {
-      out += '?';
-      ++i;
-      continue;
-    }
-    if (i + extra >= utf8.size()) {  // truncated sequence at the end
-      out += '?';
-      break;
-    }
-    bool valid = true;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto c = static_cast<unsigned char>(utf8[i + k]);
-      if ((c & 0xC0) != 0x80) {
-        valid = false;
-        break;
-      }
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (!valid) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    i += extra + 1;
-    const auto byte = UnicodeToCp1251(cp);
+  while (!utf8.empty()) {
+    const Utf8Step step = DecodeUtf8(utf8);
+    const auto byte = step.code_point ? UnicodeToCp1251(*step.code_point) : std::nullopt;
     out += byte ? static_cast<char>(*byte) : '?';
+    utf8.remove_prefix(step.length);
   }
   return out;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,7 @@
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/text_case.h"
+#include "platform/utf8.h"
 
 namespace vestrel::platform {
 namespace {
@@ -40,38 +42,9 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
 // True when text is well-formed UTF-8 and holds at least one multi-byte
 // sequence. Windows-1251 Cyrillic text is practically never well-formed UTF-8.
 bool IsUtf8WithNonAscii(std::string_view text) {
-  bool non_ascii = false;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t extra = 0;
-    char32_t min = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1;
-      min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2;
-      min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3;
-      min = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    char32_t cp = lead & (0x7F >> (extra + 1));
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto c = static_cast<unsigned char>(text[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    non_ascii = true;
-    i += extra + 1;
-  }
-  return non_ascii;
+  const bool non_ascii = std::any_of(text.begin(), text.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  return non_ascii && IsWellFormedUtf8(text);
 }
 
 // The file's text as Windows-1251.
@@ -133,10 +106,24 @@ std::string Cut(std::string_view value) {
   return std::string(value.substr(0, std::min(value.size(), kProfileValueMax)));
 }
 
-bool WriteWholeFile(const std::filesystem::path& file, const std::string& content) {
+// The file a path names once symbolic links are followed, whether it exists or
+// not: an installed Pelmora.ini is a link to the administrator's copy under
+// /etc, and writing must replace that copy, not the link.
+std::filesystem::path FollowLinks(std::filesystem::path file) {
+  std::error_code ec;
+  for (int hops = 0; hops < 40 && std::filesystem::is_symlink(file, ec); ++hops) {
+    const auto target = std::filesystem::read_symlink(file, ec);
+    if (ec) break;
+    file = target.is_absolute() ? target : file.parent_path() / target;
+  }
+  return file;
+}
+
+bool WriteWholeFile(const std::filesystem::path& named, const std::string& content) {
   // Write beside the file under a fresh name made exclusively (never through
   // a link someone left there) and rename it over the file, so a failed write
   // never leaves a half-written configuration behind.
+  const auto file = FollowLinks(named);
   std::string temp = file.string() + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;

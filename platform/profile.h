@@ -37,7 +37,6 @@ class IniFile {
  public:
   explicit IniFile(std::filesystem::path file) : file_(std::move(file)) {}
 
-  const std::filesystem::path& FileName() const { return file_; }
   bool Exists() const;
 
   std::string ReadString(std::string_view section, std::string_view key,

@@ -10,7 +10,7 @@ const QEvent::Type kPostedMessage = static_cast<QEvent::Type>(QEvent::registerEv
 
 class PostedMessage : public QEvent {
  public:
-  explicit PostedMessage(const TMessage& message) : QEvent(kPostedMessage), message(message) {}
+  explicit PostedMessage(const TMessage& posted) : QEvent(kPostedMessage), message(posted) {}
   TMessage message;
 };
 

@@ -201,7 +201,8 @@ int main(int argc, char** argv) {
   const long r = Median(rss), fr = Median(floor_rss);
   std::printf("window %s, %d runs each, medians; exec to QApplication %.1f ms (floor %.1f)\n",
               first.size.c_str(), runs, Median(app), Median(floor_app));
-  std::printf("start-up %.2f x floor, RSS %.2f x floor%s\n", s / fs_, static_cast<double>(r) / fr,
+  std::printf("start-up %.2f x floor, RSS %.2f x floor%s\n", s / fs_,
+              static_cast<double>(r) / static_cast<double>(fr),
               wrote ? " (the program wrote to the modem)" : "");
   std::printf("RESULT startup_ms=%.1f floor_ms=%.1f rss_kb=%ld floor_rss_kb=%ld\n", s, fs_, r, fr);
   return 0;

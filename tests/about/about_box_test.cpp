@@ -12,7 +12,7 @@
 #include "platform/cp1251.h"
 #include "platform/qt_glue.h"
 #include "platform/shell.h"
-#include "tests/about/qt_app.h"
+#include "tests/support/qt_environment.h"
 
 namespace vestrel {
 
@@ -28,7 +28,6 @@ QString Utf8(const char* text) {
 class AboutBoxTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::EnsureApplication();
     previous_ = platform::SetShellHook([this](const platform::ShellRequest& r) {
       requests_.push_back(r);
       return true;
@@ -57,7 +56,7 @@ TEST_F(AboutBoxTest, CreationSetsWidthButtonAndVersionLine) {
   EXPECT_EQ(box.OuterWidth(), 281);  // 76 + 185 + 20
   EXPECT_EQ(box.height(), 171);
   EXPECT_EQ(box.Button1->geometry(), QRect(103, 141, 75, 25));
-  EXPECT_EQ(box.Label2->text(), Utf8("Версия: 1.0.0.27"));
+  EXPECT_EQ(box.Label2->text(), Utf8("Версия: " VESTREL_VERSION));
   EXPECT_EQ(box.Label2->pos(), QPoint(80, 48));
   // The version line sizes itself to its text.
   EXPECT_EQ(box.Label2->size(), box.Label2->sizeHint());

@@ -15,16 +15,15 @@
 #include "about/about_box.h"
 #include "main_window/main_form.h"
 #include "platform/exceptions.h"
-#include "tests/about/qt_app.h"
+#include "tests/support/qt_environment.h"
+#include "tests/support/temp_dir.h"
 
 namespace vestrel {
 namespace {
 
 TEST(FormAbout, N4ShowsTheAboutBoxModallyAndReturnsWhenItCloses) {
-  testing::EnsureApplication();
-  const auto folder =
-      std::filesystem::temp_directory_path() / ("vestrel_about_form_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
+  const test::TempDir dir("vestrel-about-form");
+  const auto& folder = dir.path();
   std::ofstream(folder / "Pelmora.ini") << "[MODEM]\r\nCOM Port=/nonexistent/port\r\n";
   const auto previous = platform::SetExceptionHandler([](std::exception_ptr) {});
   {
@@ -43,7 +42,7 @@ TEST(FormAbout, N4ShowsTheAboutBoxModallyAndReturnsWhenItCloses) {
     for (int round = 0; round < 2; ++round) {
       QTimer::singleShot(0, &box, [&] {
         if (QApplication::activeModalWidget() == &box && box.isVisible()) ++shown;
-        EXPECT_EQ(box.Label2->text(), QString::fromUtf8("Версия: 1.0.0.27"));
+        EXPECT_EQ(box.Label2->text(), QString::fromUtf8("Версия: " VESTREL_VERSION));
         QTest::mouseClick(box.Button1, Qt::LeftButton);
       });
       form.N4->trigger();  // returns once the box is closed
@@ -54,7 +53,6 @@ TEST(FormAbout, N4ShowsTheAboutBoxModallyAndReturnsWhenItCloses) {
     AboutBox = nullptr;
   }
   platform::SetExceptionHandler(previous);
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

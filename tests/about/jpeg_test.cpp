@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "tests/about/qt_app.h"
+#include "tests/support/qt_environment.h"
 
 namespace vestrel {
 
@@ -72,8 +72,6 @@ TEST(DecodeJpeg, AboutPictureSizeAndPixels) {
 
 // Qt's own JPEG reader, as a second opinion on every pixel.
 TEST(DecodeJpeg, AgreesWithAnotherDecoder) {
-  testing::EnsureApplication();
-
   const Bytes p = Picture();
   QByteArray data(reinterpret_cast<const char*>(p.data()), static_cast<qsizetype>(p.size()));
   QBuffer buffer(&data);

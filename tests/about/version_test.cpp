@@ -15,6 +15,7 @@
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"
+#include "tests/support/temp_dir.h"
 
 extern "C" const unsigned char vestrel_version_block[];
 
@@ -24,10 +25,9 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-std::string SourceFile(const std::string& relative) {
-  const char* root = std::getenv("VESTREL_SOURCE_DIR");
-  return std::string(root ? root : VESTREL_SOURCE_DIR_FALLBACK) + "/" + relative;
-}
+// The project version (CMakeLists.txt at the top), as the block must carry it.
+const std::string kVersion = VESTREL_VERSION;
+const std::u16string kVersion16(kVersion.begin(), kVersion.end());
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -35,7 +35,7 @@ std::string ReadText(const std::string& path) {
 }
 
 std::uint16_t U16(const Bytes& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8;
+  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
 std::uint32_t U32(const Bytes& b, std::size_t at) {
   return U16(b, at) | U16(b, at + 2) << 16;
@@ -43,20 +43,12 @@ std::uint32_t U32(const Bytes& b, std::size_t at) {
 
 // The description in the repository, as the executable carries it.
 VersionDescription ProgramDescription() {
-  return ParseVersionDescription(ReadText(SourceFile("resources/version/vestrel.version")));
+  return ParseVersionDescription(ReadText(VESTREL_VERSION_DESCRIPTION));
 }
 
 // A scratch folder with ELF files made by objcopy around given blocks.
 class VersionFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("vestrel_about_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string Write(const std::string& name, const Bytes& bytes) {
     const auto path = (dir_ / name).string();
     std::ofstream(path, std::ios::binary)
@@ -74,7 +66,8 @@ class VersionFiles : public ::testing::Test {
     return out;
   }
 
-  fs::path dir_;
+  test::TempDir temp_{"vestrel-about"};
+  const fs::path dir_ = temp_.path();
 };
 
 TEST(VersionBlock, NodeLayoutByHand) {
@@ -104,10 +97,13 @@ TEST(VersionBlock, ProgramBlockHeaderAndFixedInfo) {
   // 6 + 32 bytes of key: the fixed information starts at 40.
   EXPECT_EQ(U32(b, 40), 0xFEEF04BDu);
   EXPECT_EQ(U32(b, 44), 0x00010000u);
-  EXPECT_EQ(U32(b, 48), 0x00010000u);  // file version 1.0
-  EXPECT_EQ(U32(b, 52), 27u);          // .0.27
-  EXPECT_EQ(U32(b, 56), 0x00010000u);  // product version 1.0
-  EXPECT_EQ(U32(b, 60), 27u);
+  // The file and the product version, each as two words of two 16-bit halves.
+  const std::uint32_t ms = VESTREL_VERSION_MAJOR << 16 | VESTREL_VERSION_MINOR;
+  const std::uint32_t ls = VESTREL_VERSION_PATCH << 16 | VESTREL_VERSION_TWEAK;
+  EXPECT_EQ(U32(b, 48), ms);
+  EXPECT_EQ(U32(b, 52), ls);
+  EXPECT_EQ(U32(b, 56), ms);
+  EXPECT_EQ(U32(b, 60), ls);
   EXPECT_EQ(U32(b, 64), 0x3Fu);
   EXPECT_EQ(U32(b, 68), 0u);
   EXPECT_EQ(U32(b, 72), 0x40004u);
@@ -127,10 +123,9 @@ TEST(VersionBlock, QueriesLikeTheSystemLookup) {
 
   const auto version = QueryVersionValue(b, "StringFileInfo\\041904E3\\FileVersion");
   ASSERT_TRUE(version);
-  EXPECT_EQ(version->value, u"1.0.0.27");
+  EXPECT_EQ(version->value, kVersion16);
   // Keys compare without regard to case; doubled separators are one.
-  EXPECT_EQ(QueryVersionValue(b, "\\\\stringfileinfo\\041904e3\\\\FILEVERSION")->value,
-            u"1.0.0.27");
+  EXPECT_EQ(QueryVersionValue(b, "\\\\stringfileinfo\\041904e3\\\\FILEVERSION")->value, kVersion16);
   EXPECT_EQ(QueryVersionValue(b, "StringFileInfo\\041904E3\\ProductVersion")->value, u"1.0.0.0");
   EXPECT_EQ(QueryVersionValue(b, "StringFileInfo\\041904E3\\LegalCopyright")->value,
             u"\u00A9 2026 Vestrel developers");
@@ -185,7 +180,7 @@ TEST(VersionDescriptionText, ErrorsNameTheLine) {
 // The executable that runs this test carries the same block as the program.
 TEST(ReadFileVersion, OwnExecutableShowsTheProgramVersion) {
   const std::string self = platform::ExecutablePath().string();
-  EXPECT_EQ(ReadFileVersion(self), "1.0.0.27");
+  EXPECT_EQ(ReadFileVersion(self), kVersion);
   const auto section = ReadElfSection(self, ".vestrel_version");
   ASSERT_TRUE(section);
   const Bytes linked(vestrel_version_block, vestrel_version_block + section->size());
@@ -198,7 +193,7 @@ TEST(ReadFileVersion, TheProgramItselfWhenBuilt) {
   const char* bin = std::getenv("VESTREL_BIN_DIR");
   const fs::path program = fs::path(bin ? bin : "") / "Vestrel";
   if (!fs::exists(program)) GTEST_SKIP() << "the program is not built in " << program;
-  EXPECT_EQ(ReadFileVersion(program.string()), "1.0.0.27");
+  EXPECT_EQ(ReadFileVersion(program.string()), kVersion);
 }
 
 TEST_F(VersionFiles, NoFileNoBlockNoElf) {
@@ -240,8 +235,8 @@ TEST_F(VersionFiles, NumbersOutside100ToFFFMissTheEightDigitKey) {
   d.translations = {{0x1009, 0x04E3}, {0x0419, 0x0000}, {0x0419, 0x04E3}};
   d.string_tables = {{"100904E3", {{"FileVersion", "wrong-language"}}},
                      {"04190000", {{"FileVersion", "wrong-codepage"}}},
-                     {"041904E3", {{"FileVersion", "1.0.0.27"}}}};
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("odd", BuildVersionBlock(d))), "1.0.0.27");
+                     {"041904E3", {{"FileVersion", "2.3.4.5"}}}};
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("odd", BuildVersionBlock(d))), "2.3.4.5");
 
   // The key the odd language does make is found, though.
   d.string_tables[0].key = "0100904E3";
@@ -258,7 +253,7 @@ TEST_F(VersionFiles, TranslationListShorterThanAnEntry) {
   EXPECT_EQ(ReadFileVersion(ElfWithBlock("short", SerializeVersionNode(tree))), "");
   // Seven bytes: one whole entry, the rest dropped.
   translation = {0x19, 0x04, 0xE3, 0x04, 1, 2, 3};
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("seven", SerializeVersionNode(tree))), "1.0.0.27");
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("seven", SerializeVersionNode(tree))), kVersion);
   // No translation list at all.
   d.translations.clear();
   EXPECT_EQ(ReadFileVersion(ElfWithBlock("none", BuildVersionBlock(d))), "");
@@ -275,7 +270,7 @@ TEST_F(VersionFiles, TruncatedBlock) {
   // Extra bytes after a whole block do no harm.
   Bytes longer = b;
   longer.resize(b.size() + 13, 0xEE);
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("longer", longer)), "1.0.0.27");
+  EXPECT_EQ(ReadFileVersion(ElfWithBlock("longer", longer)), kVersion);
 }
 
 TEST_F(VersionFiles, BigEndian32BitElf) {
@@ -287,7 +282,7 @@ TEST_F(VersionFiles, BigEndian32BitElf) {
                           ".data=.vestrel_version block.bin " +
                           out;
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-  EXPECT_EQ(ReadFileVersion(out), "1.0.0.27");
+  EXPECT_EQ(ReadFileVersion(out), kVersion);
 }
 
 }  // namespace

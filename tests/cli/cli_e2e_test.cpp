@@ -167,7 +167,7 @@ TEST_F(CliReading, JsonLinesParseWithTheirIndexes) {
 }
 
 TEST_F(CliReading, ModemThatHangsUpMidReading) {
-  std::ifstream demo(support::ScenarioPath("demo"));
+  std::ifstream demo(test::ScenarioPath("demo"));
   nlohmann::json scenario = nlohmann::json::parse(demo);
   scenario["faults"]["hangup_after"] = 5;  // after the answer to AT+CMGR=1
   StartSimJson(scenario);
@@ -184,7 +184,7 @@ TEST_F(CliReading, ModemThatHangsUpMidReading) {
 }
 
 TEST_F(CliReading, ModemThatNeverAnswersTimesOut) {
-  std::ifstream demo(support::ScenarioPath("demo"));
+  std::ifstream demo(test::ScenarioPath("demo"));
   nlohmann::json scenario = nlohmann::json::parse(demo);
   // The count never comes: the storage command answers with a bare OK.
   scenario["faults"]["errors"] = {{{"command", "AT+CPMS=\"ME\""}, {"answer", "OK"}}};
@@ -197,7 +197,7 @@ TEST_F(CliReading, ModemThatNeverAnswersTimesOut) {
 
 // Ctrl-C while the program only waits for the modem ends it at once.
 TEST_F(CliReading, InterruptWhileWaitingForTheModem) {
-  std::ifstream demo(support::ScenarioPath("demo"));
+  std::ifstream demo(test::ScenarioPath("demo"));
   nlohmann::json scenario = nlohmann::json::parse(demo);
   scenario["faults"]["errors"] = {{{"command", "AT+CPMS=\"ME\""}, {"answer", "OK"}}};
   StartSimJson(scenario);
@@ -211,7 +211,7 @@ TEST_F(CliReading, InterruptWhileWaitingForTheModem) {
 }
 
 TEST_F(CliReading, CountThatDoesNotReadEndsTheReading) {
-  std::ifstream demo(support::ScenarioPath("demo"));
+  std::ifstream demo(test::ScenarioPath("demo"));
   nlohmann::json scenario = nlohmann::json::parse(demo);
   scenario["faults"]["errors"] = {
       {{"command", "AT+CPMS=\"ME\""}, {"answer", "+CPMS: 3"}, {"times", 1}}};
@@ -229,7 +229,7 @@ TEST_F(CliReading, CountThatDoesNotReadEndsTheReading) {
 TEST_F(CliReading, InterruptStopsBeforeTheNextCommand) {
   StartSim("demo");
   auto child = StartCli({"read"}, {}, "400,300");
-  ASSERT_TRUE(sim().WaitFor([](const support::Records& r) {
+  ASSERT_TRUE(sim().WaitFor([](const test::Records& r) {
     for (const auto& rec : r)
       if (rec["type"] == "command" && rec["line"] == "AT+CMGR=1") return true;
     return false;
@@ -273,7 +273,7 @@ TEST_F(CliE2e, SendsALongRussianTextFromStandardInput) {
     expected_log.push_back("AT+CMGS=" + std::to_string(TpduLength(pdu)));
     expected_log.push_back(pdu);
   }
-  const auto decoded = support::GammuDecode(pdus);
+  const auto decoded = test::GammuDecode(pdus);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(decoded[i]["number"], "+79161234567") << decoded[i].dump();
     EXPECT_EQ(decoded[i]["text"], platform::Cp1251ToUtf8(text.substr(70 * i, 70)));
@@ -383,7 +383,7 @@ TEST_F(CliE2e, InterruptDuringASendEndsAfterThePartBeingWritten) {
   const std::string text(150, 'x');
   auto child = StartCli({"send", "79161234567", text}, {}, "300,3000");
   // The length command is out; the PDU follows after a modem wait.
-  ASSERT_TRUE(sim().WaitFor([](const support::Records& r) {
+  ASSERT_TRUE(sim().WaitFor([](const test::Records& r) {
     for (const auto& rec : r)
       if (rec["type"] == "command" && rec["line"] == "AT+CMGS=154") return true;
     return false;
@@ -433,7 +433,7 @@ TEST_F(CliE2e, ProgressOnATerminal) {
 
 TEST_F(CliE2e, VersionIsTheVersionBlocksFileVersion) {
   const std::string description =
-      ReadFile(support::SourceDir() / "resources" / "version" / "vestrel.version");
+      ReadFile(test::SourceDir() / "resources" / "version" / "vestrel.version");
   std::string file_version;
   for (const auto& table : ParseVersionDescription(description).string_tables)
     for (const auto& [name, value] : table.strings)

@@ -101,16 +101,16 @@ class Child {
   }
 
  private:
-  support::TempDir dir_;
+  test::TempDir dir_;
   std::filesystem::path in_, out_, err_;
   pid_t pid_ = -1;
 };
 
 inline std::filesystem::path TestingProgram() {
-  return support::BinDir() / "vestrel-sms-testing";
+  return test::BinDir() / "vestrel-sms-testing";
 }
 inline std::filesystem::path InstalledProgram() {
-  return support::BinDir() / "vestrel-sms";
+  return test::BinDir() / "vestrel-sms";
 }
 
 // The same reading commands as the window's end-to-end tests expect.
@@ -129,7 +129,7 @@ inline std::string Message(const std::string& number, const std::string& time,
   return "№ тел: " + number + " Дата и время отправки: " + time + " Текст: " + text;
 }
 
-class CliE2e : public support::ModemSimTest {
+class CliE2e : public test::ModemSimTest {
  protected:
   // Runs the testing build with short waits against the simulator.
   Finished RunCli(std::vector<std::string> args, const std::string& input = {},
@@ -161,7 +161,7 @@ class CliE2e : public support::ModemSimTest {
     args.push_back("--testing-durations=" + durations);
     return std::make_unique<Child>(TestingProgram(), args, input);
   }
-  support::TempDir temp_;
+  test::TempDir temp_;
 };
 
 }  // namespace vestrel::cli_test

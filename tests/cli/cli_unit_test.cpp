@@ -140,7 +140,7 @@ TEST(CliOutput, LinesAreTheWindowsAndJsonParses) {
 }
 
 TEST(CliTraffic, ModemPaneKeepsTheWindowsTextAndLogsEachChange) {
-  support::TempDir dir;
+  test::TempDir dir;
   const auto path = dir.path() / "log";
   std::FILE* file = std::fopen(path.c_str(), "w");
   {
@@ -167,7 +167,7 @@ TEST(CliTraffic, ModemPaneKeepsTheWindowsTextAndLogsEachChange) {
 }
 
 TEST(CliPorts, ListsUartsAdaptersAndTheirStableNames) {
-  support::TempDir root;
+  test::TempDir root;
   const auto dev = root.path() / "dev";
   const auto sys = root.path() / "sys";
   std::filesystem::create_directories(dev / "serial" / "by-id");
@@ -200,8 +200,8 @@ TEST(CliPorts, ListsUartsAdaptersAndTheirStableNames) {
 }
 
 TEST(CliPorts, APseudoTerminalIsNoUart) {
-  support::ModemSim sim;
-  support::TempDir sys;
+  test::ModemSim sim;
+  test::TempDir sys;
   EXPECT_FALSE(IsUart(sim.slave(), sys.path()));
   EXPECT_EQ(sim.Stop(), 0);
 }

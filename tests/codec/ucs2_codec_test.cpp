@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/cp1251.h"
+#include "platform/utf8.h"
 
 namespace vestrel {
 namespace {
@@ -15,20 +16,12 @@ std::string W(const char* utf8) {
   return platform::Cp1251FromUtf8(utf8);
 }
 
-// Code points of a UTF-8 string, decoded here so that the expected table does
-// not come from the code under test.
+// Code points of a UTF-8 string, so that the expected table comes from the
+// printed chart, not from the code page table under test.
 std::vector<unsigned> CodePoints(const std::string& utf8) {
-  std::vector<unsigned> out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : 2;
-    unsigned cp = extra == 0 ? lead : extra == 1 ? (lead & 0x1F) : (lead & 0x0F);
-    for (int k = 1; k <= extra; ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    out.push_back(cp);
-    i += 1 + extra;
-  }
-  return out;
+  const auto code_points = platform::Utf8ToCodePoints(utf8);
+  if (!code_points) return {};
+  return std::vector<unsigned>(code_points->begin(), code_points->end());
 }
 
 // Windows-1251 bytes 0x80..0xBF as they are printed in the code page chart;

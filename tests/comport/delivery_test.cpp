@@ -324,10 +324,10 @@ TEST_P(Deliveries, DestructionFromInsideAHandlerCompletes) {
 
 INSTANTIATE_TEST_SUITE_P(AllSyncMethods, Deliveries,
                          ::testing::Values(smThreadSync, smWindowSync, smNone),
-                         [](const auto& info) {
-                           return std::string(info.param == smThreadSync   ? "ThreadSync"
-                                              : info.param == smWindowSync ? "WindowSync"
-                                                                           : "None");
+                         [](const auto& param_info) {
+                           return std::string(param_info.param == smThreadSync   ? "ThreadSync"
+                                              : param_info.param == smWindowSync ? "WindowSync"
+                                                                                 : "None");
                          });
 
 class ThreadSync : public ::testing::Test {

@@ -92,10 +92,10 @@ TEST_P(PtyPort, WriteStrReachesTheLine) {
 
 INSTANTIATE_TEST_SUITE_P(AllSyncMethods, PtyPort,
                          ::testing::Values(smThreadSync, smWindowSync, smNone),
-                         [](const auto& info) {
-                           return std::string(info.param == smThreadSync   ? "ThreadSync"
-                                              : info.param == smWindowSync ? "WindowSync"
-                                                                           : "None");
+                         [](const auto& param_info) {
+                           return std::string(param_info.param == smThreadSync   ? "ThreadSync"
+                                              : param_info.param == smWindowSync ? "WindowSync"
+                                                                                 : "None");
                          });
 
 class Pty : public ::testing::Test {

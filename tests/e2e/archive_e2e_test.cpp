@@ -145,7 +145,7 @@ TEST_F(ArchiveE2e, AMessageShownIsKeptThroughAKill) {
     std::ofstream ini(folder_.path() / TForm1::kIniFileName, std::ios::binary);
     ini << "[MODEM]\r\n" << TForm1::IniPortKey() << "=" << sim().link() << "\r\n";
   }
-  const std::string child = (support::BinDir() / "archive_reader_child").string();
+  const std::string child = (test::BinDir() / "archive_reader_child").string();
   int out[2];
   ASSERT_EQ(::pipe(out), 0);
   posix_spawn_file_actions_t actions;

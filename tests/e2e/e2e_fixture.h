@@ -67,7 +67,7 @@ inline std::string Joined(const std::vector<std::string>& lines, std::size_t fro
   return out;
 }
 
-class MessagingE2e : public support::ModemSimTest {
+class MessagingE2e : public test::ModemSimTest {
  protected:
   void SetUp() override {
     // The window stages received chunks in "tmp.sms" of the current directory;
@@ -81,7 +81,7 @@ class MessagingE2e : public support::ModemSimTest {
     form_.reset();
     platform::SetExceptionHandler(previous_handler_);
     std::filesystem::current_path(previous_directory_);
-    support::ModemSimTest::TearDown();
+    test::ModemSimTest::TearDown();
   }
 
   // The window with its port on the simulator's line; every chunk's size is
@@ -179,7 +179,7 @@ class MessagingE2e : public support::ModemSimTest {
     EXPECT_EQ(WithoutReadingLines(lines), expected) << platform::Cp1251ToUtf8(lines);
   }
 
-  support::TempDir folder_;
+  test::TempDir folder_;
   std::filesystem::path previous_directory_;
   std::unique_ptr<TForm1> form_;
   std::vector<int> counts_;

@@ -11,6 +11,7 @@
 #include "platform/exceptions.h"
 #include "platform/sync.h"
 #include "tests/sms/messaging_test_util.h"
+#include "tests/support/temp_dir.h"
 
 namespace vestrel {
 namespace {
@@ -74,27 +75,17 @@ class Reports {
   platform::ExceptionHandler previous_;
 };
 
-// A folder of this test process for the staging file.
-fs::path ProcessDir() {
-  return fs::temp_directory_path() / ("vestrel-inbox-" + std::to_string(getpid()));
-}
-
 class Inbox : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fs::remove_all(ProcessDir());
-    fs::create_directories(ProcessDir());
-  }
-  void TearDown() override { fs::remove_all(ProcessDir()); }
-
   void Receive(const std::string& chunk) {
     port_.pending += chunk;
     reader_.BComPort1RxChar(static_cast<int>(chunk.size()));
     EXPECT_FALSE(fs::exists(fs::symlink_status(StagingPath())));
   }
-  static std::string StagingPath() { return (ProcessDir() / "tmp.sms").string(); }
+  std::string StagingPath() const { return (dir_ / "tmp.sms").string(); }
 
-  const fs::path dir_ = ProcessDir();
+  const test::TempDir temp_{"vestrel-inbox"};
+  const fs::path dir_ = temp_.path();
   FakePort port_;
   ShadowPane command_log_;
   ShadowPane modem_log_;
@@ -404,9 +395,8 @@ TEST_F(Inbox, PortWriteFailureEndsTheChunk) {
 }
 
 TEST(InboxDefaults, StagesInTheCurrentDirectory) {
-  const fs::path dir = fs::temp_directory_path() / ("vestrel-cwd-" + std::to_string(getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const test::TempDir temp("vestrel-cwd");
+  const fs::path& dir = temp.path();
   const fs::path before = fs::current_path();
   fs::current_path(dir);
   FakePort port;
@@ -428,7 +418,6 @@ TEST(InboxDefaults, StagesInTheCurrentDirectory) {
   EXPECT_EQ(reader.SmsShown, 2);
   EXPECT_TRUE(fs::is_empty(dir));
   fs::current_path(before);
-  fs::remove_all(dir);
 }
 
 TEST(InboxTimings, ModemWaitsAreTaken) {

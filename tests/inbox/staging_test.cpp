@@ -10,6 +10,7 @@
 #include "platform/exceptions.h"
 #include "platform/private_file.h"
 #include "tests/sms/messaging_test_util.h"
+#include "tests/support/temp_dir.h"
 
 namespace vestrel {
 namespace {
@@ -163,15 +164,9 @@ TEST(SubstituteAll, ReplacesLeftToRightWithoutRescanning) {
 
 class StagingFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vestrel-staging-" + std::to_string(getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    path_ = (dir_ / "tmp.sms").string();
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
-  std::string path_;
+  const test::TempDir temp_{"vestrel-staging"};
+  const fs::path dir_ = temp_.path();
+  const std::string path_ = (dir_ / "tmp.sms").string();
 };
 
 // What the process sees of a staging: the bytes it gave back and whether

@@ -1,6 +1,7 @@
 #pragma once
-// Helpers of the shell tests: temporary folders, whole-file access, the
-// QApplication every widget test needs, and recording the exception handler.
+// Helpers of the shell tests: whole-file access, an unwritable folder, and
+// recording the exception handler (temporary folders and the QApplication come
+// from tests/support).
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,30 +18,9 @@
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
 #include "tests/support/qt_environment.h"
+#include "tests/support/temp_dir.h"
 
 namespace vestrel::test {
-
-// A fresh folder, removed with everything in it at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "vestrel-shell-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline std::string ReadFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);

@@ -13,7 +13,7 @@
 #include "tests/support/modem_sim.h"
 #include "tests/support/pty_client.h"
 
-namespace vestrel::support {
+namespace vestrel::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -449,4 +449,4 @@ TEST(SimStartup, RefusesBadScenariosAndKeepsForeignFiles) {
 }
 
 }  // namespace
-}  // namespace vestrel::support
+}  // namespace vestrel::test

@@ -7,7 +7,7 @@
 #include "tests/support/modem_sim.h"
 #include "tests/support/pty_client.h"
 
-namespace vestrel::support {
+namespace vestrel::test {
 namespace {
 
 // The PDUs here are put together field by field, as a sending program does,
@@ -335,4 +335,4 @@ TEST_F(SimSubmit, PduModeReadingGivesPdusGammuAccepts) {
 }
 
 }  // namespace
-}  // namespace vestrel::support
+}  // namespace vestrel::test

@@ -89,7 +89,7 @@ std::string PtyPort::ModemReceived() {
 
 std::vector<DecodedPdu> DecodeWithGammu(const std::vector<std::string>& pdus) {
   std::vector<DecodedPdu> decoded;
-  for (const auto& g : support::GammuDecode(pdus)) {
+  for (const auto& g : test::GammuDecode(pdus)) {
     DecodedPdu d;
     d.ok = !g.contains("error");
     if (d.ok) {

@@ -17,7 +17,7 @@ std::string W(const char* utf8);
 
 class FakeField : public InputField {
  public:
-  explicit FakeField(std::string text = {}) : text(std::move(text)) {}
+  explicit FakeField(std::string initial = {}) : text(std::move(initial)) {}
   std::string Text() const override { return text; }
   std::string text;
 };

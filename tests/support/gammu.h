@@ -12,7 +12,7 @@
 
 #include "tests/support/modem_sim.h"
 
-namespace vestrel::support {
+namespace vestrel::test {
 
 // One object per PDU: number, text, coding, length, type, validity, udh,
 // reference, time; or error.
@@ -39,4 +39,4 @@ inline std::vector<nlohmann::json> GammuDecode(const std::vector<std::string>& p
   return result;
 }
 
-}  // namespace vestrel::support
+}  // namespace vestrel::test

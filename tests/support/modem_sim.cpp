@@ -16,9 +16,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/utf8.h"
+
 extern char** environ;
 
-namespace vestrel::support {
+namespace vestrel::test {
 namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(10);
@@ -58,36 +60,13 @@ std::filesystem::path ScenarioPath(const std::string& name) {
   return SourceDir() / "tools" / "modem-sim" / "scenarios" / (name + ".json");
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vestrel-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) {
-    throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-  }
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  // VESTREL_KEEP_TEMP=1 keeps the folders (transcripts, scenarios) for a look afterwards.
-  const char* keep = std::getenv("VESTREL_KEEP_TEMP");
-  if (keep && *keep && std::string(keep) != "0") {
-    std::fprintf(stderr, "kept %s\n", path_.c_str());
-    return;
-  }
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 std::string BytesOf(const std::string& utf8) {
+  const auto code_points = platform::Utf8ToCodePoints(utf8);
+  if (!code_points) throw std::runtime_error("transcript byte data is not UTF-8");
   std::string out;
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    if (b < 0x80) {
-      out += static_cast<char>(b);
-    } else if ((b & 0xE0) == 0xC0 && i + 1 < utf8.size()) {
-      out += static_cast<char>(((b & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
-    } else {
-      throw std::runtime_error("transcript byte data holds a character above U+00FF");
-    }
+  for (char32_t cp : *code_points) {
+    if (cp > 0xFF) throw std::runtime_error("transcript byte data holds a character above U+00FF");
+    out += static_cast<char>(cp);
   }
   return out;
 }
@@ -278,4 +257,4 @@ ModemSim& ModemSimTest::StartSimJson(const nlohmann::json& scenario) {
   return *sim_;
 }
 
-}  // namespace vestrel::support
+}  // namespace vestrel::test

@@ -2,7 +2,7 @@
 // pseudo-terminal of its own, hands out the path to open, stops it and reads
 // back what it recorded.
 //
-//   vestrel::support::ModemSim sim(vestrel::support::ScenarioPath("demo"));
+//   vestrel::test::ModemSim sim(vestrel::test::ScenarioPath("demo"));
 //   port.Open(sim.link());  ...
 //   sim.Stop();
 //   EXPECT_TRUE(sim.StoredMessages("ME").empty());
@@ -27,7 +27,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-namespace vestrel::support {
+#include "tests/support/temp_dir.h"
+
+namespace vestrel::test {
 
 using Records = std::vector<nlohmann::json>;
 
@@ -37,20 +39,6 @@ std::filesystem::path SourceDir();
 std::filesystem::path BinDir();
 // "demo" -> <source>/tools/modem-sim/scenarios/demo.json
 std::filesystem::path ScenarioPath(const std::string& name);
-
-// A fresh folder under the system's temporary folder, removed with its content
-// unless the environment has VESTREL_KEEP_TEMP=1.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 class ModemSim {
  public:
@@ -120,4 +108,4 @@ class ModemSimTest : public ::testing::Test {
   std::unique_ptr<ModemSim> sim_;
 };
 
-}  // namespace vestrel::support
+}  // namespace vestrel::test

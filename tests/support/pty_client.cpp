@@ -11,7 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace vestrel::support {
+namespace vestrel::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -154,4 +154,4 @@ bool PtyClient::WaitHangup(std::chrono::milliseconds timeout) {
   return false;
 }
 
-}  // namespace vestrel::support
+}  // namespace vestrel::test

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace vestrel::support {
+namespace vestrel::test {
 
 class PtyClient {
  public:
@@ -43,4 +43,4 @@ class PtyClient {
 // True when text ends with a final result code or the message prompt.
 bool AnswerComplete(std::string_view text);
 
-}  // namespace vestrel::support
+}  // namespace vestrel::test

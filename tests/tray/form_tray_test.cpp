@@ -13,6 +13,8 @@
 
 #include "main_window/main_form.h"
 #include "platform/exceptions.h"
+#include "tests/support/qt_environment.h"
+#include "tests/support/temp_dir.h"
 #include "tray/qt_notify_area.h"
 #include "tray/tray_icon.h"
 
@@ -21,32 +23,20 @@ namespace {
 
 class FormTrayTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char arg0[] = "vestrel_tray_form_tests";
-    static char* argv[] = {arg0, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("vestrel_tray_form_" + std::to_string(::getpid()) + "_" +
-               std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    std::filesystem::create_directories(folder_);
     // A port that is not there: FormCreate's failure to open it is not this test's business.
     std::ofstream(folder_ / "Pelmora.ini") << "[MODEM]\r\nCOM Port=/nonexistent/port\r\n";
     previous_ = platform::SetExceptionHandler([](std::exception_ptr) {});
   }
-  void TearDown() override {
-    platform::SetExceptionHandler(previous_);
-    std::filesystem::remove_all(folder_);
-  }
+  void TearDown() override { platform::SetExceptionHandler(previous_); }
   TForm1::Options Options() const {
     TForm1::Options options;
     options.folder = folder_;
     return options;
   }
 
-  std::filesystem::path folder_;
+  test::TempDir dir_{"vestrel-tray-form"};
+  const std::filesystem::path folder_ = dir_.path();
   platform::ExceptionHandler previous_;
 };
 

@@ -7,21 +7,12 @@
 #include <QImageReader>
 #include <QPixmap>
 
+#include "tests/support/qt_environment.h"
+
 namespace vestrel {
 namespace {
 
-int argc_ = 1;
-char arg0_[] = "vestrel_tray_tests";
-char* argv_[] = {arg0_, nullptr};
-
-class ProgramIconTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (!QApplication::instance()) app_ = new QApplication(argc_, argv_);
-  }
-  static QApplication* app_;
-};
-QApplication* ProgramIconTest::app_ = nullptr;
+class ProgramIconTest : public ::testing::Test {};
 
 TEST_F(ProgramIconTest, IcoHoldsNineSizesAt32Bits) {
   QImageReader reader(QStringLiteral(":/vestrel/icon/vestrel.ico"));

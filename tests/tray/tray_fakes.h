@@ -12,7 +12,7 @@
 #include "tray/notify_area.h"
 #include "tray/tray_application.h"
 
-namespace vestrel::testing {
+namespace vestrel::test {
 
 // Keeps icons the way the desktop does: a second add of the same icon fails,
 // as do a change or removal of an icon that is not there.
@@ -85,4 +85,4 @@ class RecordingApplication : public TrayApplication {
   std::vector<std::pair<QMenu*, QPoint>> popups;
 };
 
-}  // namespace vestrel::testing
+}  // namespace vestrel::test

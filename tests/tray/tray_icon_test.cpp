@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/cp1251.h"
+#include "tests/support/qt_environment.h"
 #include "tests/tray/tray_fakes.h"
 #include "tray/program_icon.h"
 #include "tray/qt_notify_area.h"
@@ -22,19 +23,11 @@
 namespace vestrel {
 namespace {
 
-using testing::RecordingApplication;
-using testing::RecordingNotifyArea;
-
-int argc_ = 1;
-char arg0_[] = "vestrel_tray_tests";
-char* argv_[] = {arg0_, nullptr};
+using test::RecordingApplication;
+using test::RecordingNotifyArea;
 
 class TrayIconTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (!QApplication::instance()) new QApplication(argc_, argv_);
-  }
-
   // TrayIcon1 as the main window sets it up.
   std::unique_ptr<TTrayIcon> MakeTrayIcon1() {
     auto tray = std::make_unique<TTrayIcon>(nullptr, area, app);

@@ -19,7 +19,6 @@ class Transcript {
 
   // Throws std::runtime_error when the file cannot be created.
   void Open(const std::filesystem::path& path);
-  bool is_open() const { return file_ != nullptr; }
 
   // Adds "t" (milliseconds since the simulator started) and writes the record.
   void Write(nlohmann::json record);
