@@ -46,8 +46,7 @@ std::filesystem::path ArchiveFile() {
   std::string configured;
   try {
     const platform::IniFile ini(platform::ExecutableFolder() / "Pelmora.ini");
-    if (ini.Exists())
-      configured = ini.ReadString("MODEM", platform::Cp1251FromUtf8("Архив"), "");
+    if (ini.Exists()) configured = ini.ReadString("MODEM", platform::Cp1251FromUtf8("Архив"), "");
   } catch (const std::exception&) {
   }
   return archive::ResolveArchivePath(platform::Cp1251ToUtf8(configured),

@@ -69,7 +69,7 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       if (!normalized)
         throw UsageError("--since wants a date as YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS], not \"" +
                          *since + "\"");
-      options.since = *normalized;
+      options.since = *since;
       listing_option = true;
     } else if (auto match = OptionValue(args, i, "--match")) {
       options.match = *match;

@@ -40,7 +40,7 @@ struct Options {
   bool no_archive = false;              // send, read: keep nothing in the archive
   Listing listing = Listing::Received;  // archive: --sent, --raw
   bool csv = false;                     // archive --csv
-  std::string since;                    // archive --since, normalized
+  std::string since;                    // archive --since, as given (checked)
   std::string match;                    // archive --match (UTF-8)
   MessagingDurations durations;
 };

@@ -396,10 +396,10 @@ int ArchiveCommand(const Options& options) {
       for (const auto& row : rows) {
         out += options.json ? archive::ReceivedJson(row)
                             : row.shown_at + " " +
-                                  platform::Cp1251ToUtf8(MessageLogLine(
-                                      {platform::Cp1251FromUtf8(row.number),
-                                       platform::Cp1251FromUtf8(row.send_time),
-                                       platform::Cp1251FromUtf8(row.text)}));
+                                  platform::Cp1251ToUtf8(
+                                      MessageLogLine({platform::Cp1251FromUtf8(row.number),
+                                                      platform::Cp1251FromUtf8(row.send_time),
+                                                      platform::Cp1251FromUtf8(row.text)}));
         out += "\n";
       }
     }
@@ -427,9 +427,9 @@ int ArchiveCommand(const Options& options) {
       out = archive::RawCsv(rows);
     } else {
       for (const auto& row : rows)
-        out += (options.json ? archive::RawJson(row)
-                             : row.received_at + " " + row.port + " " +
-                                   archive::ShownBytes(row.bytes)) +
+        out += (options.json
+                    ? archive::RawJson(row)
+                    : row.received_at + " " + row.port + " " + archive::ShownBytes(row.bytes)) +
                "\n";
     }
   }

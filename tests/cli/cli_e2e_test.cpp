@@ -2,6 +2,7 @@
 // same message lines as the window, and a clear end for every bad input.
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <algorithm>
 
 #include "about/version_block.h"
 #include "messaging/sms_submission.h"
@@ -317,7 +318,7 @@ TEST_F(CliE2e, BadInputWritesNothing) {
        2,
        "vestrel-sms: the text is not valid UTF-8 (byte 6); nothing sent\n"},
       {{"send", "79161234567", "Hi 😀"}, "", 2, ""},
-      {{"archive"}, "", 2, "vestrel-sms: unknown command \"archive\"\n"},
+      {{"archive", "--since", "soon"}, "", 2, "vestrel-sms: --since wants a date"},
       {{"read", "--timeout", "soon"}, "", 2, ""},
   };
   for (const Case& c : cases) {
@@ -331,6 +332,55 @@ TEST_F(CliE2e, BadInputWritesNothing) {
   }
   EXPECT_TRUE(sim().Commands().empty());
   EXPECT_EQ(sim().Received(), "");
+}
+
+// What a reading shows is kept in the archive, which the archive command lists.
+TEST_F(CliE2e, ReadingsAreKeptAndListed) {
+  const test::TempDir data;
+  const char* previous = std::getenv("XDG_DATA_HOME");
+  const std::string kept_previous = previous ? previous : "";
+  ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+  StartSim("demo");
+  Finished f = RunCli({"read"});
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  f = Child(TestingProgram(), {"archive", "--json"}).Wait();
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  std::vector<nlohmann::json> rows;
+  std::istringstream lines(f.out);
+  for (std::string line; std::getline(lines, line);) rows.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2]["number"], "+79161234567");
+  EXPECT_EQ(rows[2]["text"], "Привет! Встреча завтра в 10:00.");
+  // Cyrillic matched in any case; CSV with its BOM.
+  f = Child(TestingProgram(), {"archive", "--match", "ПРИВЕТ"}).Wait();
+  EXPECT_EQ(f.exit_code, 0);
+  EXPECT_NE(
+      f.out.find(Message("+79161234567", "26/12/08,10:15:00", "Привет! Встреча завтра в 10:00.")),
+      std::string::npos);
+  EXPECT_EQ(std::count(f.out.begin(), f.out.end(), '\n'), 1);
+  f = Child(TestingProgram(), {"archive", "--csv", "--since", "2000-01-01"}).Wait();
+  EXPECT_EQ(f.out.rfind("\xEF\xBB\xBF", 0), 0u);
+  // With --no-archive nothing is added.
+  sim_.reset();
+  StartSim("base0");
+  f = RunCli({"read", "--no-archive"});
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  f = Child(TestingProgram(), {"archive", "--json"}).Wait();
+  EXPECT_EQ(std::count(f.out.begin(), f.out.end(), '\n'), 3);
+  // An archive that cannot be used: the messages are printed, the exit code says so.
+  std::ofstream(data.path() / "blocked") << "x";
+  ::setenv("XDG_DATA_HOME", (data.path() / "blocked").c_str(), 1);
+  sim_.reset();
+  StartSim("demo");
+  f = RunCli({"read"});
+  EXPECT_EQ(f.exit_code, 7) << f.err;
+  EXPECT_EQ(std::count(f.out.begin(), f.out.end(), '\n'), 3);
+  EXPECT_EQ(f.err.rfind("vestrel-sms: Архив СМС недоступен: ", 0), 0u) << f.err;
+  EXPECT_TRUE(sim().StoredMessages("ME").empty());
+  if (previous)
+    ::setenv("XDG_DATA_HOME", kept_previous.c_str(), 1);
+  else
+    ::unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(CliE2e, PortThatDoesNotExistOrIsBusy) {
@@ -433,7 +483,7 @@ TEST_F(CliE2e, ProgressOnATerminal) {
 
 TEST_F(CliE2e, VersionIsTheVersionBlocksFileVersion) {
   const std::string description =
-      ReadFile(test::SourceDir() / "resources" / "version" / "vestrel.version");
+      ReadFile(test::BinDir().parent_path() / "version" / "vestrel.version");
   std::string file_version;
   for (const auto& table : ParseVersionDescription(description).string_tables)
     for (const auto& [name, value] : table.strings)

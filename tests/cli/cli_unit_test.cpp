@@ -55,7 +55,6 @@ TEST(CliOptions, CommandsAndOptionsInAnyOrder) {
 TEST(CliOptions, WrongCommandLinesAreUsageErrors) {
   const std::vector<std::vector<std::string>> wrong = {
       {},
-      {"archive"},
       {"frobnicate"},
       {"send"},
       {"send", "79161234567", "two", "texts"},
@@ -72,6 +71,13 @@ TEST(CliOptions, WrongCommandLinesAreUsageErrors) {
       {"read", "--bogus"},
       {"read", "--testing-durations=1"},
       {"read", "--testing-durations=a,b"},
+      {"archive", "extra"},
+      {"archive", "--json", "--csv"},
+      {"archive", "--since", "yesterday"},
+      {"read", "--csv"},
+      {"send", "79161234567", "x", "--match", "a"},
+      {"ports", "--no-archive"},
+      {"archive", "--no-archive"},
   };
   for (const auto& args : wrong) {
     std::string joined;

@@ -528,9 +528,9 @@ TEST_P(PtyHangUp, CloseBeforeTheEventThreadHasSeenIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(UserInterfaceDeliveries, PtyHangUp,
-                         ::testing::Values(smThreadSync, smWindowSync), [](const auto& info) {
-                           return std::string(info.param == smThreadSync ? "ThreadSync"
-                                                                         : "WindowSync");
+                         ::testing::Values(smThreadSync, smWindowSync), [](const auto& param_info) {
+                           return std::string(param_info.param == smThreadSync ? "ThreadSync"
+                                                                               : "WindowSync");
                          });
 
 }  // namespace
