@@ -1,5 +1,5 @@
 #pragma once
-// Named events in the manner of CreateEvent/OpenEvent: a process-wide registry
+// Named events in the manner of the Win32 CreateEventW/OpenEventW: a process-wide registry
 // of events by name. Handles are shared pointers; an event lives while any
 // handle to it does, and the name then finds the same event again.
 
@@ -35,9 +35,9 @@ using EventHandle = std::shared_ptr<Event>;
 
 // Creates the event, or opens the existing one of that name (its settings are
 // then kept). An empty name makes an unnamed event.
-EventHandle CreateEvent(const std::string& name, bool manual_reset, bool initially_signaled);
+EventHandle CreateNamedEvent(const std::string& name, bool manual_reset, bool initially_signaled);
 
 // The existing event of that name, or null.
-EventHandle OpenEvent(const std::string& name);
+EventHandle OpenNamedEvent(const std::string& name);
 
 }  // namespace vestrel::platform

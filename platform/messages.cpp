@@ -58,7 +58,7 @@ std::uint32_t TickCount() {
 }
 
 EventHandle OpenModemWaitEvent() {
-  return CreateEvent("et", true, false);
+  return CreateNamedEvent("et", true, false);
 }
 
 void ModemWait(const EventHandle& et, std::uint32_t timeout_ms) {
