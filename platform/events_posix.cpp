@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <utility>
 
 namespace vestrel::platform {
 
@@ -18,6 +19,8 @@ Event::Event(bool manual_reset, bool initially_signaled) : impl_(std::make_uniqu
   impl_->manual_reset = manual_reset;
   impl_->signaled = initially_signaled;
 }
+
+Event::Event(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Event::~Event() = default;
 
