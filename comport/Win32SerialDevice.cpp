@@ -100,8 +100,12 @@ class Win32EventWaiter : public EventWaiter {
       DWORD unused = 0;
       if (which != WAIT_OBJECT_0) {
         // Stopped (or the wait itself broke): the pending call must end
-        // before its OVERLAPPED goes.
-        ::CancelIoEx(handle, call.get());
+        // before its OVERLAPPED goes. Setting the event mask again ends a
+        // pending WaitCommEvent with no events (wine ends it only that way);
+        // cancelling ends it where the mask cannot be read.
+        DWORD current = 0;
+        if (!::GetCommMask(handle, &current) || !::SetCommMask(handle, current))
+          ::CancelIoEx(handle, call.get());
         ::GetOverlappedResult(handle, call.get(), &unused, TRUE);
         return which == WAIT_OBJECT_0 + 1 ? WaitOutcome::kStopped : WaitOutcome::kFailed;
       }
