@@ -160,7 +160,10 @@ class Win32SerialDevice : public SerialDevice {
     COMMTIMEOUTS timeouts{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
                           t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
                           t.WriteTotalTimeoutConstant};
-    return ::SetCommTimeouts(Handle(), &timeouts) != 0;
+    if (!::SetCommTimeouts(Handle(), &timeouts)) return false;
+    reads_at_once_.store(t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
+                         t.ReadTotalTimeoutConstant == 0);
+    return true;
   }
 
   bool EscapeCommFunction(std::uint32_t function) override {
@@ -175,7 +178,7 @@ class Win32SerialDevice : public SerialDevice {
     DWORD e = 0;
     COMSTAT stat{};
     if (!::ClearCommError(Handle(), &e, &stat)) return false;
-    *errors = e;
+    *errors = e | kept_errors_.exchange(0);
     *in_queue = stat.cbInQue;
     return true;
   }
@@ -203,6 +206,17 @@ class Win32SerialDevice : public SerialDevice {
     *read = 0;
     const HANDLE handle = Handle();
     if (handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    if (reads_at_once_.load()) {
+      // Reads that return at once with what has arrived: with nothing there
+      // the answer is no bytes, without a read (wine would leave such an
+      // overlapped read pending until a byte comes). The line errors that the
+      // look at the queue clears wait for the next ClearCommError.
+      DWORD errors = 0;
+      COMSTAT stat{};
+      const bool looked = ::ClearCommError(handle, &errors, &stat) != 0;
+      if (looked) kept_errors_.fetch_or(errors);
+      if (looked && stat.cbInQue == 0) return true;
+    }
     OverlappedCall call;
     if (!call.ok()) return false;
     DWORD n = 0;
@@ -227,6 +241,8 @@ class Win32SerialDevice : public SerialDevice {
   HANDLE Handle() const { return core_->handle.load(); }
 
   std::shared_ptr<Core> core_;
+  std::atomic<bool> reads_at_once_{false};
+  std::atomic<std::uint32_t> kept_errors_{0};
 };
 
 class Win32DeviceFactory : public SerialDeviceFactory {

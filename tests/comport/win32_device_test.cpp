@@ -157,11 +157,8 @@ TEST_F(SimulatorPort, ReadsReturnAtOnceWithWhatHasArrived) {
   ASSERT_TRUE(port_.Open());  // no OnRxChar: the bytes wait in the queue
   std::string s;
   // Interval MAXDWORD with both totals 0: at once, even with nothing there.
-  // Wine leaves an overlapped read of an empty pty pending until a byte
-  // comes, so that one case is left to Windows.
-  if (!UnderWine()) {
-    EXPECT_EQ(port_.ReadStr(s, 10), 0);
-  }
+  EXPECT_EQ(port_.ReadStr(s, 10), 0);
+  EXPECT_EQ(s, "");
   EXPECT_EQ(port_.WriteStr("ATE0\r"), 5);
   ASSERT_TRUE(test::ServeUntilOr([&] { return port_.InQueueCount() >= 11; }));
   EXPECT_EQ(port_.ReadStr(s, 100), 11);
