@@ -16,13 +16,13 @@ constexpr std::uint64_t kMaxBlock = 0xFFFF;  // wLength is 16 bits
 
 }  // namespace
 
-std::uint32_t GetFileVersionInfoSize(const std::string& path) {
+std::uint32_t ReadVersionInfoSize(const std::string& path) {
   const auto place = FindElfSection(path, kVersionSection);
   if (!place || place->size == 0 || place->size > kMaxBlock) return 0;
   return static_cast<std::uint32_t>(place->size);
 }
 
-bool GetFileVersionInfo(const std::string& path, std::uint32_t size, std::uint8_t* data) {
+bool ReadVersionInfo(const std::string& path, std::uint32_t size, std::uint8_t* data) {
   const auto bytes = ReadElfSection(path, kVersionSection);
   if (!bytes || bytes->empty() || bytes->size() > kMaxBlock) return false;
   const std::size_t n = std::min<std::size_t>(size, bytes->size());
@@ -34,10 +34,10 @@ std::string ReadFileVersion(const std::string& path) {
   std::string result;
   std::error_code ec;
   if (path.empty() || !std::filesystem::exists(path, ec)) return result;
-  const std::uint32_t size = GetFileVersionInfoSize(path);
+  const std::uint32_t size = ReadVersionInfoSize(path);
   if (size == 0) return result;
   std::vector<std::uint8_t> buffer(size, 0);
-  if (!GetFileVersionInfo(path, size, buffer.data())) return result;
+  if (!ReadVersionInfo(path, size, buffer.data())) return result;
 
   const auto translation = QueryVersionValue(buffer, "\\VarFileInfo\\Translation");
   if (!translation || translation->text) return result;

@@ -11,11 +11,11 @@ inline constexpr char kVersionSection[] = ".vestrel_version";
 
 // Size in bytes of the file's version block; 0 when it has none, or one too
 // large to be a block (more than 65535 bytes).
-std::uint32_t GetFileVersionInfoSize(const std::string& path);
+std::uint32_t ReadVersionInfoSize(const std::string& path);
 
 // Reads at most size bytes of the file's version block into data. False when
 // the file has no block or it cannot be read.
-bool GetFileVersionInfo(const std::string& path, std::uint32_t size, std::uint8_t* data);
+bool ReadVersionInfo(const std::string& path, std::uint32_t size, std::uint8_t* data);
 
 // The "FileVersion" string of the file's version block, from the first entry of
 // its translation list that has a string table with one; empty when the file,

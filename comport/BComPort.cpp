@@ -160,7 +160,7 @@ CommTimeouts BuildCommTimeouts(const TComTimeouts& timeouts) {
 // IoRequest
 
 struct IoRequest {
-  platform::EventHandle event = platform::CreateEvent("", true, true);
+  platform::EventHandle event = platform::CreateNamedEvent("", true, true);
   std::uint8_t kind = 0;  // 0 write, 1 read
   bool ok = true;
   std::uint32_t bytes = 0;

@@ -1,7 +1,9 @@
 #pragma once
-// Named events in the manner of CreateEvent/OpenEvent: a process-wide registry
-// of events by name. Handles are shared pointers; an event lives while any
-// handle to it does, and the name then finds the same event again.
+// Named events in the manner of the Win32 CreateEventW/OpenEventW. Handles are
+// shared pointers; an event lives while any handle to it does, and the name
+// then finds the same event again. On Windows they are the system's events
+// (shared with other processes of the session); elsewhere a process-wide
+// registry stands in.
 
 #include <cstdint>
 #include <memory>
@@ -27,7 +29,11 @@ class Event {
   WaitResult Wait(std::uint32_t timeout_ms);
 
  private:
-  struct Impl;
+  struct Impl;  // each OS's own
+  explicit Event(std::unique_ptr<Impl> impl);
+  friend std::shared_ptr<Event> CreateNamedEvent(const std::string&, bool, bool);
+  friend std::shared_ptr<Event> OpenNamedEvent(const std::string&);
+
   std::unique_ptr<Impl> impl_;
 };
 
@@ -35,9 +41,9 @@ using EventHandle = std::shared_ptr<Event>;
 
 // Creates the event, or opens the existing one of that name (its settings are
 // then kept). An empty name makes an unnamed event.
-EventHandle CreateEvent(const std::string& name, bool manual_reset, bool initially_signaled);
+EventHandle CreateNamedEvent(const std::string& name, bool manual_reset, bool initially_signaled);
 
 // The existing event of that name, or null.
-EventHandle OpenEvent(const std::string& name);
+EventHandle OpenNamedEvent(const std::string& name);
 
 }  // namespace vestrel::platform

@@ -1,8 +1,6 @@
 #include "platform/messages.h"
 
-#include <chrono>
 #include <mutex>
-#include <thread>
 
 #include "platform/sync.h"
 
@@ -47,18 +45,8 @@ void SetWindowRequestsHook(std::function<void()> hook) {
   window_requests_hook = std::move(hook);
 }
 
-void SleepMs(std::uint32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-std::uint32_t TickCount() {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<std::uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
-
 EventHandle OpenModemWaitEvent() {
-  return CreateEvent("et", true, false);
+  return CreateNamedEvent("et", true, false);
 }
 
 void ModemWait(const EventHandle& et, std::uint32_t timeout_ms) {

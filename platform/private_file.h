@@ -3,6 +3,7 @@
 // through: whatever stands under it (a link to another file, a pipe, a
 // symbolic link) is removed and a new file created in its place.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,12 @@ namespace vestrel::platform {
 // back through the same descriptor, closes and removes the file. Returns the
 // bytes read back. Throws Exception when any step fails; the file is removed.
 std::string StagePrivateFile(const std::string& path, std::string_view bytes);
+
+// Replaces the file's contents as a whole: writes them beside it under a
+// fresh name made exclusively (never through a link left there) and renames
+// that over the file, so a failed write never leaves half a file behind.
+// False when any step failed; the fresh name is then gone again.
+bool ReplaceFileContents(const std::filesystem::path& file, const std::string& content);
 
 // Removes the file; false when that failed.
 bool RemoveFile(const std::string& path);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "platform/cp1251.h"
@@ -70,6 +71,27 @@ std::string StagePrivateFile(const std::string& path, std::string_view bytes) {
   }
   if (::close(fd.release()) != 0) Fail("Ошибка чтения файла", path, errno);
   return back;
+}
+
+bool ReplaceFileContents(const std::filesystem::path& file, const std::string& content) {
+  std::string temp = file.string() + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool written = ::fchmod(fd, 0644) == 0;
+  for (std::string_view rest = content; written && !rest.empty();) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+  written = ::close(fd) == 0 && written;
+  std::error_code ec;
+  if (written) std::filesystem::rename(temp, file, ec);
+  if (!written || ec) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool RemoveFile(const std::string& path) {

@@ -1,11 +1,6 @@
 #include "platform/profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -15,6 +10,7 @@
 
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
+#include "platform/private_file.h"
 #include "platform/text_case.h"
 #include "platform/utf8.h"
 
@@ -119,31 +115,6 @@ std::filesystem::path FollowLinks(std::filesystem::path file) {
   return file;
 }
 
-bool WriteWholeFile(const std::filesystem::path& named, const std::string& content) {
-  // Write beside the file under a fresh name made exclusively (never through
-  // a link someone left there) and rename it over the file, so a failed write
-  // never leaves a half-written configuration behind.
-  const auto file = FollowLinks(named);
-  std::string temp = file.string() + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool written = ::fchmod(fd, 0644) == 0;
-  for (std::string_view rest = content; written && !rest.empty();) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    written = n > 0;
-    if (written) rest.remove_prefix(static_cast<std::size_t>(n));
-  }
-  written = ::close(fd) == 0 && written;
-  std::error_code ec;
-  if (written) std::filesystem::rename(temp, file, ec);
-  if (!written || ec) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string ReadProfileValue(const std::filesystem::path& file, std::string_view section,
@@ -193,7 +164,7 @@ bool WriteProfileValue(const std::filesystem::path& file, std::string_view secti
     if (!in_section) continue;
     if (auto kv = ParseKeyLine(line.text); kv && Cp1251EqualNoCase(kv->key, key)) {
       content.replace(line.begin, line.end - line.begin, key_line);
-      return WriteWholeFile(file, content);
+      return ReplaceFileContents(FollowLinks(file), content);
     }
     if (!Trim(line.text).empty()) insert_at = line.end;
   }
@@ -207,7 +178,7 @@ bool WriteProfileValue(const std::filesystem::path& file, std::string_view secti
     if (!content.empty() && content.back() != '\n') content += "\r\n";
     content += "[" + std::string(section) + "]\r\n" + key_line;
   }
-  return WriteWholeFile(file, content);
+  return ReplaceFileContents(FollowLinks(file), content);
 }
 
 bool IniFile::Exists() const {

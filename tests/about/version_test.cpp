@@ -186,7 +186,7 @@ TEST(ReadFileVersion, OwnExecutableShowsTheProgramVersion) {
   const Bytes linked(vestrel_version_block, vestrel_version_block + section->size());
   EXPECT_EQ(*section, linked);
   EXPECT_EQ(*section, BuildVersionBlock(ProgramDescription()));
-  EXPECT_EQ(GetFileVersionInfoSize(self), section->size());
+  EXPECT_EQ(ReadVersionInfoSize(self), section->size());
 }
 
 TEST(ReadFileVersion, TheProgramItselfWhenBuilt) {
@@ -200,7 +200,7 @@ TEST_F(VersionFiles, NoFileNoBlockNoElf) {
   EXPECT_EQ(ReadFileVersion(""), "");
   EXPECT_EQ(ReadFileVersion((dir_ / "missing").string()), "");
   EXPECT_EQ(ReadFileVersion("/bin/true"), "");  // ELF without the section
-  EXPECT_EQ(GetFileVersionInfoSize("/bin/true"), 0u);
+  EXPECT_EQ(ReadVersionInfoSize("/bin/true"), 0u);
   EXPECT_EQ(ReadFileVersion(Write("text", Bytes{'h', 'e', 'l', 'l', 'o'})), "");
   EXPECT_EQ(ReadFileVersion(dir_.string()), "");  // a folder
   // An ELF header whose section table lies past the end of the file.

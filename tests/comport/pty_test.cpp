@@ -23,6 +23,7 @@
 #include "comport/PosixSerialDevice.h"
 #include "comport/posix_custom_rate.h"
 #include "platform/messages.h"
+#include "pty_support.h"
 #include "support.h"
 
 extern char** environ;

@@ -37,22 +37,22 @@ TEST(Events, ManualAndAutoReset) {
 }
 
 TEST(Events, NamesFindTheSameEventWhileAHandleLives) {
-  EXPECT_EQ(OpenEvent("vestrel-test-event"), nullptr);
-  auto a = CreateEvent("vestrel-test-event", true, false);
-  auto b = CreateEvent("vestrel-test-event", false, true);  // existing: settings kept
+  EXPECT_EQ(OpenNamedEvent("vestrel-test-event"), nullptr);
+  auto a = CreateNamedEvent("vestrel-test-event", true, false);
+  auto b = CreateNamedEvent("vestrel-test-event", false, true);  // existing: settings kept
   EXPECT_EQ(a, b);
   EXPECT_EQ(b->Wait(0), WaitResult::Timeout);
-  EXPECT_EQ(OpenEvent("vestrel-test-event"), a);
-  auto unnamed1 = CreateEvent("", true, false);
-  auto unnamed2 = CreateEvent("", true, false);
+  EXPECT_EQ(OpenNamedEvent("vestrel-test-event"), a);
+  auto unnamed1 = CreateNamedEvent("", true, false);
+  auto unnamed2 = CreateNamedEvent("", true, false);
   EXPECT_NE(unnamed1, unnamed2);
   a.reset();
   b.reset();
-  EXPECT_EQ(OpenEvent("vestrel-test-event"), nullptr);
+  EXPECT_EQ(OpenNamedEvent("vestrel-test-event"), nullptr);
 
   // The modem wait: "et" is never signalled, so the wait runs to its end.
   auto et = OpenModemWaitEvent();
-  EXPECT_EQ(OpenEvent("et"), et);
+  EXPECT_EQ(OpenNamedEvent("et"), et);
   const auto start = TickCount();
   ModemWait(et, 30);
   EXPECT_GE(static_cast<std::uint32_t>(TickCount() - start), 29u);

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <utility>
 
 namespace vestrel::platform {
 
@@ -18,6 +19,8 @@ Event::Event(bool manual_reset, bool initially_signaled) : impl_(std::make_uniqu
   impl_->manual_reset = manual_reset;
   impl_->signaled = initially_signaled;
 }
+
+Event::Event(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Event::~Event() = default;
 
@@ -56,7 +59,7 @@ std::map<std::string, std::weak_ptr<Event>>& Registry() {
 
 }  // namespace
 
-EventHandle CreateEvent(const std::string& name, bool manual_reset, bool initially_signaled) {
+EventHandle CreateNamedEvent(const std::string& name, bool manual_reset, bool initially_signaled) {
   if (name.empty()) return std::make_shared<Event>(manual_reset, initially_signaled);
   std::lock_guard lock(registry_mutex);
   auto& slot = Registry()[name];
@@ -66,7 +69,7 @@ EventHandle CreateEvent(const std::string& name, bool manual_reset, bool initial
   return created;
 }
 
-EventHandle OpenEvent(const std::string& name) {
+EventHandle OpenNamedEvent(const std::string& name) {
   std::lock_guard lock(registry_mutex);
   auto it = Registry().find(name);
   if (it == Registry().end()) return nullptr;
