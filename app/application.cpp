@@ -3,8 +3,8 @@
 #include <QApplication>
 
 #include "about/about_box.h"
-#include "app/title.h"
 #include "main_window/main_form.h"
+#include "platform/app_title.h"
 #include "platform/error_box.h"
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"

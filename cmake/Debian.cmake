@@ -20,8 +20,9 @@ install(FILES "${CMAKE_SOURCE_DIR}/resources/Pelmora.ini" DESTINATION /etc/vestr
 find_program(VESTREL_GZIP gzip REQUIRED)
 configure_file("${debian_sources}/changelog.in" "${debian_dir}/changelog" @ONLY)
 configure_file("${debian_sources}/vestrel.1" "${debian_dir}/vestrel.1" @ONLY)
+configure_file("${debian_sources}/vestrel-sms.1" "${debian_dir}/vestrel-sms.1" @ONLY)
 set(debian_gz)
-foreach(name changelog vestrel.1)
+foreach(name changelog vestrel.1 vestrel-sms.1)
   add_custom_command(OUTPUT "${debian_dir}/${name}.gz"
     COMMAND ${VESTREL_GZIP} -9nkf "${debian_dir}/${name}"
     DEPENDS "${debian_dir}/${name}"
@@ -32,7 +33,7 @@ add_custom_target(vestrel_debian_docs ALL DEPENDS ${debian_gz})
 
 install(FILES "${debian_sources}/copyright" "${debian_dir}/changelog.gz"
         DESTINATION /usr/share/doc/vestrel COMPONENT debian EXCLUDE_FROM_ALL)
-install(FILES "${debian_dir}/vestrel.1.gz" DESTINATION /usr/share/man/man1 COMPONENT debian
-        EXCLUDE_FROM_ALL)
+install(FILES "${debian_dir}/vestrel.1.gz" "${debian_dir}/vestrel-sms.1.gz"
+        DESTINATION /usr/share/man/man1 COMPONENT debian EXCLUDE_FROM_ALL)
 install(FILES "${debian_sources}/lintian-overrides" DESTINATION /usr/share/lintian/overrides
         RENAME vestrel COMPONENT debian EXCLUDE_FROM_ALL)

@@ -81,9 +81,6 @@ class TSmallSet {
   constexpr void Include(E m) {
     bits_ = static_cast<std::uint8_t>(bits_ | (1u << static_cast<unsigned>(m)));
   }
-  constexpr void Exclude(E m) {
-    bits_ = static_cast<std::uint8_t>(bits_ & ~(1u << static_cast<unsigned>(m)));
-  }
   friend constexpr bool operator==(TSmallSet, TSmallSet) = default;
 
  private:

@@ -85,7 +85,7 @@ void TComThread::State::DeliverEvents(TComEvents events) {
 void TComThread::State::SendEventMessages(TComEvents events) {
   for (TComEvent event : kDeliveryOrder) {
     if (events.Contains(event))
-      SendNotifyMessage(channel, TBComPort::kComEventMessage, EventFlag(event), 0);
+      SendChannelMessage(channel, TBComPort::kComEventMessage, EventFlag(event), 0);
   }
 }
 
@@ -187,10 +187,6 @@ void TComThread::Detach() {
 
 bool TComThread::DeviceLost() const {
   return state_->device_lost.load();
-}
-
-bool TComThread::Finished() const {
-  return state_->finished.load();
 }
 
 int TComThread::DetachedRunning() {

@@ -34,7 +34,6 @@ class TComThread {
   void Detach();
   // The thread ended because the device hung up or failed.
   bool DeviceLost() const;
-  bool Finished() const;
 
   // Threads let go by Detach() that have not ended yet.
   static int DetachedRunning();

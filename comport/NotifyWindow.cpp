@@ -55,8 +55,8 @@ NotifyWindow::~NotifyWindow() {
   channel_->port = nullptr;
 }
 
-std::intptr_t SendNotifyMessage(const std::shared_ptr<NotifyChannel>& channel, std::uint32_t msg,
-                                std::uintptr_t wparam, std::intptr_t lparam) {
+std::intptr_t SendChannelMessage(const std::shared_ptr<NotifyChannel>& channel, std::uint32_t msg,
+                                 std::uintptr_t wparam, std::intptr_t lparam) {
   if (platform::IsUiThread()) return CallProcedure(channel, msg, wparam, lparam);
   auto reply = std::make_shared<Reply>();
   platform::Queue([channel, reply, msg, wparam, lparam] {

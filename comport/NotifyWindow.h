@@ -29,8 +29,8 @@ class NotifyWindow {
 
 // Any thread: delivers the message and returns its result once the receiver
 // has replied. On the receiver's own thread the procedure is called directly.
-std::intptr_t SendNotifyMessage(const std::shared_ptr<NotifyChannel>& channel, std::uint32_t msg,
-                                std::uintptr_t wparam, std::intptr_t lparam);
+std::intptr_t SendChannelMessage(const std::shared_ptr<NotifyChannel>& channel, std::uint32_t msg,
+                                 std::uintptr_t wparam, std::intptr_t lparam);
 
 // Inside the procedure: whether the message came from another thread, and
 // releasing that sender at once with the given result.

@@ -73,8 +73,6 @@ class TForm1 : public QMainWindow {
   // A file name on disk, not program text: UTF-8 like every Linux file name.
   static constexpr const char* kHelpDocumentName = "Подготовка программы к работе.doc";
 
-  const std::filesystem::path& Folder() const { return folder_; }
-
   // Controls, named as the operator's documentation and the dialogues know them.
   QWidget* ClientArea;
   QPushButton* Button4;  // ReadSMS

@@ -14,23 +14,23 @@ namespace vestrel {
 
 class TUtilityWindow;
 
-inline constexpr std::uint32_t NIM_ADD = 0;
-inline constexpr std::uint32_t NIM_MODIFY = 1;
-inline constexpr std::uint32_t NIM_DELETE = 2;
+inline constexpr std::uint32_t kNimAdd = 0;
+inline constexpr std::uint32_t kNimModify = 1;
+inline constexpr std::uint32_t kNimDelete = 2;
 
-inline constexpr std::uint32_t NIF_MESSAGE = 1;
-inline constexpr std::uint32_t NIF_ICON = 2;
-inline constexpr std::uint32_t NIF_TIP = 4;
+inline constexpr std::uint32_t kNifMessage = 1;
+inline constexpr std::uint32_t kNifIcon = 2;
+inline constexpr std::uint32_t kNifTip = 4;
 
-inline constexpr std::uint32_t WM_NULL = 0;
-inline constexpr std::uint32_t WM_USER = 0x0400;
-inline constexpr std::intptr_t WM_MOUSEMOVE = 512;
-inline constexpr std::intptr_t WM_LBUTTONDOWN = 513;
-inline constexpr std::intptr_t WM_LBUTTONUP = 514;
-inline constexpr std::intptr_t WM_LBUTTONDBLCLK = 515;
-inline constexpr std::intptr_t WM_RBUTTONDOWN = 516;
-inline constexpr std::intptr_t WM_RBUTTONUP = 517;
-inline constexpr std::intptr_t WM_MBUTTONDOWN = 519;
+inline constexpr std::uint32_t kWmNull = 0;
+inline constexpr std::uint32_t kWmUser = 0x0400;
+inline constexpr std::intptr_t kWmMouseMove = 512;
+inline constexpr std::intptr_t kWmLButtonDown = 513;
+inline constexpr std::intptr_t kWmLButtonUp = 514;
+inline constexpr std::intptr_t kWmLButtonDblClk = 515;
+inline constexpr std::intptr_t kWmRButtonDown = 516;
+inline constexpr std::intptr_t kWmRButtonUp = 517;
+inline constexpr std::intptr_t kWmMButtonDown = 519;
 
 // The notification record in its first version: 88 bytes on the system where
 // it is a plain structure; here the fields keep their meaning and cbSize its value.
@@ -52,7 +52,7 @@ struct NotifyIconData {
 class NotifyArea {
  public:
   virtual ~NotifyArea() = default;
-  // Adds (NIM_ADD), changes (NIM_MODIFY) or removes (NIM_DELETE) the icon that
+  // Adds (kNimAdd), changes (kNimModify) or removes (kNimDelete) the icon that
   // window and identifier name. False when that fails: an add for an icon
   // already there, a change or removal of one that is not.
   virtual bool ShellNotifyIcon(std::uint32_t message, const NotifyIconData& data) = 0;

@@ -34,15 +34,15 @@ namespace {
 std::intptr_t MouseMessage(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
     case QSystemTrayIcon::Trigger:
-      return WM_LBUTTONDOWN;
+      return kWmLButtonDown;
     case QSystemTrayIcon::Context:
-      return WM_RBUTTONDOWN;
+      return kWmRButtonDown;
     case QSystemTrayIcon::DoubleClick:
-      return WM_LBUTTONDBLCLK;
+      return kWmLButtonDblClk;
     case QSystemTrayIcon::MiddleClick:
-      return WM_MBUTTONDOWN;
+      return kWmMButtonDown;
     default:
-      return WM_MOUSEMOVE;
+      return kWmMouseMove;
   }
 }
 
@@ -72,9 +72,9 @@ QSystemTrayIcon* QtNotifyArea::IconOf(const TUtilityWindow* window, std::uint32_
 }
 
 void QtNotifyArea::Apply(Entry& entry, const NotifyIconData& data) {
-  if (data.uFlags & NIF_ICON) entry.icon->setIcon(data.hIcon);
-  if (data.uFlags & NIF_TIP) entry.icon->setToolTip(platform::ToQString(data.Tip()));
-  if (data.uFlags & NIF_MESSAGE) {
+  if (data.uFlags & kNifIcon) entry.icon->setIcon(data.hIcon);
+  if (data.uFlags & kNifTip) entry.icon->setToolTip(platform::ToQString(data.Tip()));
+  if (data.uFlags & kNifMessage) {
     entry.notify = true;
     entry.callback = data.uCallbackMessage;
   }
@@ -85,7 +85,7 @@ bool QtNotifyArea::ShellNotifyIcon(std::uint32_t message, const NotifyIconData& 
   const Key key{data.hWnd, data.uID};
   auto it = icons_.find(key);
   switch (message) {
-    case NIM_ADD: {
+    case kNimAdd: {
       if (it != icons_.end()) return false;
       auto entry = std::make_shared<Entry>();
       entry->window = data.hWnd;
@@ -102,11 +102,11 @@ bool QtNotifyArea::ShellNotifyIcon(std::uint32_t message, const NotifyIconData& 
       icons_.emplace(key, std::move(entry));
       return true;
     }
-    case NIM_MODIFY:
+    case kNimModify:
       if (it == icons_.end()) return false;
       Apply(*it->second, data);
       return true;
-    case NIM_DELETE:
+    case kNimDelete:
       if (it == icons_.end()) return false;
       icons_.erase(it);
       return true;

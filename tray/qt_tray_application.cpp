@@ -9,7 +9,7 @@
 #include <QStyle>
 #include <QWindowStateChangeEvent>
 
-#include "app/title.h"
+#include "platform/app_title.h"
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"
 

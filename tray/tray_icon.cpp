@@ -77,12 +77,12 @@ void TTrayIcon::FillIconAndTip() {
 
 void TTrayIcon::UpdateIcon() {
   FillIconAndTip();
-  if (visible_) area_.ShellNotifyIcon(NIM_MODIFY, data_);
+  if (visible_) area_.ShellNotifyIcon(kNimModify, data_);
 }
 
 void TTrayIcon::ShowIcon() {
   FillIconAndTip();
-  area_.ShellNotifyIcon(NIM_ADD, data_);
+  area_.ShellNotifyIcon(kNimAdd, data_);
   visible_ = true;
   application_.Minimize();
   // Without a notification area there would be no way back to a window whose
@@ -91,7 +91,7 @@ void TTrayIcon::ShowIcon() {
 }
 
 void TTrayIcon::HideIcon() {
-  area_.ShellNotifyIcon(NIM_DELETE, data_);
+  area_.ShellNotifyIcon(kNimDelete, data_);
   application_.ShowTaskbarEntry(true);
   application_.Restore();
   visible_ = false;
@@ -107,14 +107,14 @@ void TTrayIcon::IconChanged() {
 
 void TTrayIcon::WndProc(TMessage& message) {
   if (message.Msg != kCallbackMessage) {
-    message.Result = DefWindowProc(message);
+    message.Result = DefaultWindowProc(message);
     return;
   }
   switch (message.LParam) {
-    case WM_LBUTTONDOWN:
+    case kWmLButtonDown:
       HideIcon();
       break;
-    case WM_RBUTTONDOWN:
+    case kWmRButtonDown:
       PopupAtCursor();
       break;
     default:
@@ -130,7 +130,7 @@ void TTrayIcon::PopupAtCursor() {
   const int items = static_cast<int>(popup_menu_->actions().size());
   pos.setY(pos.y() - application_.MenuItemHeight() * items);
   application_.Popup(*popup_menu_, pos);
-  window_->PostMessage(WM_NULL, 0, 0);
+  window_->PostMessage(kWmNull, 0, 0);
 }
 
 }  // namespace vestrel

@@ -38,8 +38,8 @@ class TIcon {
 
 class TTrayIcon : public QObject {
  public:
-  static constexpr std::uint32_t kCallbackMessage = WM_USER + 1;  // 1025
-  static constexpr std::uint32_t kFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  static constexpr std::uint32_t kCallbackMessage = kWmUser + 1;  // 1025
+  static constexpr std::uint32_t kFlags = kNifMessage | kNifIcon | kNifTip;
 
   // For the program: the notification area of the desktop, and the owner's
   // top-level window as the application's main window.

@@ -37,7 +37,7 @@ void TUtilityWindow::customEvent(QEvent* event) {
   handler_(static_cast<PostedMessage*>(event)->message);
 }
 
-std::intptr_t DefWindowProc(const TMessage&) {
+std::intptr_t DefaultWindowProc(const TMessage&) {
   return 0;
 }
 

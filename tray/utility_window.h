@@ -38,6 +38,6 @@ class TUtilityWindow : public QObject {
 };
 
 // The default handling of a message nobody handles: its result is zero.
-std::intptr_t DefWindowProc(const TMessage& message);
+std::intptr_t DefaultWindowProc(const TMessage& message);
 
 }  // namespace vestrel

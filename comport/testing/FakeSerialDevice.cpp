@@ -17,7 +17,6 @@ class FakeEventWaiter : public EventWaiter {
     for (;;) {
       if (stopped_) return WaitOutcome::kStopped;
       if (device_->hung_up_) return WaitOutcome::kHangUp;
-      if (device_->waits_fail_) return WaitOutcome::kFailed;
       if (device_->raised_.empty()) {
         device_->changed_.wait(lock);
         continue;
@@ -66,12 +65,6 @@ void FakeSerialDevice::RaiseEvents(std::uint32_t mask) {
 void FakeSerialDevice::HangUp() {
   std::lock_guard lock(mutex_);
   hung_up_ = true;
-  changed_.notify_all();
-}
-
-void FakeSerialDevice::FailWaits() {
-  std::lock_guard lock(mutex_);
-  waits_fail_ = true;
   changed_.notify_all();
 }
 

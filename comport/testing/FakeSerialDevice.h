@@ -37,7 +37,6 @@ class FakeSerialDevice : public SerialDevice,
   void FailCall(const std::string& call, bool fail = true);
   void RaiseEvents(std::uint32_t mask);  // wakes the waiter with these events
   void HangUp();                         // every wait ends with kHangUp
-  void FailWaits();                      // every wait ends with kFailed
   void PushInput(const std::string& bytes);
   void SetErrorWord(std::uint32_t word);
   void SetModemStatus(std::uint32_t status);
@@ -84,7 +83,6 @@ class FakeSerialDevice : public SerialDevice,
   std::set<std::string> failing_;
   std::deque<std::uint32_t> raised_;
   bool hung_up_ = false;
-  bool waits_fail_ = false;
   bool closed_ = false;
   std::string input_;
   std::string written_;

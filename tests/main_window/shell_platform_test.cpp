@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "app/title.h"
+#include "platform/app_title.h"
 #include "platform/cp1251.h"
 #include "platform/error_box.h"
 #include "platform/exceptions.h"

@@ -27,11 +27,11 @@ class RecordingNotifyArea : public NotifyArea {
   bool ShellNotifyIcon(std::uint32_t message, const NotifyIconData& data) override {
     const auto key = std::make_pair(data.hWnd, data.uID);
     bool ok = false;
-    if (message == NIM_ADD)
+    if (message == kNimAdd)
       ok = icons.insert(key).second;
-    else if (message == NIM_MODIFY)
+    else if (message == kNimModify)
       ok = icons.count(key) == 1;
-    else if (message == NIM_DELETE)
+    else if (message == kNimDelete)
       ok = icons.erase(key) == 1;
     calls.push_back({message, data, ok});
     return ok;

@@ -73,7 +73,7 @@ TEST_F(TrayIconTest, StartsHiddenWithTheRecordFilledIn) {
 TEST_F(TrayIconTest, MinimiseMovesIntoTheTrayAndLeftPressBringsItBack) {
   auto tray = MakeTrayIcon1();
   app.UserMinimize();
-  ASSERT_EQ(area.Messages(), std::vector<std::uint32_t>{NIM_ADD});
+  ASSERT_EQ(area.Messages(), std::vector<std::uint32_t>{kNimAdd});
   EXPECT_TRUE(area.calls[0].result);
   EXPECT_EQ(area.calls[0].data.Tip(), "Vestrel");
   EXPECT_EQ(area.calls[0].data.uFlags, 7u);
@@ -83,7 +83,7 @@ TEST_F(TrayIconTest, MinimiseMovesIntoTheTrayAndLeftPressBringsItBack) {
   EXPECT_FALSE(app.taskbar_entry);
 
   // Releases, moves, double clicks and the middle button change nothing.
-  for (auto m : {WM_LBUTTONUP, WM_MOUSEMOVE, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_MBUTTONDOWN}) {
+  for (auto m : {kWmLButtonUp, kWmMouseMove, kWmLButtonDblClk, kWmRButtonUp, kWmMButtonDown}) {
     const auto& data = tray->IconData();
     EXPECT_EQ(data.hWnd->SendMessage(1025, 0, m), 0);
   }
@@ -91,8 +91,8 @@ TEST_F(TrayIconTest, MinimiseMovesIntoTheTrayAndLeftPressBringsItBack) {
   EXPECT_TRUE(tray->Visible());
 
   app.log.clear();
-  Mouse(*tray, WM_LBUTTONDOWN);
-  EXPECT_EQ(area.Messages(), (std::vector<std::uint32_t>{NIM_ADD, NIM_DELETE}));
+  Mouse(*tray, kWmLButtonDown);
+  EXPECT_EQ(area.Messages(), (std::vector<std::uint32_t>{kNimAdd, kNimDelete}));
   EXPECT_TRUE(area.calls[1].result);
   EXPECT_TRUE(area.icons.empty());
   EXPECT_FALSE(tray->Visible());
@@ -102,14 +102,14 @@ TEST_F(TrayIconTest, MinimiseMovesIntoTheTrayAndLeftPressBringsItBack) {
 
   // And again: every minimise goes to the tray.
   app.UserMinimize();
-  EXPECT_EQ(area.Messages().back(), NIM_ADD);
+  EXPECT_EQ(area.Messages().back(), kNimAdd);
   EXPECT_TRUE(tray->Visible());
 }
 
 TEST_F(TrayIconTest, RightPressOpensThePopupMenuOnlyWhenThereIsOne) {
   auto tray = MakeTrayIcon1();
   app.UserMinimize();
-  Mouse(*tray, WM_RBUTTONDOWN);
+  Mouse(*tray, kWmRButtonDown);
   EXPECT_TRUE(app.popups.empty());
   EXPECT_EQ(area.calls.size(), 1u);
   EXPECT_TRUE(tray->Visible());
@@ -119,13 +119,13 @@ TEST_F(TrayIconTest, RightPressOpensThePopupMenuOnlyWhenThereIsOne) {
   menu.addAction("two");
   menu.addAction("three");
   tray->SetPopupMenu(&menu);
-  Mouse(*tray, WM_RBUTTONDOWN);
+  Mouse(*tray, kWmRButtonDown);
   ASSERT_EQ(app.popups.size(), 1u);
   EXPECT_EQ(app.popups[0].first, &menu);
   // Three lines of 19 pixels above the cursor at (500, 700).
   EXPECT_EQ(app.popups[0].second, QPoint(500, 700 - 3 * 19));
   EXPECT_TRUE(tray->Visible());
-  QCoreApplication::processEvents();  // the posted WM_NULL goes through quietly
+  QCoreApplication::processEvents();  // the posted kWmNull goes through quietly
 }
 
 TEST_F(TrayIconTest, TipIsCutTo63Characters) {
@@ -151,13 +151,13 @@ TEST_F(TrayIconTest, VisibleOnRestoredWindowMinimisesAndHidesTheEntry) {
   EXPECT_TRUE(app.minimized);
   EXPECT_FALSE(app.taskbar_entry);
   // The minimise it caused does not add a second icon.
-  EXPECT_EQ(area.Messages(), std::vector<std::uint32_t>{NIM_ADD});
+  EXPECT_EQ(area.Messages(), std::vector<std::uint32_t>{kNimAdd});
   EXPECT_EQ(app.log, (std::vector<std::string>{"minimize", "hide-entry"}));
 
   tray->SetVisible(true);  // the current value: nothing
   EXPECT_EQ(area.calls.size(), 1u);
   tray->SetVisible(false);
-  EXPECT_EQ(area.Messages(), (std::vector<std::uint32_t>{NIM_ADD, NIM_DELETE}));
+  EXPECT_EQ(area.Messages(), (std::vector<std::uint32_t>{kNimAdd, kNimDelete}));
   EXPECT_FALSE(app.minimized);
   EXPECT_TRUE(app.taskbar_entry);
 }
@@ -174,11 +174,11 @@ TEST_F(TrayIconTest, HintAndIconChangesReachTheDesktopOnlyWhileVisible) {
   tray->SetHint("Other");  // unchanged: nothing
   EXPECT_EQ(area.calls.size(), 1u);
   tray->SetHint("Vestrel");
-  ASSERT_EQ(area.Messages(), (std::vector<std::uint32_t>{NIM_ADD, NIM_MODIFY}));
+  ASSERT_EQ(area.Messages(), (std::vector<std::uint32_t>{kNimAdd, kNimModify}));
   EXPECT_TRUE(area.calls[1].result);
   EXPECT_EQ(area.calls[1].data.Tip(), "Vestrel");
   tray->SetIcon(ProgramIcon());
-  ASSERT_EQ(area.Messages().back(), NIM_MODIFY);
+  ASSERT_EQ(area.Messages().back(), kNimModify);
   EXPECT_FALSE(area.calls.back().data.hIcon.isNull());
 }
 
@@ -192,7 +192,7 @@ TEST_F(TrayIconTest, MinimiseWithoutActOnMinimizeButIconShownHidesTheEntryAgain)
   // Showing minimises, and that minimise (false != true) shows once more; the
   // second add fails quietly.
   tray.SetVisible(true);
-  ASSERT_EQ(area.Messages(), (std::vector<std::uint32_t>{NIM_ADD, NIM_ADD}));
+  ASSERT_EQ(area.Messages(), (std::vector<std::uint32_t>{kNimAdd, kNimAdd}));
   EXPECT_TRUE(area.calls[0].result);
   EXPECT_FALSE(area.calls[1].result);
 
@@ -210,7 +210,7 @@ TEST_F(TrayIconTest, DestructionDeletesTheIconAndDetachesFromMinimise) {
   auto tray = MakeTrayIcon1();
   app.UserMinimize();
   tray.reset();
-  EXPECT_EQ(area.Messages(), (std::vector<std::uint32_t>{NIM_ADD, NIM_DELETE}));
+  EXPECT_EQ(area.Messages(), (std::vector<std::uint32_t>{kNimAdd, kNimDelete}));
   EXPECT_TRUE(area.icons.empty());
   EXPECT_TRUE(app.taskbar_entry);
   EXPECT_FALSE(app.minimized);
@@ -219,7 +219,7 @@ TEST_F(TrayIconTest, DestructionDeletesTheIconAndDetachesFromMinimise) {
   // Also when no icon is shown: a delete that fails quietly.
   auto other = MakeTrayIcon1();
   other.reset();
-  EXPECT_EQ(area.Messages().back(), NIM_DELETE);
+  EXPECT_EQ(area.Messages().back(), kNimDelete);
   EXPECT_FALSE(area.calls.back().result);
   app.UserMinimize();  // no handler left to run
   EXPECT_EQ(area.calls.size(), 3u);
@@ -236,12 +236,12 @@ TEST_F(TrayIconTest, WithoutNotificationAreaTheWindowKeepsItsTaskbarEntry) {
 TEST_F(TrayIconTest, OtherMessagesOfTheHiddenWindowGetTheDefaultAnswer) {
   auto tray = MakeTrayIcon1();
   tray->SetVisible(true);
-  // WM_LBUTTONDOWN as a message of its own, not as the callback: not a click on the icon.
+  // kWmLButtonDown as a message of its own, not as the callback: not a click on the icon.
   EXPECT_EQ(tray->Window().SendMessage(513, 0, 0), 0);
-  EXPECT_EQ(tray->Window().SendMessage(1026, 0, WM_LBUTTONDOWN), 0);
+  EXPECT_EQ(tray->Window().SendMessage(1026, 0, kWmLButtonDown), 0);
   EXPECT_TRUE(tray->Visible());
   // A posted callback arrives through the event loop.
-  tray->Window().PostMessage(1025, 0, WM_LBUTTONDOWN);
+  tray->Window().PostMessage(1025, 0, kWmLButtonDown);
   EXPECT_TRUE(tray->Visible());
   QCoreApplication::processEvents();
   EXPECT_FALSE(tray->Visible());
@@ -263,15 +263,15 @@ TEST_F(TrayIconTest, RealMainWindowMinimiseHidesAndLeftPressRestores) {
 
     window.showMinimized();
     QCoreApplication::processEvents();
-    ASSERT_EQ(area.Messages(), std::vector<std::uint32_t>{NIM_ADD});
+    ASSERT_EQ(area.Messages(), std::vector<std::uint32_t>{kNimAdd});
     EXPECT_EQ(area.calls[0].data.Tip(), "Vestrel");
     EXPECT_TRUE(tray.Visible());
     EXPECT_TRUE(window.isMinimized());
     EXPECT_FALSE(window.isVisible());  // the taskbar entry is gone with it
 
-    Mouse(tray, WM_LBUTTONDOWN);
+    Mouse(tray, kWmLButtonDown);
     QCoreApplication::processEvents();
-    EXPECT_EQ(area.Messages().back(), NIM_DELETE);
+    EXPECT_EQ(area.Messages().back(), kNimDelete);
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.isMinimized());
     EXPECT_FALSE(tray.Visible());
@@ -280,10 +280,10 @@ TEST_F(TrayIconTest, RealMainWindowMinimiseHidesAndLeftPressRestores) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.isMinimized());
     EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(area.Messages(), (std::vector<std::uint32_t>{NIM_ADD, NIM_DELETE, NIM_ADD}));
+    EXPECT_EQ(area.Messages(), (std::vector<std::uint32_t>{kNimAdd, kNimDelete, kNimAdd}));
   }
   // Destruction brought the window back.
-  EXPECT_EQ(area.Messages().back(), NIM_DELETE);
+  EXPECT_EQ(area.Messages().back(), kNimDelete);
   EXPECT_TRUE(window.isVisible());
   EXPECT_FALSE(window.isMinimized());
 }
@@ -372,7 +372,7 @@ TEST_F(TrayIconTest, DesktopNotifyAreaKeepsIconsAndReportsClicks) {
   ASSERT_NE(icon, nullptr);
   EXPECT_EQ(icon->toolTip(), QString::fromUtf8("Vestrel — СМС"));
   EXPECT_FALSE(icon->icon().isNull());
-  EXPECT_FALSE(desktop.ShellNotifyIcon(NIM_ADD, tray.IconData()));  // already there
+  EXPECT_FALSE(desktop.ShellNotifyIcon(kNimAdd, tray.IconData()));  // already there
   tray.SetHint("Vestrel");
   EXPECT_EQ(icon->toolTip(), "Vestrel");
 
@@ -387,8 +387,8 @@ TEST_F(TrayIconTest, DesktopNotifyAreaKeepsIconsAndReportsClicks) {
   EXPECT_FALSE(tray.Visible());
   EXPECT_EQ(desktop.IconOf(window, 0), nullptr);
   EXPECT_FALSE(app.minimized);
-  EXPECT_FALSE(desktop.ShellNotifyIcon(NIM_DELETE, tray.IconData()));
-  EXPECT_FALSE(desktop.ShellNotifyIcon(NIM_MODIFY, tray.IconData()));
+  EXPECT_FALSE(desktop.ShellNotifyIcon(kNimDelete, tray.IconData()));
+  EXPECT_FALSE(desktop.ShellNotifyIcon(kNimModify, tray.IconData()));
   QCoreApplication::processEvents();  // the removed icon is deleted now
 }
 

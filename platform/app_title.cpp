@@ -1,4 +1,4 @@
-#include "app/title.h"
+#include "platform/app_title.h"
 
 #include "platform/cp1251.h"
 #include "platform/text_case.h"
