@@ -21,7 +21,7 @@
 #include "cli/text.h"
 #include "cli/traffic.h"
 #include "cli/watchdog.h"
-#include "comport/BComPort.h"
+#include "comport/b_com_port.h"
 #include "messaging/dialogue_stop.h"
 #include "messaging/inbox_reader.h"
 #include "messaging/sms_submission.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "comport/BComPort.h"
+#include "comport/b_com_port.h"
 #include "messaging/messaging_io.h"
 
 namespace vestrel {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "comport/BComPort.h"
+#include "comport/b_com_port.h"
 #include "messaging/messaging_io.h"
 
 namespace vestrel {

@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "comport/testing/FakeSerialDevice.h"
+#include "comport/testing/fake_serial_device.h"
 #include "main_window/form_messaging.h"
 #include "main_window/main_form.h"
 #include "platform/qt_glue.h"

@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include "comport/BComPort.h"
+#include "comport/b_com_port.h"
 #include "platform/qt_glue.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <mutex>
 #include <thread>
 
-#include "comport/BComPort.h"
-#include "comport/ComThread.h"
-#include "comport/NotifyWindow.h"
-#include "comport/SerialDevice.h"
-#include "comport/testing/FakeSerialDevice.h"
+#include "comport/b_com_port.h"
+#include "comport/com_thread.h"
+#include "comport/notify_window.h"
+#include "comport/serial_device.h"
+#include "comport/testing/fake_serial_device.h"
 #include "support.h"
 
 namespace vestrel {

@@ -2,7 +2,7 @@
 // prints the message it gets (Windows-1251), or "opened".
 #include <cstdio>
 
-#include "comport/BComPort.h"
+#include "comport/b_com_port.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;

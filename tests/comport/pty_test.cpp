@@ -18,10 +18,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "comport/BComPort.h"
-#include "comport/ComThread.h"
-#include "comport/PosixSerialDevice.h"
+#include "comport/b_com_port.h"
+#include "comport/com_thread.h"
 #include "comport/posix_custom_rate.h"
+#include "comport/posix_serial_device.h"
 #include "platform/messages.h"
 #include "pty_support.h"
 #include "support.h"

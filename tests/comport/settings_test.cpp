@@ -1,10 +1,10 @@
 // TBComPort settings, opening and closing, against the scripted device.
 #include <gtest/gtest.h>
 
-#include "comport/BComPort.h"
-#include "comport/LineEvents.h"
-#include "comport/SerialDevice.h"
-#include "comport/testing/FakeSerialDevice.h"
+#include "comport/b_com_port.h"
+#include "comport/line_events.h"
+#include "comport/serial_device.h"
+#include "comport/testing/fake_serial_device.h"
 #include "support.h"
 
 namespace vestrel {

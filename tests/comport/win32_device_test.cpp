@@ -12,9 +12,9 @@
 #include <mutex>
 #include <string>
 
-#include "comport/BComPort.h"
-#include "comport/SerialDevice.h"
-#include "comport/Win32SerialDevice.h"
+#include "comport/b_com_port.h"
+#include "comport/serial_device.h"
+#include "comport/win32_serial_device.h"
 #include "support.h"
 
 namespace vestrel {

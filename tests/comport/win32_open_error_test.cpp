@@ -3,8 +3,8 @@
 // to see error 5 for real, and wine never refuses a second opener.
 #include <gtest/gtest.h>
 
-#include "comport/BComPort.h"
-#include "comport/Win32OpenError.h"
+#include "comport/b_com_port.h"
+#include "comport/win32_open_error.h"
 #include "platform/sync.h"
 
 namespace vestrel {

@@ -17,7 +17,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
-#include "comport/BComPort.h"
+#include "comport/b_com_port.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"

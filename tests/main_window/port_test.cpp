@@ -15,7 +15,7 @@
 #include <chrono>
 #include <thread>
 
-#include "comport/BComPort.h"
+#include "comport/b_com_port.h"
 #include "main_window/main_form.h"
 #include "platform/cp1251.h"
 #include "shell_test_support.h"

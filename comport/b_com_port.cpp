@@ -1,10 +1,10 @@
-#include "comport/BComPort.h"
+#include "comport/b_com_port.h"
 
 #include <exception>
 
-#include "comport/ComThread.h"
-#include "comport/NotifyWindow.h"
-#include "comport/SerialDevice.h"
+#include "comport/com_thread.h"
+#include "comport/notify_window.h"
+#include "comport/serial_device.h"
 #include "platform/cp1251.h"
 #include "platform/events.h"
 #include "platform/sync.h"

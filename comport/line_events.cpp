@@ -1,6 +1,6 @@
-#include "comport/LineEvents.h"
+#include "comport/line_events.h"
 
-#include "comport/SerialDevice.h"
+#include "comport/serial_device.h"
 
 namespace vestrel {
 

@@ -1,4 +1,4 @@
-#include "comport/Win32OpenError.h"
+#include "comport/win32_open_error.h"
 
 namespace vestrel {
 

@@ -1,12 +1,12 @@
 // The serial device on Windows: the Win32 communications API itself. Every
 // transfer and every wait for line events is overlapped on the one handle,
 // each with an event object of its own; a wait ends early on a stop event.
-#include "comport/Win32SerialDevice.h"
+#include "comport/win32_serial_device.h"
 
 #include <atomic>
 #include <utility>
 
-#include "comport/Win32OpenError.h"
+#include "comport/win32_open_error.h"
 
 namespace vestrel {
 

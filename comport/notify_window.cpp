@@ -1,10 +1,10 @@
-#include "comport/NotifyWindow.h"
+#include "comport/notify_window.h"
 
 #include <condition_variable>
 #include <exception>
 #include <mutex>
 
-#include "comport/BComPort.h"
+#include "comport/b_com_port.h"
 #include "platform/exceptions.h"
 #include "platform/sync.h"
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "comport/LineEvents.h"
-#include "comport/SerialDevice.h"
+#include "comport/line_events.h"
+#include "comport/serial_device.h"
 
 namespace vestrel::testing {
 

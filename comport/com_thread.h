@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "comport/BComPort.h"
+#include "comport/b_com_port.h"
 
 namespace vestrel {
 

@@ -1,7 +1,7 @@
 // The serial device on POSIX systems (Linux): termios in raw mode, exclusive
 // open by TIOCEXCL plus flock, and line events from an edge-triggered epoll
 // set that also holds a stop descriptor.
-#include "comport/PosixSerialDevice.h"
+#include "comport/posix_serial_device.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -25,7 +25,7 @@
 #include <mutex>
 #include <set>
 
-#include "comport/LineEvents.h"
+#include "comport/line_events.h"
 #include "comport/posix_custom_rate.h"
 
 namespace vestrel {

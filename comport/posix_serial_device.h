@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "comport/SerialDevice.h"
+#include "comport/serial_device.h"
 
 namespace vestrel {
 

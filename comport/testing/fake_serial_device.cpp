@@ -1,4 +1,4 @@
-#include "comport/testing/FakeSerialDevice.h"
+#include "comport/testing/fake_serial_device.h"
 
 #include <algorithm>
 #include <cstring>

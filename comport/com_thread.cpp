@@ -1,11 +1,11 @@
-#include "comport/ComThread.h"
+#include "comport/com_thread.h"
 
 #include <condition_variable>
 #include <exception>
 #include <mutex>
 
-#include "comport/NotifyWindow.h"
-#include "comport/SerialDevice.h"
+#include "comport/notify_window.h"
+#include "comport/serial_device.h"
 #include "platform/exceptions.h"
 #include "platform/sync.h"
 

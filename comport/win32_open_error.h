@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "comport/SerialDevice.h"
+#include "comport/serial_device.h"
 
 namespace vestrel {
 
