@@ -2,7 +2,7 @@
 
 #include "archive/archive.h"
 #include "archive/archive_path.h"
-#include "archive/archive_record.h"
+#include "archiving/archive_record.h"
 #include "platform/exe_path.h"
 #include "platform/profile.h"
 

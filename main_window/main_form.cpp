@@ -19,7 +19,7 @@
 #include "about/about_box.h"
 #include "archive/archive.h"
 #include "archive/archive_path.h"
-#include "archive/archive_record.h"
+#include "archiving/archive_record.h"
 #include "main_window/archive_window.h"
 #include "main_window/form_messaging.h"
 #include "platform/cp1251.h"

@@ -1,4 +1,4 @@
-#include "archive/archive_record.h"
+#include "archiving/archive_record.h"
 
 #include "platform/cp1251.h"
 
