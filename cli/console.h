@@ -2,13 +2,47 @@
 // What vestrel-sms needs of its console and process beyond the port: one
 // implementation file per OS.
 
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "cli/watchdog.h"
 #include "messaging/dialogue_stop.h"
 
 namespace vestrel::cli {
+
+// While it lives, the console takes and shows UTF-8 (on Windows its code
+// pages, restored afterwards) and standard output passes the program's bytes
+// unchanged.
+class ConsoleSession {
+ public:
+  ConsoleSession();
+  ~ConsoleSession();
+  ConsoleSession(const ConsoleSession&) = delete;
+  ConsoleSession& operator=(const ConsoleSession&) = delete;
+
+ private:
+  // Windows: the console's code pages before; 0 when there was no console.
+  unsigned input_code_page_ = 0;
+  unsigned output_code_page_ = 0;
+};
+
+// The arguments after the program name, as UTF-8.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// A name as the program's file functions take it: its bytes on Linux,
+// Windows-1251 on Windows.
+std::string FileNameBytes(const std::filesystem::path& path);
+
+// Opens the --log file (a UTF-8 name) for appending, not inherited by child
+// processes; null with errno set when it cannot be opened.
+std::FILE* OpenLogFile(const std::string& utf8_name);
+
+// The local time of a moment, on any thread.
+std::tm LocalTime(std::time_t moment);
 
 bool StandardErrorIsTerminal();
 

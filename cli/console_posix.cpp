@@ -11,19 +11,39 @@ namespace vestrel::cli {
 namespace {
 
 DialogueStop* interrupt_stop = nullptr;
-int interrupt_fd = -1;
+Watchdog* interrupt_watchdog = nullptr;
 
 // Only what is safe in a signal handler: an atomic store and write(2).
 extern "C" void OnInterrupt(int) {
   const int saved = errno;
   if (interrupt_stop) interrupt_stop->Request();
-  const char byte = 'i';
-  if (interrupt_fd >= 0) [[maybe_unused]]
-    const ssize_t n = ::write(interrupt_fd, &byte, 1);
+  if (interrupt_watchdog) interrupt_watchdog->Interrupt();
   errno = saved;
 }
 
 }  // namespace
+
+// A terminal takes and shows the bytes as they are.
+ConsoleSession::ConsoleSession() = default;
+ConsoleSession::~ConsoleSession() = default;
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+std::string FileNameBytes(const std::filesystem::path& path) {
+  return path.string();
+}
+
+std::FILE* OpenLogFile(const std::string& utf8_name) {
+  return std::fopen(utf8_name.c_str(), "ae");
+}
+
+std::tm LocalTime(std::time_t moment) {
+  std::tm local{};
+  ::localtime_r(&moment, &local);
+  return local;
+}
 
 bool StandardErrorIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
@@ -48,7 +68,7 @@ struct InterruptGuard::Saved {
 InterruptGuard::InterruptGuard(DialogueStop& stop, Watchdog& watchdog)
     : saved_(std::make_unique<Saved>()) {
   interrupt_stop = &stop;
-  interrupt_fd = watchdog.InterruptFd();
+  interrupt_watchdog = &watchdog;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -58,7 +78,7 @@ InterruptGuard::InterruptGuard(DialogueStop& stop, Watchdog& watchdog)
 InterruptGuard::~InterruptGuard() {
   sigaction(SIGINT, &saved_->previous, nullptr);
   interrupt_stop = nullptr;
-  interrupt_fd = -1;
+  interrupt_watchdog = nullptr;
 }
 
 }  // namespace vestrel::cli

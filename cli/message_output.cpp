@@ -1,63 +1,10 @@
 #include "cli/message_output.h"
 
-#include "archive/archive.h"
-#include "archive/archive_path.h"
-#include "archiving/archive_record.h"
-#include "platform/exe_path.h"
-#include "platform/profile.h"
-
 #include "cli/text.h"
 #include "messaging/staging.h"
 #include "platform/cp1251.h"
 
 namespace vestrel::cli {
-
-namespace {
-
-// The archive with the record over it, owned together.
-class KeptInArchive : public MessageRecord {
- public:
-  KeptInArchive(const std::filesystem::path& file, std::function<std::string()> port_name)
-      : archive_(file), record_(archive_, std::move(port_name)) {}
-
-  void ReadingStarted() noexcept override { record_.ReadingStarted(); }
-  void ChunkReceived(std::string_view bytes, bool reading) noexcept override {
-    record_.ChunkReceived(bytes, reading);
-  }
-  void MessageShown(const FoundMessage& found) noexcept override { record_.MessageShown(found); }
-  void SendStarted(const std::string& number, const std::string& text,
-                   std::size_t parts) noexcept override {
-    record_.SendStarted(number, text, parts);
-  }
-  void PartWritten(std::size_t part, const std::string& pdu) noexcept override {
-    record_.PartWritten(part, pdu);
-  }
-  void SendEnded() noexcept override { record_.SendEnded(); }
-  std::optional<std::string> TakeFailure() override { return record_.TakeFailure(); }
-
- private:
-  archive::Archive archive_;
-  archive::ArchiveRecord record_;
-};
-
-}  // namespace
-
-std::filesystem::path ArchiveFile() {
-  std::string configured;
-  try {
-    const platform::IniFile ini(platform::ExecutableFolder() / "Pelmora.ini");
-    if (ini.Exists()) configured = ini.ReadString("MODEM", platform::Cp1251FromUtf8("Архив"), "");
-  } catch (const std::exception&) {
-  }
-  return archive::ResolveArchivePath(platform::Cp1251ToUtf8(configured),
-                                     platform::ExecutableFolder());
-}
-
-std::unique_ptr<MessageRecord> OpenMessageRecord(const Options& options,
-                                                 std::function<std::string()> port_name) {
-  if (options.no_archive) return nullptr;
-  return std::make_unique<KeptInArchive>(ArchiveFile(), std::move(port_name));
-}
 
 std::string MessageOutputLine(const FoundMessage& found, bool json) {
   const ListedMessage& m = found.message;

@@ -14,16 +14,6 @@
 
 namespace vestrel::cli {
 
-// Where the dialogues' messages are kept besides the output: the one place
-// that decides it for every command. Null: nowhere.
-// port_name gives the port's name at each record.
-std::unique_ptr<MessageRecord> OpenMessageRecord(const Options& options,
-                                                 std::function<std::string()> port_name);
-
-// The archive file: the "Архив" key of Pelmora.ini beside the program, else
-// the user's data folder.
-std::filesystem::path ArchiveFile();
-
 // One line per message shown: the window's modem-log line in UTF-8, or with
 // json one object with number, time, text and index (when known).
 std::string MessageOutputLine(const FoundMessage& found, bool json);

@@ -9,17 +9,21 @@ namespace vestrel::cli {
 
 struct SerialDeviceEntry {
   std::string path;    // as it can be given to --port
-  std::string target;  // for a /dev/serial/by-id name: the device it names
+  std::string target;  // for a /dev/serial/by-id name or a COM port: the device it names
 };
 
-// /dev/ttyS* that are real UARTs, /dev/ttyUSB*, /dev/ttyACM*, then the names
+// The serial devices present, as this OS names them (UTF-8): on Linux as
+// below under /dev and /sys/class/tty; on Windows the COM ports, COM2 before
+// COM10, each with its device (\Device\Serial0).
+std::vector<SerialDeviceEntry> ListSerialDevices();
+
+// Linux only: /dev/ttyS* that are real UARTs, /dev/ttyUSB*, /dev/ttyACM*, then the names
 // under /dev/serial/by-id with their targets; each group in natural order
 // (ttyS2 before ttyS10). dev and sys_tty stand for /dev and /sys/class/tty.
-std::vector<SerialDeviceEntry> ListSerialDevices(
-    const std::filesystem::path& dev = "/dev",
-    const std::filesystem::path& sys_tty = "/sys/class/tty");
+std::vector<SerialDeviceEntry> ListSerialDevices(const std::filesystem::path& dev,
+                                                 const std::filesystem::path& sys_tty);
 
-// Whether the ttyS device is a UART: its type as the serial driver reports it
+// Linux only: whether the ttyS device is a UART: its type as the serial driver reports it
 // (the "type" attribute in sys_tty, else TIOCGSERIAL on the device) is not
 // PORT_UNKNOWN.
 bool IsUart(const std::filesystem::path& device, const std::filesystem::path& sys_tty);

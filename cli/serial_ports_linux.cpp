@@ -88,4 +88,8 @@ std::vector<SerialDeviceEntry> ListSerialDevices(const fs::path& dev, const fs::
   return found;
 }
 
+std::vector<SerialDeviceEntry> ListSerialDevices() {
+  return ListSerialDevices("/dev", "/sys/class/tty");
+}
+
 }  // namespace vestrel::cli

@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "about/file_version.h"
-#include "archive/archive.h"
-#include "archive/archive_export.h"
+#include "cli/archive_access.h"
 #include "cli/console.h"
 #include "cli/message_output.h"
 #include "cli/options.h"
@@ -75,7 +74,9 @@ class StagingFolder {
     if (!path_.empty()) fs::remove_all(path_, ec);
   }
   // Without a folder of its own the window's relative name is used.
-  std::string File() const { return path_.empty() ? kStagingFileName : path_ / kStagingFileName; }
+  std::string File() const {
+    return path_.empty() ? kStagingFileName : FileNameBytes(path_ / kStagingFileName);
+  }
 
  private:
   fs::path path_;
@@ -355,7 +356,7 @@ int Usage(const std::string& message) {
 int Version() {
   std::string version;
   try {
-    version = ReadFileVersion(platform::ExecutablePath().string());
+    version = ReadFileVersion(FileNameBytes(platform::ExecutablePath()));
   } catch (const std::exception&) {
   }
   if (version.empty()) {
@@ -377,68 +378,6 @@ int Ports() {
   if (devices.empty() && StandardErrorIsTerminal())
     std::fprintf(stderr, "no serial devices found\n");
   return kExitDone;
-}
-
-// What the archive holds, newest first, in the form asked for.
-int ArchiveCommand(const Options& options) {
-  archive::Archive kept(ArchiveFile());
-  archive::Query query;
-  query.match = options.match;
-  query.since = options.since;
-  archive::Status status;
-  std::string out;
-  if (options.listing == Listing::Received) {
-    std::vector<archive::ReceivedRow> rows;
-    status = kept.ListReceived(query, rows);
-    if (options.csv) {
-      out = archive::ReceivedCsv(rows);
-    } else {
-      for (const auto& row : rows) {
-        out += options.json ? archive::ReceivedJson(row)
-                            : row.shown_at + " " +
-                                  platform::Cp1251ToUtf8(
-                                      MessageLogLine({platform::Cp1251FromUtf8(row.number),
-                                                      platform::Cp1251FromUtf8(row.send_time),
-                                                      platform::Cp1251FromUtf8(row.text)}));
-        out += "\n";
-      }
-    }
-  } else if (options.listing == Listing::Sent) {
-    std::vector<archive::SentRow> rows;
-    status = kept.ListSent(query, rows);
-    if (options.csv) {
-      out = archive::SentCsv(rows);
-    } else {
-      for (const auto& row : rows) {
-        std::vector<archive::PartRow> parts;
-        std::vector<archive::AnswerRow> answers;
-        if (status.ok()) status = kept.ListParts(row.id, parts);
-        if (status.ok()) status = kept.ListAnswers(row.id, answers);
-        out += options.json ? archive::SentJson(row, parts, answers)
-                            : row.started_at + " " + row.number + " (" +
-                                  std::to_string(row.part_count) + ") " + row.text;
-        out += "\n";
-      }
-    }
-  } else {
-    std::vector<archive::RawRow> rows;
-    status = kept.ListRawBytes(query, rows);
-    if (options.csv) {
-      out = archive::RawCsv(rows);
-    } else {
-      for (const auto& row : rows)
-        out += (options.json
-                    ? archive::RawJson(row)
-                    : row.received_at + " " + row.port + " " + archive::ShownBytes(row.bytes)) +
-               "\n";
-    }
-  }
-  if (!status.ok()) {
-    PrintError(status.OperatorMessage());
-    return kExitArchive;
-  }
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 ? kExitDone : kExitPortIo;
 }
 
 int SendCommand(const Options& options, std::FILE* log_file) {
@@ -471,9 +410,10 @@ int SendCommand(const Options& options, std::FILE* log_file) {
 }  // namespace
 
 int Run(int argc, char** argv) {
+  const ConsoleSession console;
   Options options;
   try {
-    options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    options = ParseCommandLine(CommandLineArguments(argc, argv));
   } catch (const UsageError& e) {
     return Usage(e.what());
   }
@@ -493,7 +433,7 @@ int Run(int argc, char** argv) {
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_file(nullptr, std::fclose);
   if (options.log_file) {
-    log_file.reset(std::fopen(options.log_file->c_str(), "ae"));
+    log_file.reset(OpenLogFile(*options.log_file));
     if (!log_file)
       return Usage("cannot open the log file \"" + *options.log_file +
                    "\": " + std::strerror(errno));

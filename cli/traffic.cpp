@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "cli/console.h"
 #include "platform/cp1251.h"
 
 namespace vestrel::cli {
@@ -54,8 +55,7 @@ void TrafficLog::Write(char kind, std::string_view utf8) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-  std::tm local{};
-  localtime_r(&seconds, &local);
+  const std::tm local = LocalTime(seconds);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
   std::fprintf(file_, "%s.%03d %c %.*s\n", stamp, static_cast<int>(ms.count()), kind,

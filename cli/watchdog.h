@@ -1,10 +1,12 @@
 #pragma once
 // The clock and the Ctrl-C of vestrel-sms's main loop. The main thread serves
 // the port's deliveries (platform::ServeUntil) and sleeps in between; this
-// thread wakes it when the modem has been silent too long or when SIGINT came.
+// thread wakes it when the modem has been silent too long or when Ctrl-C came.
+// One implementation file per OS: what wakes the clock thread differs.
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -18,8 +20,9 @@ class Watchdog {
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
 
-  // The descriptor a signal handler writes one byte to (write(2) is safe there).
-  int InterruptFd() const { return pipe_[1]; }
+  // Ctrl-C came: wakes the main loop. Safe in a POSIX signal handler, and on
+  // the thread that runs a Windows console's control handler.
+  void Interrupt();
 
   // Expires after this long unless armed again; not while Busy.
   void Arm(std::chrono::milliseconds quiet);
@@ -29,10 +32,14 @@ class Watchdog {
   bool Interrupted() const { return interrupted_.load(); }
 
  private:
+  // What wakes the clock thread: a pipe on POSIX (a signal handler may write
+  // to it), an event object on Windows.
+  struct Wakeup;
+
   void Run();
   void Poke(char c);
 
-  int pipe_[2] = {-1, -1};
+  std::unique_ptr<Wakeup> wakeup_;
   std::mutex mutex_;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   std::atomic<bool> expired_{false};
