@@ -1,0 +1,90 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <map>
+#include <string>
+
+#include "cli/serial_ports.h"
+
+namespace vestrel::cli {
+namespace {
+
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size,
+                        nullptr, nullptr);
+  return utf8;
+}
+
+// The number of "COMn" (any letter case), or 0 for another name.
+unsigned long PortNumber(const std::wstring& name) {
+  if (name.size() < 4 || name.size() > 6 || ::_wcsnicmp(name.c_str(), L"COM", 3) != 0) return 0;
+  unsigned long n = 0;
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (!std::iswdigit(name[i])) return 0;
+    n = n * 10 + static_cast<unsigned long>(name[i] - L'0');
+  }
+  return n;
+}
+
+// The ports the serial drivers have announced: HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
+// holds one value per port, named after the device, with the port's name.
+void AddAnnounced(std::map<unsigned long, std::wstring>& ports) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS)
+    return;
+  for (DWORD i = 0;; ++i) {
+    wchar_t device[256];
+    DWORD device_length = 256;
+    wchar_t port[64] = {};
+    DWORD port_bytes = sizeof port - sizeof(wchar_t);
+    DWORD type = 0;
+    const LONG status = ::RegEnumValueW(key, i, device, &device_length, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(port), &port_bytes);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+    const std::wstring name(port, wcsnlen(port, port_bytes / sizeof(wchar_t)));
+    if (const unsigned long n = PortNumber(name)) ports.emplace(n, L"COM" + std::to_wstring(n));
+  }
+  ::RegCloseKey(key);
+}
+
+// Every COMn the system's device names hold (a port that a driver made without
+// announcing it, or one a wine prefix links to a Unix device).
+void AddDosDevices(std::map<unsigned long, std::wstring>& ports) {
+  std::wstring names(65536, L'\0');
+  DWORD length = 0;
+  while ((length = ::QueryDosDeviceW(nullptr, names.data(), static_cast<DWORD>(names.size()))) ==
+             0 &&
+         ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && names.size() < (1u << 24))
+    names.resize(names.size() * 2);
+  for (std::size_t at = 0; at < length && names[at];) {
+    const std::wstring name(names.c_str() + at);
+    at += name.size() + 1;
+    if (const unsigned long n = PortNumber(name)) ports.emplace(n, L"COM" + std::to_wstring(n));
+  }
+}
+
+}  // namespace
+
+std::vector<SerialDeviceEntry> ListSerialDevices() {
+  std::map<unsigned long, std::wstring> ports;  // by number: COM2 before COM10
+  AddAnnounced(ports);
+  AddDosDevices(ports);
+  std::vector<SerialDeviceEntry> found;
+  for (const auto& [number, name] : ports) {
+    std::wstring target(1024, L'\0');
+    const DWORD length =
+        ::QueryDosDeviceW(name.c_str(), target.data(), static_cast<DWORD>(target.size()));
+    target.resize(length ? wcsnlen(target.c_str(), length) : 0);
+    found.push_back({Utf8(name), Utf8(target)});
+  }
+  return found;
+}
+
+}  // namespace vestrel::cli
