@@ -9,6 +9,7 @@
 
 #include "archive/archive_files.h"
 #include "platform/cp1251.h"
+#include "platform/utf8.h"
 
 namespace vestrel::archive {
 namespace {
@@ -67,7 +68,7 @@ constexpr const char* kMigrations[] = {
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
 std::string Quoted(const std::filesystem::path& path) {
-  return "«" + path.string() + "»";
+  return "«" + platform::PathToUtf8(path) + "»";
 }
 
 std::string SearchKey(std::string_view number_utf8, std::string_view text_utf8) {
@@ -266,7 +267,8 @@ Status Archive::OpenFile() {
               "файл " + Quoted(prepared.where) + " не открывается (" + prepared.detail + ")"};
   }
 
-  const int opened = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+  const int opened =
+      sqlite3_open_v2(platform::PathToUtf8(file_).c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
   if (opened != SQLITE_OK) return Fail(opened, "open");
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, static_cast<int>(options_.busy_timeout.count()));

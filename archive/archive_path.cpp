@@ -1,6 +1,7 @@
 #include "archive/archive_path.h"
 
 #include "archive/archive_files.h"
+#include "platform/utf8.h"
 
 namespace vestrel::archive {
 
@@ -14,9 +15,9 @@ std::filesystem::path ResolveArchivePath(std::string_view configured,
   if (configured == "~" || configured.starts_with("~/")) {
     const auto home = files::HomeFolder();
     if (home)
-      return *home / std::filesystem::path(configured.substr(configured.size() > 1 ? 2 : 1));
+      return *home / platform::PathFromUtf8(configured.substr(configured.size() > 1 ? 2 : 1));
   }
-  const std::filesystem::path given{std::string(configured)};
+  const std::filesystem::path given = platform::PathFromUtf8(configured);
   if (given.is_absolute()) return given;
   return relative_to / given;
 }

@@ -275,7 +275,7 @@ void ArchiveWindow::ShowStatus() {
       return;
     }
   }
-  StatusLabel->setText(QStringLiteral("Файл: ") + Q(archive_.file().string()));
+  StatusLabel->setText(QStringLiteral("Файл: ") + Q(platform::PathToUtf8(archive_.file())));
 }
 
 bool ArchiveWindow::ExportTo(const QString& path) {

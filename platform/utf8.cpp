@@ -86,4 +86,13 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+std::filesystem::path PathFromUtf8(std::string_view name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+std::string PathToUtf8(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
 }  // namespace vestrel::platform

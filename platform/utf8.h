@@ -3,6 +3,7 @@
 // simulator's transcript. One decoder and one encoder for the whole program.
 
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,5 +35,11 @@ std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
 
 // Appends the UTF-8 bytes of a code point (at most U+10FFFF).
 void AppendUtf8(std::string& out, char32_t code_point);
+
+// A file name given in UTF-8 (configuration, command line) as a path, and a
+// path as UTF-8 (messages, SQLite's file names). On Windows a plain string
+// would go through the ANSI code page and lose what it cannot hold.
+std::filesystem::path PathFromUtf8(std::string_view name);
+std::string PathToUtf8(const std::filesystem::path& path);
 
 }  // namespace vestrel::platform
