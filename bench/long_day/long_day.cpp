@@ -56,8 +56,10 @@ double SinceUs(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
+// Allocated bytes, on the heap and in blocks of their own (large arrays).
 long HeapInUseKb() {
-  return static_cast<long>(mallinfo2().uordblks / 1024);
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
 }
 
 std::string Chunk(long i) {
