@@ -9,6 +9,8 @@
 #include <QWindow>
 
 #include <cmath>
+#include <optional>
+#include <utility>
 
 #include "about/file_version.h"
 #include "about/jpeg_image.h"
@@ -24,6 +26,7 @@ extern const unsigned char kAboutPicture[];
 extern const std::size_t kAboutPictureSize;
 
 TAboutBox* AboutBox = nullptr;
+TAboutBoxMaker* AboutBoxMaker = nullptr;
 
 const char TAboutBox::kMailAddress[] = "vestrel@example.org";
 const char TAboutBox::kSiteUrl[] = "https://vestrel.example.org";
@@ -85,9 +88,12 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
   if (click && OnClick) OnClick(this);
 }
 
-TAboutBox::TAboutBox(QWidget* parent)
+TAboutBox::TAboutBox(QWidget* parent) : TAboutBox(parent, std::nullopt) {}
+
+TAboutBox::TAboutBox(QWidget* parent, std::optional<std::string> version)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::MSWindowsFixedSizeDialogHint),
+      version_(std::move(version)) {
   setWindowTitle(Text("О программе..."));
   // Over its owner window it blocks only that window; the notification-area
   // icon, a window of its own, keeps answering the mouse.
@@ -231,15 +237,34 @@ void TAboutBox::FormCreate(QObject*) {
   // Centred on the outer width, halves to the even neighbour.
   Button1->move(static_cast<int>(std::nearbyint((OuterWidth() - Button1->width()) / 2.0)),
                 Button1->y());
+  if (!version_) version_ = ReadVersion();
+  Label2->setText(platform::ToQString(platform::Cp1251FromUtf8("Версия: ") + *version_));
+  AutoSize(Label2);
+}
+
+std::string TAboutBox::ReadVersion() {
   std::string executable;
   try {
     executable = platform::ExecutablePath().string();
   } catch (const platform::Exception&) {
     // No path, no version: the line then ends after "Версия: ", as for a missing block.
   }
-  const std::string version = ReadFileVersion(executable);
-  Label2->setText(platform::ToQString(platform::Cp1251FromUtf8("Версия: ") + version));
-  AutoSize(Label2);
+  return ReadFileVersion(executable);
+}
+
+TAboutBoxMaker::TAboutBoxMaker(QWidget* owner) : owner_(owner) {
+  // A failure is reported as the box's own creation would report it, and the
+  // box then reads the line again when it is made.
+  platform::RunGuarded([this] { version_ = TAboutBox::ReadVersion(); });
+}
+
+TAboutBoxMaker::~TAboutBoxMaker() {
+  delete box_.data();
+}
+
+TAboutBox* TAboutBoxMaker::Box() {
+  if (!box_) box_ = new TAboutBox(owner_, version_);
+  return box_;
 }
 
 void TAboutBox::Label4Click(QObject*) {

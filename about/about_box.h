@@ -1,13 +1,17 @@
 #pragma once
 // TAboutBox: the modal About dialog with the program's picture, its title, the
 // file version read from the executable's own version block, a copyright line
-// and two links handed to the desktop. Created once, hidden, at start-up after
-// the main window; shown modally from the main window's Help menu.
+// and two links handed to the desktop. The program reads its version line once
+// at start-up, after the main window, and makes the box at its first showing
+// (TAboutBoxMaker); it is shown modally from the main window's Help menu.
 
 #include <QDialog>
 #include <QLabel>
+#include <QPointer>
 
 #include <functional>
+#include <optional>
+#include <string>
 
 class QPushButton;
 
@@ -34,7 +38,15 @@ class TAboutBox : public QDialog {
   static const char kSiteUrl[];
   static const char kCopyright[];
 
+  // Reads the version line from the executable.
   explicit TAboutBox(QWidget* parent = nullptr);
+  // Shows the version read before (Windows-1251; empty when there is none);
+  // none: reads it from the executable.
+  TAboutBox(QWidget* parent, std::optional<std::string> version);
+
+  // The executable's file version from its version block (Windows-1251);
+  // empty when there is no block or no executable path.
+  static std::string ReadVersion();
 
   QLabel* Image1;
   QLabel* Label1;
@@ -76,10 +88,35 @@ class TAboutBox : public QDialog {
   void PlaceFrame();
 
   int outer_width_ = 0;
-  bool placing_ = false;  // shown, and the window manager's frame not yet seen
+  bool placing_ = false;                // shown, and the window manager's frame not yet seen
+  std::optional<std::string> version_;  // none: read at creation
 };
 
-// The instance made at start-up.
+// Makes the program's About box at its first showing. The version line is
+// read when the maker is made, at start-up; the picture, the fonts and the
+// controls are made when the operator first asks for the box, which then
+// stays, a child of the owner, for every later showing.
+class TAboutBoxMaker {
+ public:
+  explicit TAboutBoxMaker(QWidget* owner);
+  ~TAboutBoxMaker();
+  TAboutBoxMaker(const TAboutBoxMaker&) = delete;
+  TAboutBoxMaker& operator=(const TAboutBoxMaker&) = delete;
+
+  // The box over the owner, made at the first call.
+  TAboutBox* Box();
+  // The box if it has been made.
+  TAboutBox* Made() const { return box_; }
+
+ private:
+  QWidget* owner_;
+  std::optional<std::string> version_;  // none: reading it failed
+  QPointer<TAboutBox> box_;             // gone with the owner, if that goes first
+};
+
+// The box the main window's Help menu shows; when it is null, the one the
+// program's maker makes (null when there is no maker either).
 extern TAboutBox* AboutBox;
+extern TAboutBoxMaker* AboutBoxMaker;
 
 }  // namespace vestrel

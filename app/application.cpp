@@ -32,13 +32,14 @@ int RunApplication(char* program_name) {
   int exit_code = 0;
   {
     TForm1 form;
-    // Made once, hidden, after the main window; it reads its version line now.
-    // Modal over the main window only, so the tray icon still answers while it is open.
-    TAboutBox about_box(&form);
-    AboutBox = &about_box;
+    // The About box's version line is read now, after the main window; the box
+    // itself is made at its first showing, modal over the main window only,
+    // so the tray icon still answers while it is open.
+    TAboutBoxMaker about_box(&form);
+    AboutBoxMaker = &about_box;
     form.show();
     exit_code = QApplication::exec();
-    AboutBox = nullptr;
+    AboutBoxMaker = nullptr;
   }  // the window and its port go first, while the glue still runs deliveries
 
   platform::SetExceptionHandler({});

@@ -1,10 +1,14 @@
 #include "main_window/form_messaging.h"
 
+#include <algorithm>
+
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include "platform/qt_glue.h"
 
@@ -19,10 +23,42 @@ QString Displayed(const std::string& bytes) {
   return text;
 }
 
-void Insert(QPlainTextEdit* memo, QTextCursor::MoveOperation where, const std::string& bytes) {
-  QTextCursor cursor(memo->document());
+// Returns how many blocks (lines) the insertion added.
+int Insert(QPlainTextEdit* memo, QTextCursor::MoveOperation where, const std::string& bytes) {
+  QTextDocument* document = memo->document();
+  const int before = document->blockCount();
+  QTextCursor cursor(document);
   cursor.movePosition(where);
   cursor.insertText(Displayed(bytes));
+  return document->blockCount() - before;
+}
+
+// A block out of view keeps no layout: its lines and shaped glyphs are let go,
+// and the pane lays it out again when it is painted or measured. Otherwise a
+// day's modem log would keep the glyphs of every line it ever received, a few
+// hundred bytes for every line of text.
+void ReleaseLayouts(QTextBlock block, int count) {
+  for (; block.isValid() && count > 0; block = block.next(), --count) {
+    QTextLayout* layout = block.layout();
+    if (layout->lineCount() == 0) continue;
+    // An empty layout pass leaves no lines and frees what the last pass shaped.
+    layout->beginLayout();
+    layout->endLayout();
+  }
+}
+
+// After a change, the blocks just below the viewport: those that lines put in
+// front have pushed out of view, and those that showing the top again had
+// laid out. The last page of the text keeps its layouts: the pane measures it
+// for its scroll range after every change.
+void ReleaseLayoutsBelowView(QPlainTextEdit* memo, int added) {
+  const int viewport_height = memo->viewport()->height();
+  const QTextBlock last_shown = memo->cursorForPosition(QPoint(0, viewport_height)).block();
+  const int page = viewport_height / std::max(1, memo->fontMetrics().lineSpacing()) + 2;
+  const QTextBlock first_hidden = last_shown.next();
+  const int last_page = memo->document()->blockCount() - page;
+  const int count = std::min(added + page, last_page - first_hidden.blockNumber());
+  if (first_hidden.isValid() && count > 0) ReleaseLayouts(first_hidden, count);
 }
 
 void ShowTop(QPlainTextEdit* memo) {
@@ -61,12 +97,14 @@ ShadowPane::Display ModemLogDisplay(QPlainTextEdit* memo) {
             ShowTop(memo);
           },
           [memo](const std::string& bytes) {
-            Insert(memo, QTextCursor::Start, bytes);
+            const int added = Insert(memo, QTextCursor::Start, bytes);
             ShowTop(memo);
+            ReleaseLayoutsBelowView(memo, added);
           },
           [memo](const std::string& bytes) {
             Insert(memo, QTextCursor::End, bytes);
             ShowTop(memo);
+            ReleaseLayoutsBelowView(memo, 0);
           }};
 }
 

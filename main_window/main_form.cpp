@@ -444,7 +444,8 @@ void TForm1::N2Click(QObject*) {
 }
 
 void TForm1::N4Click(QObject*) {
-  if (AboutBox) AboutBox->exec();
+  TAboutBox* box = AboutBox ? AboutBox : AboutBoxMaker ? AboutBoxMaker->Box() : nullptr;
+  if (box) box->exec();
 }
 
 void TForm1::N5Click(QObject*) {

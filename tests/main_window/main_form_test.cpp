@@ -13,11 +13,13 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
 
 #include "comport/b_com_port.h"
+#include "main_window/form_messaging.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
@@ -191,6 +193,47 @@ TEST_F(MainFormTest, StatesOfFieldsAndLogs) {
   form->Memo1->setPlainText(long_line + " " + long_line);
   QApplication::processEvents();
   EXPECT_GT(form->Memo1->document()->firstBlock().layout()->lineCount(), 1);
+}
+
+// A long modem log keeps layouts only for what is in view, and lays the rest
+// out again when it is shown: wherever it is scrolled to, the pane looks and
+// answers the mouse as a pane given the same text at once.
+TEST_F(MainFormTest, LongModemLogShowsEveryPartAsAFreshPane) {
+  auto grown = MakeFormWithMissingPort();
+  auto fresh = MakeForm();
+  grown->show();
+  fresh->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(grown.get()));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(fresh.get()));
+  for (int i = 0; i < 300; ++i) {
+    grown->Messaging->modem_log.Prepend("\r\n+CSQ: " + std::to_string(i % 32) + ",99 #" +
+                                        std::to_string(i) + std::string(i % 7, '-') + "\r\n");
+    if (i % 100 == 50) grown->Messaging->modem_log.Append("\r\nline " + std::to_string(i));
+  }
+  QApplication::processEvents();
+  fresh->Messaging->modem_log.SetText(grown->Messaging->modem_log.Text());
+  QApplication::processEvents();
+  QPlainTextEdit* const memos[] = {grown->Memo2, fresh->Memo2};
+  ASSERT_EQ(memos[0]->toPlainText(), memos[1]->toPlainText());
+  ASSERT_EQ(memos[0]->document()->blockCount(), 2 * 300 + 1 + 3);
+
+  // Laid out: what is in view and the last page, not the whole log.
+  int laid_out = 0;
+  for (QTextBlock b = memos[0]->document()->begin(); b.isValid(); b = b.next())
+    laid_out += b.layout()->lineCount() > 0 ? 1 : 0;
+  EXPECT_LT(laid_out, 80);
+
+  EXPECT_EQ(memos[0]->verticalScrollBar()->maximum(), memos[1]->verticalScrollBar()->maximum());
+  const int maximum = memos[1]->verticalScrollBar()->maximum();
+  for (int value : {0, 17, maximum / 3, maximum / 2, maximum - 5, maximum}) {
+    SCOPED_TRACE("scrolled to " + std::to_string(value));
+    for (QPlainTextEdit* memo : memos) memo->verticalScrollBar()->setValue(value);
+    QApplication::processEvents();
+    EXPECT_EQ(memos[0]->grab().toImage(), memos[1]->grab().toImage());
+    for (QPoint at : {QPoint(5, 3), QPoint(60, 100), QPoint(30, 200)})
+      EXPECT_EQ(memos[0]->cursorForPosition(at).position(),
+                memos[1]->cursorForPosition(at).position());
+  }
 }
 
 TEST_F(MainFormTest, VerticalLabelsStandOneLetterPerLineWithEmptyLinesBetweenWords) {

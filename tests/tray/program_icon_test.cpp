@@ -14,8 +14,10 @@ namespace {
 
 class ProgramIconTest : public ::testing::Test {};
 
+const QString kIcoFile = QStringLiteral(VESTREL_ICON_FILE);
+
 TEST_F(ProgramIconTest, IcoHoldsNineSizesAt32Bits) {
-  QImageReader reader(QStringLiteral(":/vestrel/icon/vestrel.ico"));
+  QImageReader reader(kIcoFile);
   ASSERT_TRUE(reader.canRead()) << reader.errorString().toStdString();
   QList<int> sizes;
   do {
@@ -28,7 +30,7 @@ TEST_F(ProgramIconTest, IcoHoldsNineSizesAt32Bits) {
   EXPECT_EQ(sizes, (QList<int>{256, 128, 96, 72, 64, 48, 32, 24, 16}));
 
   // The directory entries themselves say 32 bits per pixel.
-  QFile file(QStringLiteral(":/vestrel/icon/vestrel.ico"));
+  QFile file(kIcoFile);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray data = file.readAll();
   ASSERT_GE(data.size(), 6 + 9 * 16);
@@ -51,6 +53,26 @@ TEST_F(ProgramIconTest, IconIsNotEmptyAndOffersEverySize) {
     for (int y = 0; y < image.height(); ++y) opaque |= qAlpha(image.pixel(size / 2, y)) == 255;
     EXPECT_TRUE(opaque) << size;
   }
+}
+
+// The pictures made at build time are the .ico's, pixel for pixel, as a pixmap
+// made from the decoded .ico shows them, and the icon offers them in its order.
+TEST_F(ProgramIconTest, EverySizeShowsTheIcosPicture) {
+  const QIcon icon = ProgramIcon();
+  QImageReader reader(kIcoFile);
+  QList<QSize> sizes;
+  do {
+    const QImage decoded = reader.read();
+    ASSERT_FALSE(decoded.isNull());
+    sizes.append(decoded.size());
+    SCOPED_TRACE(decoded.width());
+    const QImage expected = QPixmap::fromImage(decoded).toImage();
+    const QImage shown = icon.pixmap(decoded.size()).toImage();
+    ASSERT_EQ(shown.size(), expected.size());
+    ASSERT_EQ(shown.format(), expected.format());
+    EXPECT_EQ(shown, expected);
+  } while (reader.jumpToNextImage());
+  EXPECT_EQ(icon.availableSizes(), sizes);
 }
 
 }  // namespace
