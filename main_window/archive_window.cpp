@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "archive/archive_export.h"
+#include "platform/utf8.h"
 
 namespace vestrel {
 namespace {
