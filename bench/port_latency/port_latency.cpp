@@ -289,29 +289,37 @@ int main(int argc, char** argv) {
   // Interleaved rounds, so that load from elsewhere on the machine falls on
   // all paths alike.
   std::vector<double> port_us, floor_us, relay_us, qserial_us;
+  double port_cpu = 0, floor_cpu = 0, relay_cpu = 0, qserial_cpu = 0;  // summed over rounds
   for (int round = 0; round < kRounds; ++round) {
-    const auto add = [](std::vector<double>& to, const std::vector<double>& from) {
+    // The process's CPU time per round trip is kept beside the samples: the
+    // driver's share is the same on every path, so the differences are the
+    // paths' own.
+    const auto add = [](std::vector<double>& to, double& cpu, auto measure) {
+      const double before = CpuSeconds();
+      const std::vector<double> from = measure();
+      if (!from.empty()) cpu += (CpuSeconds() - before) * 1e6 / static_cast<double>(from.size());
       to.insert(to.end(), from.begin(), from.end());
     };
-    add(port_us, MeasurePort(app));
-    add(floor_us, MeasureFloor());
-    add(relay_us, MeasureRelay(app));
-    add(qserial_us, MeasureQSerialPort(app));
+    add(port_us, port_cpu, [&] { return MeasurePort(app); });
+    add(floor_us, floor_cpu, [&] { return MeasureFloor(); });
+    add(relay_us, relay_cpu, [&] { return MeasureRelay(app); });
+    add(qserial_us, qserial_cpu, [&] { return MeasureQSerialPort(app); });
   }
   const Stats port = Summarise(port_us);
   const Stats floor = Summarise(floor_us);
   const Stats relay = Summarise(relay_us);
   const Stats qserial = Summarise(qserial_us);
 
-  std::printf("%-34s %8s %10s %10s %10s\n", "path (pty, 1 byte)", "n", "median_us", "p99_us",
-              "mean_us");
-  const auto row = [](const char* name, const Stats& s) {
-    std::printf("%-34s %8zu %10.1f %10.1f %10.1f\n", name, s.n, s.median, s.p99, s.mean);
+  std::printf("%-36s %8s %10s %10s %10s %10s\n", "path (pty, 1 byte)", "n", "median_us", "p99_us",
+              "mean_us", "cpu_us");
+  const auto row = [](const char* name, const Stats& s, double cpu) {
+    std::printf("%-36s %8zu %10.1f %10.1f %10.1f %10.1f\n", name, s.n, s.median, s.p99, s.mean,
+                cpu / kRounds);
   };
-  row("TBComPort OnRxChar (smThreadSync)", port);
-  row("bare poll()+read() (floor)", floor);
-  row("relay: poll() thread + posted event", relay);
-  row("QSerialPort readyRead", qserial);
+  row("TBComPort OnRxChar (smThreadSync)", port, port_cpu);
+  row("bare poll()+read() (floor)", floor, floor_cpu);
+  row("relay: poll() thread + posted event", relay, relay_cpu);
+  row("QSerialPort readyRead", qserial, qserial_cpu);
   const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
   std::printf(
       "port/floor median ratio: %.2f  port/qserialport: %.2f  port/relay median: %.2f (target "
@@ -350,8 +358,9 @@ int main(int argc, char** argv) {
   std::printf(
       "RESULT median_us=%.1f p99_us=%.1f floor_median_us=%.1f relay_floor_median_us=%.1f "
       "relay_floor_p99_us=%.1f qserialport_median_us=%.1f relay_ratio_median=%.2f "
-      "relay_ratio_p99=%.2f idle_wakeups=%ld\n",
+      "relay_ratio_p99=%.2f cpu_us_per_trip=%.1f relay_cpu_us_per_trip=%.1f idle_wakeups=%ld\n",
       port.median, port.p99, floor.median, relay.median, relay.p99, qserial.median,
-      ratio(port.median, relay.median), ratio(port.p99, relay.p99), wakeups);
+      ratio(port.median, relay.median), ratio(port.p99, relay.p99), port_cpu / kRounds,
+      relay_cpu / kRounds, wakeups);
   return 0;
 }
