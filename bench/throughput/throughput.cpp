@@ -5,6 +5,10 @@
 //             queues, reads that return at once), its OnRxChar reading what
 //             it is told and appending it to a buffer
 //   qserial   QSerialPort::readyRead, readAll() appended to a buffer
+//   handover  the floor of any design with an event thread that waits until
+//             the user-interface thread has handled each batch: a thread in
+//             poll() on the slave posts one event to the Qt loop and blocks
+//             until the handler has read what waits and appended it
 //
 // Both set the line to 256000 baud, the fastest rate the port offers (a pty
 // ignores it). The writer is a child process, so that the process CPU time
@@ -12,21 +16,29 @@
 // the figures are medians over the rounds, per MiB received. The received
 // bytes are compared with the sent ones.
 //
-//   throughput_bench [KiB per burst [rounds [port|qserialport]]]   (defaults 1024
-//   and 5, both paths; one path alone is for profiling)
+//   throughput_bench [KiB per burst [rounds [port|qserialport|handover]]]
+//   (defaults 1024 and 5, every path; one path alone is for profiling)
+#include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QSerialPort>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comport/b_com_port.h"
@@ -180,6 +192,74 @@ Sample MeasureQSerialPort(QCoreApplication& app, const std::string& data) {
   return s;
 }
 
+const QEvent::Type kBatchEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Reads on the user-interface thread what waits on the slave, then lets the
+// waiting thread go on.
+class HandoverReceiver : public QObject {
+ public:
+  HandoverReceiver(int fd, std::string& got, std::size_t total, long& calls)
+      : fd_(fd), got_(got), total_(total), calls_(calls) {}
+  bool event(QEvent* e) override {
+    if (e->type() != kBatchEvent) return QObject::event(e);
+    ++calls_;
+    int waiting = 0;
+    if (ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0) {
+      const std::size_t at = got_.size();
+      got_.resize(at + static_cast<std::size_t>(waiting));
+      const ssize_t n = ::read(fd_, got_.data() + at, static_cast<std::size_t>(waiting));
+      got_.resize(at + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    }
+    if (got_.size() >= total_) QCoreApplication::quit();
+    {
+      std::lock_guard lock(mutex);
+      handled = true;
+    }
+    cv.notify_one();
+    return true;
+  }
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool handled = false;
+
+ private:
+  int fd_;
+  std::string& got_;
+  std::size_t total_;
+  long& calls_;
+};
+
+Sample MeasureHandover(QCoreApplication& app, const std::string& data) {
+  PtyPair pty;
+  std::string got;
+  got.reserve(data.size());
+  long calls = 0;
+  const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  HandoverReceiver receiver(fd, got, data.size(), calls);
+  std::atomic<bool> stop{false};
+  std::thread waiter([&] {
+    pollfd p{fd, POLLIN, 0};
+    while (!stop.load()) {
+      if (poll(&p, 1, 100) <= 0) continue;
+      std::unique_lock lock(receiver.mutex);
+      receiver.handled = false;
+      QCoreApplication::postEvent(&receiver, new QEvent(kBatchEvent));
+      receiver.cv.wait(lock, [&] { return receiver.handled || stop.load(); });
+    }
+  });
+  const Sample s = Receive(
+      app, pty.master, data, got, [&] { return got.size() >= data.size(); }, calls);
+  {
+    std::lock_guard lock(receiver.mutex);
+    stop = true;
+  }
+  receiver.cv.notify_one();
+  waiter.join();
+  QCoreApplication::removePostedEvents(&receiver);
+  ::close(fd);
+  return s;
+}
+
 double Median(std::vector<double> v) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
@@ -198,18 +278,28 @@ int main(int argc, char** argv) {
 
   const std::string data = BurstData(static_cast<std::size_t>(kib) * 1024);
   const double mib = static_cast<double>(data.size()) / (1024.0 * 1024.0);
-  std::vector<double> port_wall, port_cpu, qs_wall, qs_cpu;
+  std::vector<double> port_wall, port_cpu, qs_wall, qs_cpu, ho_wall, ho_cpu;
   bool intact = true;
-  long port_calls = 0, qs_calls = 0;
+  long port_calls = 0, qs_calls = 0, ho_calls = 0;
   for (int round = 0; round < rounds; ++round) {
-    const Sample p = only == "qserialport" ? Sample{0, 0, 0, true} : MeasurePort(app, data);
-    const Sample q = only == "port" ? Sample{0, 0, 0, true} : MeasureQSerialPort(app, data);
-    std::printf(
-        "round %d: TBComPort %.1f ms wall, %.1f ms CPU, %ld handler calls%s; QSerialPort %.1f ms "
-        "wall, %.1f ms CPU, %ld handler calls%s\n",
-        round + 1, p.wall_ms, p.cpu_ms, p.handler_calls, p.intact ? "" : " (BYTES DIFFER)",
-        q.wall_ms, q.cpu_ms, q.handler_calls, q.intact ? "" : " (BYTES DIFFER)");
-    intact = intact && p.intact && q.intact;
+    const Sample p =
+        !only.empty() && only != "port" ? Sample{0, 0, 0, true} : MeasurePort(app, data);
+    const Sample q = !only.empty() && only != "qserialport" ? Sample{0, 0, 0, true}
+                                                            : MeasureQSerialPort(app, data);
+    const Sample h =
+        !only.empty() && only != "handover" ? Sample{0, 0, 0, true} : MeasureHandover(app, data);
+    const auto show = [](const char* name, const Sample& x) {
+      std::printf("  %-12s %7.1f ms wall %7.1f ms CPU %6ld handler calls%s\n", name, x.wall_ms,
+                  x.cpu_ms, x.handler_calls, x.intact ? "" : " (BYTES DIFFER)");
+    };
+    std::printf("round %d\n", round + 1);
+    show("TBComPort", p);
+    show("QSerialPort", q);
+    show("handover", h);
+    intact = intact && p.intact && q.intact && h.intact;
+    ho_wall.push_back(h.wall_ms / mib);
+    ho_cpu.push_back(h.cpu_ms / mib);
+    ho_calls = h.handler_calls;
     port_wall.push_back(p.wall_ms / mib);
     port_cpu.push_back(p.cpu_ms / mib);
     qs_wall.push_back(q.wall_ms / mib);
@@ -218,12 +308,13 @@ int main(int argc, char** argv) {
     qs_calls = q.handler_calls;
   }
   vestrel::platform::RemoveQtGlue();
-  const double pc = Median(port_cpu), qc = Median(qs_cpu);
+  const double pc = Median(port_cpu), qc = Median(qs_cpu), hc = Median(ho_cpu);
   std::printf(
       "RESULT throughput_kib=%ld port_wall_ms_per_mib=%.1f port_cpu_ms_per_mib=%.1f "
       "qserialport_wall_ms_per_mib=%.1f qserialport_cpu_ms_per_mib=%.1f cpu_ratio=%.2f "
-      "port_calls=%ld qserialport_calls=%ld intact=%s\n",
-      kib, Median(port_wall), pc, Median(qs_wall), qc, qc > 0 ? pc / qc : 0.0, port_calls, qs_calls,
-      intact ? "yes" : "no");
+      "handover_wall_ms_per_mib=%.1f handover_cpu_ms_per_mib=%.1f cpu_ratio_to_handover=%.2f "
+      "port_calls=%ld qserialport_calls=%ld handover_calls=%ld intact=%s\n",
+      kib, Median(port_wall), pc, Median(qs_wall), qc, qc > 0 ? pc / qc : 0.0, Median(ho_wall), hc,
+      hc > 0 ? pc / hc : 0.0, port_calls, qs_calls, ho_calls, intact ? "yes" : "no");
   return intact ? 0 : 1;
 }
