@@ -13,7 +13,7 @@
 // Then the idle cost: the port open and the line quiet for 10 s, the process's
 // CPU time and the event thread's context switches.
 //
-//   port_latency [round_trips_per_round [idle_seconds]]   (defaults 600 and 10)
+//   port_latency [round_trips_per_round [idle_seconds]]   (defaults 200 and 10)
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -48,9 +48,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kRounds = 4;
-int round_trips = 600;  // per round and path: 2400 in all
-int warm_up = 50;
+constexpr int kRounds = 12;
+int round_trips = 200;  // per round and path: 2400 in all
+int warm_up = 20;
 int idle_seconds = 10;
 
 struct PtyPair {
