@@ -10,17 +10,19 @@
 //             poll() on the slave posts one event to the Qt loop and blocks
 //             until the handler has read what waits and appended it
 //
-// Both set the line to 256000 baud, the fastest rate the port offers (a pty
-// ignores it). The writer is a child process, so that the process CPU time
-// measured here is the receiver's alone. Rounds alternate between the two;
-// the figures are medians over the rounds, per MiB received. The received
-// bytes are compared with the sent ones.
+// TBComPort and QSerialPort set the line to 256000 baud, the fastest rate the
+// port offers (a pty ignores it). The writer is a process of its own (this
+// program with --writer), so that the process CPU time measured here is the
+// receiver's alone. Rounds alternate among the paths; the figures are medians
+// over the rounds, per MiB received. The received bytes are compared with the
+// sent ones.
 //
 //   throughput_bench [KiB per burst [rounds [port|qserialport|handover]]]
 //   (defaults 1024 and 5, every path; one path alone is for profiling)
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -33,6 +35,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +46,8 @@
 
 #include "comport/b_com_port.h"
 #include "platform/qt_glue.h"
+
+extern char** environ;
 
 namespace {
 
@@ -92,20 +97,61 @@ struct Sample {
   bool intact = false;
 };
 
-// Writes the burst from a child process; the caller's event loop receives it.
-// Returns the child's pid.
-pid_t StartWriter(int master, const std::string& data) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
+// The writer process: says it is ready on descriptor 3, waits for a byte on
+// standard input, then writes the burst to standard output.
+int WriteBurst(long kib) {
+  const std::string data = BurstData(static_cast<std::size_t>(kib) * 1024);
+  char go = 0;
+  if (::write(3, "r", 1) != 1 || ::read(STDIN_FILENO, &go, 1) != 1) return 1;
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n =
-        ::write(master, data.data() + done, std::min<std::size_t>(4096, data.size() - done));
-    if (n <= 0) _exit(1);
+        ::write(STDOUT_FILENO, data.data() + done, std::min<std::size_t>(4096, data.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 1;
     done += static_cast<std::size_t>(n);
   }
-  _exit(0);
+  return 0;
 }
+
+// This program as the writer of the burst into the master, started and
+// ready before the measurement. Spawned, not forked: a fork would copy this
+// process's page tables and charge that to the CPU time measured here.
+class Writer {
+ public:
+  Writer(int master, std::size_t bytes) {
+    if (pipe2(go_, O_CLOEXEC) != 0 || pipe2(ready_, O_CLOEXEC) != 0) return;
+    std::vector<std::string> args = {"throughput_bench", "--writer", std::to_string(bytes / 1024)};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, master, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, go_[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, ready_[1], 3);
+    if (posix_spawn(&pid_, "/proc/self/exe", &actions, nullptr, argv.data(), environ) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    char ready = 0;
+    if (pid_ > 0 && ::read(ready_[0], &ready, 1) != 1) pid_ = -1;
+  }
+  ~Writer() {
+    for (int fd : {go_[0], go_[1], ready_[0], ready_[1]})
+      if (fd >= 0) ::close(fd);
+    int status = 0;
+    if (pid_ > 0) waitpid(pid_, &status, 0);
+  }
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
+  bool Go() { return pid_ > 0 && ::write(go_[1], "g", 1) == 1; }
+
+ private:
+  int go_[2] = {-1, -1};
+  int ready_[2] = {-1, -1};
+  pid_t pid_ = -1;
+};
 
 // Runs the event loop until done() or the time-out, measuring from the
 // writer's start.
@@ -117,14 +163,12 @@ Sample Receive(QCoreApplication& app, int master, const std::string& data, const
   timeout.setSingleShot(true);
   QObject::connect(&timeout, &QTimer::timeout, [] { QCoreApplication::quit(); });
   timeout.start(kTimeoutMs);
+  Writer writer(master, data.size());
   const double wall0 = Seconds(CLOCK_MONOTONIC);
   const double cpu0 = Seconds(CLOCK_PROCESS_CPUTIME_ID);
-  const pid_t writer = StartWriter(master, data);
-  if (!done()) app.exec();
+  if (writer.Go() && !done()) app.exec();
   s.wall_ms = (Seconds(CLOCK_MONOTONIC) - wall0) * 1000;
   s.cpu_ms = (Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0) * 1000;
-  int status = 0;
-  waitpid(writer, &status, 0);
   s.handler_calls = calls;
   s.intact = got == data;
   if (!s.intact)
@@ -269,6 +313,7 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--writer") return WriteBurst(std::atol(argv[2]));
   const long kib = argc > 1 ? std::max(1L, std::atol(argv[1])) : 1024;
   const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
   const std::string only = argc > 3 ? argv[3] : "";
