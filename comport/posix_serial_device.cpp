@@ -158,8 +158,13 @@ struct Core {
   }
 
   // After a read: once the queue is below the 80 % mark again, the next
-  // filling is reported anew.
+  // filling is reported anew. Until a filling has been reported there is
+  // nothing to re-arm, and the queue is not asked.
   void InputDrained(int dev) {
+    {
+      std::lock_guard lock(mutex);
+      if (!rx80_reported) return;
+    }
     int waiting = 0;
     if (ioctl(dev, FIONREAD, &waiting) != 0) return;
     std::lock_guard lock(mutex);

@@ -4,10 +4,16 @@
 //   port      TBComPort (smThreadSync) in a Qt event loop: event thread, then
 //             Synchronize/CheckSynchronize through the Qt glue
 //   floor     a bare poll()+read() loop on the slave
+//   relay     the least that any design with an event thread and a handler on
+//             the user-interface thread can do: a thread in poll() on the slave
+//             reads the byte and hands it to the Qt loop with one posted event,
+//             whose handler sees it
 //   qserial   QSerialPort::readyRead in a Qt event loop
 //
 // Then the idle cost: the port open and the line quiet for 10 s, the process's
 // CPU time and the event thread's context switches.
+//
+//   port_latency [round_trips_per_round [idle_seconds]]   (defaults 200 and 10)
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,6 +24,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QMetaObject>
 #include <QSerialPort>
 #include <QTimer>
@@ -26,6 +33,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -40,10 +48,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kRounds = 4;
-constexpr int kRoundTrips = 600;  // per round and path: 2400 in all
-constexpr int kWarmUp = 50;
-constexpr int kIdleSeconds = 10;
+constexpr int kRounds = 12;
+int round_trips = 200;  // per round and path: 2400 in all
+int warm_up = 20;
+int idle_seconds = 10;
 
 struct PtyPair {
   int master = -1;
@@ -83,7 +91,7 @@ class Driver {
   // Runs the round trips on the calling thread; returns microseconds.
   std::vector<double> Run() {
     std::vector<double> samples;
-    for (int i = 0; i < kWarmUp + kRoundTrips; ++i) {
+    for (int i = 0; i < warm_up + round_trips; ++i) {
       {
         std::lock_guard lock(mutex_);
         seen_ = false;
@@ -93,7 +101,7 @@ class Driver {
       if (::write(master_, &byte, 1) != 1) break;
       std::unique_lock lock(mutex_);
       if (!cv_.wait_for(lock, std::chrono::seconds(5), [&] { return seen_; })) break;
-      if (i >= kWarmUp)
+      if (i >= warm_up)
         samples.push_back(std::chrono::duration<double, std::micro>(seen_at_ - sent_at).count());
       lock.unlock();
       // Let both sides settle back into their waits.
@@ -176,6 +184,51 @@ std::vector<double> MeasureFloor() {
   return samples;
 }
 
+// One received byte on its way to the user-interface thread.
+const QEvent::Type kByteEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+struct ByteEvent : QEvent {
+  explicit ByteEvent(char b) : QEvent(kByteEvent), byte(b) {}
+  char byte;
+};
+
+class RelayReceiver : public QObject {
+ public:
+  explicit RelayReceiver(Driver& driver) : driver_(driver) {}
+  bool event(QEvent* e) override {
+    if (e->type() != kByteEvent) return QObject::event(e);
+    driver_.Seen();
+    return true;
+  }
+
+ private:
+  Driver& driver_;
+};
+
+std::vector<double> MeasureRelay(QCoreApplication& app) {
+  PtyPair pty;
+  Driver driver(pty.master);
+  RelayReceiver receiver(driver);
+  const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  std::atomic<bool> stop{false};
+  std::thread relay([&] {
+    pollfd p{fd, POLLIN, 0};
+    char buf[256];
+    while (!stop.load()) {
+      if (poll(&p, 1, 100) <= 0) continue;
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      for (ssize_t i = 0; i < n; ++i) QCoreApplication::postEvent(&receiver, new ByteEvent(buf[i]));
+    }
+  });
+  auto samples = RunInEventLoop(app, driver);
+  stop = true;
+  relay.join();
+  ::close(fd);
+  // Nothing may stay posted to the receiver that goes out of scope here.
+  QCoreApplication::removePostedEvents(&receiver);
+  return samples;
+}
+
 std::vector<double> MeasureQSerialPort(QCoreApplication& app) {
   PtyPair pty;
   Driver driver(pty.master);
@@ -226,35 +279,53 @@ double CpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
+  if (argc > 1) round_trips = std::max(1, std::atoi(argv[1]));
+  if (argc > 2) idle_seconds = std::max(1, std::atoi(argv[2]));
+  warm_up = std::min(warm_up, round_trips);
+  int qt_argc = 1;
+  QCoreApplication app(qt_argc, argv);
   vestrel::platform::InstallQtGlue();
 
   // Interleaved rounds, so that load from elsewhere on the machine falls on
-  // all three alike.
-  std::vector<double> port_us, floor_us, qserial_us;
+  // all paths alike.
+  std::vector<double> port_us, floor_us, relay_us, qserial_us;
+  double port_cpu = 0, floor_cpu = 0, relay_cpu = 0, qserial_cpu = 0;  // summed over rounds
   for (int round = 0; round < kRounds; ++round) {
-    const auto add = [](std::vector<double>& to, const std::vector<double>& from) {
+    // The process's CPU time per round trip is kept beside the samples: the
+    // driver's share is the same on every path, so the differences are the
+    // paths' own.
+    const auto add = [](std::vector<double>& to, double& cpu, auto measure) {
+      const double before = CpuSeconds();
+      const std::vector<double> from = measure();
+      if (!from.empty()) cpu += (CpuSeconds() - before) * 1e6 / static_cast<double>(from.size());
       to.insert(to.end(), from.begin(), from.end());
     };
-    add(port_us, MeasurePort(app));
-    add(floor_us, MeasureFloor());
-    add(qserial_us, MeasureQSerialPort(app));
+    add(port_us, port_cpu, [&] { return MeasurePort(app); });
+    add(floor_us, floor_cpu, [&] { return MeasureFloor(); });
+    add(relay_us, relay_cpu, [&] { return MeasureRelay(app); });
+    add(qserial_us, qserial_cpu, [&] { return MeasureQSerialPort(app); });
   }
   const Stats port = Summarise(port_us);
   const Stats floor = Summarise(floor_us);
+  const Stats relay = Summarise(relay_us);
   const Stats qserial = Summarise(qserial_us);
 
-  std::printf("%-34s %8s %10s %10s %10s\n", "path (pty, 1 byte)", "n", "median_us", "p99_us",
-              "mean_us");
-  const auto row = [](const char* name, const Stats& s) {
-    std::printf("%-34s %8zu %10.1f %10.1f %10.1f\n", name, s.n, s.median, s.p99, s.mean);
+  std::printf("%-36s %8s %10s %10s %10s %10s\n", "path (pty, 1 byte)", "n", "median_us", "p99_us",
+              "mean_us", "cpu_us");
+  const auto row = [](const char* name, const Stats& s, double cpu) {
+    std::printf("%-36s %8zu %10.1f %10.1f %10.1f %10.1f\n", name, s.n, s.median, s.p99, s.mean,
+                cpu / kRounds);
   };
-  row("TBComPort OnRxChar (smThreadSync)", port);
-  row("bare poll()+read() (floor)", floor);
-  row("QSerialPort readyRead", qserial);
-  if (floor.median > 0)
-    std::printf("port/floor median ratio: %.2f  port/qserialport: %.2f\n",
-                port.median / floor.median, qserial.median > 0 ? port.median / qserial.median : 0);
+  row("TBComPort OnRxChar (smThreadSync)", port, port_cpu);
+  row("bare poll()+read() (floor)", floor, floor_cpu);
+  row("relay: poll() thread + posted event", relay, relay_cpu);
+  row("QSerialPort readyRead", qserial, qserial_cpu);
+  const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+  std::printf(
+      "port/floor median ratio: %.2f  port/qserialport: %.2f  port/relay median: %.2f (target "
+      "<= 1.15)  p99: %.2f (target <= 1.5)\n",
+      ratio(port.median, floor.median), ratio(port.median, qserial.median),
+      ratio(port.median, relay.median), ratio(port.p99, relay.p99));
 
   // Idle cost.
   PtyPair pty;
@@ -274,19 +345,22 @@ int main(int argc, char** argv) {
     if (!before_open.count(tid)) event_tid = tid;
   const long switches_before = event_tid.empty() ? 0 : ContextSwitches(event_tid);
   const double cpu_before = CpuSeconds();
-  QTimer::singleShot(kIdleSeconds * 1000, &app, [] { QCoreApplication::quit(); });
+  QTimer::singleShot(idle_seconds * 1000, &app, [] { QCoreApplication::quit(); });
   app.exec();
   const double cpu = CpuSeconds() - cpu_before;
   const long wakeups = event_tid.empty() ? -1 : ContextSwitches(event_tid) - switches_before;
   idle.Close();
   std::printf(
       "idle %d s, port open: process CPU %.3f ms, event thread (tid %s) context switches %ld\n",
-      kIdleSeconds, cpu * 1000, event_tid.c_str(), wakeups);
+      idle_seconds, cpu * 1000, event_tid.c_str(), wakeups);
 
   vestrel::platform::RemoveQtGlue();
   std::printf(
-      "RESULT median_us=%.1f p99_us=%.1f floor_median_us=%.1f qserialport_median_us=%.1f "
-      "idle_wakeups=%ld\n",
-      port.median, port.p99, floor.median, qserial.median, wakeups);
+      "RESULT median_us=%.1f p99_us=%.1f floor_median_us=%.1f relay_floor_median_us=%.1f "
+      "relay_floor_p99_us=%.1f qserialport_median_us=%.1f relay_ratio_median=%.2f "
+      "relay_ratio_p99=%.2f cpu_us_per_trip=%.1f relay_cpu_us_per_trip=%.1f idle_wakeups=%ld\n",
+      port.median, port.p99, floor.median, relay.median, relay.p99, qserial.median,
+      ratio(port.median, relay.median), ratio(port.p99, relay.p99), port_cpu / kRounds,
+      relay_cpu / kRounds, wakeups);
   return 0;
 }

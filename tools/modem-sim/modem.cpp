@@ -522,7 +522,7 @@ void Modem::Cmgd(char form, const std::vector<Arg>& args, Result& r) {
       transcript_.Write(
           {{"type", "delete"}, {"storage", s.name}, {"index", *index}, {"deleted", false}});
       r.final_code = scenario_.delete_empty;
-      transcript_.Write(StoreRecord("delete"));
+      if (transcript_.Enabled()) transcript_.Write(StoreRecord("delete"));
       return;
     }
     doomed.push_back(*index);
@@ -539,7 +539,7 @@ void Modem::Cmgd(char form, const std::vector<Arg>& args, Result& r) {
     s.messages.erase(i);
     transcript_.Write({{"type", "delete"}, {"storage", s.name}, {"index", i}, {"deleted", true}});
   }
-  transcript_.Write(StoreRecord("delete"));
+  if (transcript_.Enabled()) transcript_.Write(StoreRecord("delete"));
 }
 
 void Modem::Cmgl(char form, const std::vector<Arg>& args, Result& r) {

@@ -22,6 +22,9 @@ class Transcript {
 
   // Adds "t" (milliseconds since the simulator started) and writes the record.
   void Write(nlohmann::json record);
+  // A file is open: records are worth building. Without one, a record of the
+  // whole store after every delete would make a long reading quadratic.
+  bool Enabled() const { return file_ != nullptr; }
 
  private:
   std::FILE* file_ = nullptr;
