@@ -107,4 +107,8 @@ std::filesystem::path DefaultArchivePath() {
   return data / kArchiveFolderName / kArchiveFileName;
 }
 
+std::string DefaultArchivePathHelp() {
+  return "$XDG_DATA_HOME/vestrel/archive.sqlite (else ~/.local/share/vestrel/)";
+}
+
 }  // namespace vestrel::archive

@@ -142,4 +142,8 @@ std::filesystem::path DefaultArchivePath() {
   return data / kArchiveFolderName / kArchiveFileName;
 }
 
+std::string DefaultArchivePathHelp() {
+  return "%LOCALAPPDATA%\\vestrel\\archive.sqlite";
+}
+
 }  // namespace vestrel::archive

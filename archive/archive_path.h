@@ -3,6 +3,7 @@
 // data, unless the configuration names another file.
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace vestrel::archive {
@@ -14,6 +15,10 @@ inline constexpr char kArchiveFileName[] = "archive.sqlite";
 // path, else ~/.local/share/vestrel/archive.sqlite (the home folder from HOME,
 // else from the user database). Nothing is created here.
 std::filesystem::path DefaultArchivePath();
+
+// The default place as a user reads it in help texts (environment variables
+// unexpanded).
+std::string DefaultArchivePathHelp();
 
 // The file to use given the configured name (UTF-8; empty: not configured):
 // the default when empty; "~/…" under the home folder; a relative name taken

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/archive_access.h"
+#include "cli/help_text.h"
 
 namespace vestrel::cli {
 
@@ -22,6 +23,17 @@ int ArchiveCommand(const Options&) {
 // command ends with the message above.
 std::optional<std::string> NormalizeSinceOption(std::string_view text) {
   return std::string(text);
+}
+
+ArchiveHelp ArchiveHelpText() {
+  ArchiveHelp help;
+  help.command = "  archive             not in this build: it keeps no message archive (exit 7)\n";
+  help.json = "                      and index when known) instead of the text line\n";
+  help.no_archive = R"(  --no-archive        send, read: keep nothing (this build never keeps
+                      anything)
+)";
+  help.exit_code = "  7    the archive command: this build has no message archive\n";
+  return help;
 }
 
 }  // namespace vestrel::cli

@@ -9,6 +9,7 @@
 #include "archive/archive_path.h"
 #include "archiving/archive_record.h"
 #include "cli/archive_access.h"
+#include "cli/help_text.h"
 #include "messaging/staging.h"
 #include "platform/cp1251.h"
 #include "platform/exe_path.h"
@@ -133,6 +134,32 @@ int ArchiveCommand(const Options& options) {
 
 std::optional<std::string> NormalizeSinceOption(std::string_view text) {
   return archive::NormalizeSince(text);
+}
+
+ArchiveHelp ArchiveHelpText() {
+  ArchiveHelp help;
+  help.command = R"(  archive             list what the message archive holds, newest first:
+                      the messages read (default), --sent the messages sent
+                      with their parts, or --raw the bytes received during
+                      readings
+)";
+  help.json = R"(                      and index when known) instead of the text line;
+                      archive: one JSON object per record
+)";
+  help.options = R"(  --csv               archive: CSV (UTF-8 with BOM) with a header line
+  --since DATE        archive: only records from DATE on (UTC), as
+                      YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]
+  --match TEXT        archive: only records whose number or text holds TEXT,
+                      in any letter case
+)";
+  help.no_archive = "  --no-archive        send, read: keep nothing in the archive\n";
+  help.exit_code = R"(  7    the archive could not be used (the messages were still read, printed
+       and sent as usual)
+)";
+  help.location = "\nEvery message read and sent is kept in the message archive,\n" +
+                  archive::DefaultArchivePathHelp() +
+                  ", or the\nfile that the \"Архив\" key of section MODEM in Pelmora.ini names.\n";
+  return help;
 }
 
 }  // namespace vestrel::cli

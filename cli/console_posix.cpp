@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "cli/help_text.h"
 
 namespace vestrel::cli {
 namespace {
@@ -79,6 +80,13 @@ InterruptGuard::~InterruptGuard() {
   sigaction(SIGINT, &saved_->previous, nullptr);
   interrupt_stop = nullptr;
   interrupt_watchdog = nullptr;
+}
+
+const char* ConsoleHelp() {
+  return R"(Progress goes to standard error when it is a terminal; otherwise standard
+error holds only errors. Ctrl-C ends a send after the SMS being written and a
+reading before its next command.
+)";
 }
 
 }  // namespace vestrel::cli

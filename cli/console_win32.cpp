@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "cli/help_text.h"
 #include "platform/cp1251.h"
 
 namespace vestrel::cli {
@@ -174,6 +175,14 @@ InterruptGuard::~InterruptGuard() {
   std::lock_guard lock(interrupt_mutex);
   interrupt_stop = nullptr;
   interrupt_watchdog = nullptr;
+}
+
+const char* ConsoleHelp() {
+  return R"(Arguments and standard input are taken as UTF-8 text; the output is UTF-8.
+Progress goes to standard error when it is a console; otherwise standard error
+holds only errors. Ctrl-C ends a send after the SMS being written and a
+reading before its next command.
+)";
 }
 
 }  // namespace vestrel::cli

@@ -1,3 +1,4 @@
+#include "cli/help_text.h"
 #include "cli/serial_ports.h"
 
 #include <fcntl.h>
@@ -90,6 +91,21 @@ std::vector<SerialDeviceEntry> ListSerialDevices(const fs::path& dev, const fs::
 
 std::vector<SerialDeviceEntry> ListSerialDevices() {
   return ListSerialDevices("/dev", "/sys/class/tty");
+}
+
+const char* PortsCommandHelp() {
+  return R"(  ports               list the serial devices present: UARTs /dev/ttyS*,
+                      /dev/ttyUSB*, /dev/ttyACM*, and /dev/serial/by-id/* with
+                      the device each one names
+)";
+}
+
+const char* PortOptionHelp() {
+  return R"(  --port NAME         the modem's port: COMn (/dev/ttyS(n-1)), a path such as
+                      /dev/ttyUSB0, or a name under /dev/. Default: the
+                      "COM Порт" key of section MODEM in Pelmora.ini beside
+                      this program, else COM11
+)";
 }
 
 }  // namespace vestrel::cli

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "cli/help_text.h"
 #include "cli/serial_ports.h"
 
 namespace vestrel::cli {
@@ -85,6 +86,19 @@ std::vector<SerialDeviceEntry> ListSerialDevices() {
     found.push_back({Utf8(name), Utf8(target)});
   }
   return found;
+}
+
+const char* PortsCommandHelp() {
+  return R"(  ports               list the COM ports present, each with the device it
+                      names
+)";
+}
+
+const char* PortOptionHelp() {
+  return R"(  --port NAME         the modem's port: COMn. Default: the "COM Порт" key of
+                      section MODEM in Pelmora.ini beside this program, else
+                      COM11
+)";
 }
 
 }  // namespace vestrel::cli
