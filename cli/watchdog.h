@@ -2,7 +2,8 @@
 // The clock and the Ctrl-C of vestrel-sms's main loop. The main thread serves
 // the port's deliveries (platform::ServeUntil) and sleeps in between; this
 // thread wakes it when the modem has been silent too long or when Ctrl-C came.
-// One implementation file per OS: what wakes the clock thread differs.
+// What wakes the clock thread differs by OS: watchdog_posix.cpp and
+// watchdog_win32.cpp; the rest is watchdog.cpp.
 
 #include <atomic>
 #include <chrono>
@@ -38,6 +39,12 @@ class Watchdog {
 
   void Run();
   void Poke(char c);
+  // Shared by both clock threads (watchdog.cpp): the wait until the deadline,
+  // rounded up (zero when past), or nothing when none is armed; after a wait
+  // that timed out, expiry when the deadline has passed; Ctrl-C seen.
+  std::optional<std::chrono::milliseconds> TimeLeft();
+  void ExpireIfDue();
+  void NoteInterrupt();
 
   std::unique_ptr<Wakeup> wakeup_;
   std::mutex mutex_;

@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "platform/sync.h"
-
 namespace vestrel::cli {
 
 // One byte per wake-up: 'a' armed, 'i' interrupted, 'q' quit.
@@ -39,31 +37,10 @@ void Watchdog::Interrupt() {
   [[maybe_unused]] const ssize_t n = ::write(wakeup_->pipe[1], &byte, 1);
 }
 
-void Watchdog::Arm(std::chrono::milliseconds quiet) {
-  {
-    std::lock_guard lock(mutex_);
-    deadline_ = std::chrono::steady_clock::now() + quiet;
-    expired_.store(false);
-  }
-  Poke('a');
-}
-
-void Watchdog::Busy() {
-  std::lock_guard lock(mutex_);
-  deadline_.reset();
-}
-
 void Watchdog::Run() {
   for (;;) {
-    int timeout_ms = -1;
-    {
-      std::lock_guard lock(mutex_);
-      if (deadline_) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            *deadline_ - std::chrono::steady_clock::now());
-        timeout_ms = left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
-      }
-    }
+    const auto left = TimeLeft();
+    const int timeout_ms = left ? static_cast<int>(left->count()) : -1;
     pollfd wake{wakeup_->pipe[0], POLLIN, 0};
     const int ready = ::poll(&wake, 1, timeout_ms);
     if (ready < 0 && errno != EINTR) return;
@@ -72,23 +49,11 @@ void Watchdog::Run() {
       const ssize_t n = ::read(wakeup_->pipe[0], bytes, sizeof bytes);
       for (ssize_t i = 0; i < n; ++i) {
         if (bytes[i] == 'q') return;
-        if (bytes[i] == 'i') {
-          interrupted_.store(true);
-          platform::WakeSyncWaiters();
-        }
+        if (bytes[i] == 'i') NoteInterrupt();
       }
       continue;
     }
-    bool expired = false;
-    {
-      std::lock_guard lock(mutex_);
-      if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) {
-        deadline_.reset();
-        expired_.store(true);
-        expired = true;
-      }
-    }
-    if (expired) platform::WakeSyncWaiters();
+    ExpireIfDue();
   }
 }
 

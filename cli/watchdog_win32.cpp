@@ -3,7 +3,6 @@
 #include <stdexcept>
 
 #include "cli/watchdog.h"
-#include "platform/sync.h"
 
 namespace vestrel::cli {
 
@@ -37,51 +36,18 @@ void Watchdog::Interrupt() {
   Poke('i');
 }
 
-void Watchdog::Arm(std::chrono::milliseconds quiet) {
-  {
-    std::lock_guard lock(mutex_);
-    deadline_ = std::chrono::steady_clock::now() + quiet;
-    expired_.store(false);
-  }
-  Poke('a');
-}
-
-void Watchdog::Busy() {
-  std::lock_guard lock(mutex_);
-  deadline_.reset();
-}
-
 void Watchdog::Run() {
   for (;;) {
-    DWORD timeout_ms = INFINITE;
-    {
-      std::lock_guard lock(mutex_);
-      if (deadline_) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            *deadline_ - std::chrono::steady_clock::now());
-        timeout_ms = left.count() < 0 ? 0 : static_cast<DWORD>(left.count()) + 1;
-      }
-    }
+    const auto left = TimeLeft();
+    const DWORD timeout_ms = left ? static_cast<DWORD>(left->count()) : INFINITE;
     const DWORD woken = ::WaitForSingleObject(wakeup_->event, timeout_ms);
     if (woken == WAIT_FAILED) return;
     if (woken == WAIT_OBJECT_0) {
       if (wakeup_->quit.load()) return;
-      if (wakeup_->interrupt.exchange(false)) {
-        interrupted_.store(true);
-        platform::WakeSyncWaiters();
-      }
+      if (wakeup_->interrupt.exchange(false)) NoteInterrupt();
       continue;
     }
-    bool expired = false;
-    {
-      std::lock_guard lock(mutex_);
-      if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) {
-        deadline_.reset();
-        expired_.store(true);
-        expired = true;
-      }
-    }
-    if (expired) platform::WakeSyncWaiters();
+    ExpireIfDue();
   }
 }
 
