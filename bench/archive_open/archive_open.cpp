@@ -19,10 +19,13 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "bench/bench_support.h"
 #include "main_window/archive_window.h"
 #include "platform/cp1251.h"
 
 namespace {
+
+using vestrel::bench::Median;
 
 constexpr int kMessages = 100000;
 
@@ -87,11 +90,6 @@ class PaintProbe : public QObject {
     return QObject::eventFilter(watched, event);
   }
 };
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 }  // namespace
 

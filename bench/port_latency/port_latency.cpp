@@ -42,35 +42,19 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "comport/b_com_port.h"
 #include "platform/qt_glue.h"
 
 namespace {
+
+using vestrel::bench::PtyPair;
 
 using Clock = std::chrono::steady_clock;
 constexpr int kRounds = 12;
 int round_trips = 200;  // per round and path: 2400 in all
 int warm_up = 20;
 int idle_seconds = 10;
-
-struct PtyPair {
-  int master = -1;
-  std::string path;
-  PtyPair() {
-    int slave = -1;
-    char name[128] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
-    termios t;
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave, TCSANOW, &t);
-    ::close(slave);
-    path = name;
-  }
-  ~PtyPair() {
-    if (master >= 0) ::close(master);
-  }
-};
 
 // Hands out one byte at a time and waits until the receiver has seen it.
 class Driver {

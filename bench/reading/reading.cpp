@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "main_window/form_messaging.h"
 #include "main_window/main_form.h"
 #include "platform/exceptions.h"
@@ -42,6 +43,8 @@
 extern char** environ;
 
 namespace {
+
+using vestrel::bench::Median;
 
 namespace fs = std::filesystem;
 
@@ -198,12 +201,6 @@ Sample ReadOnce(QApplication& app, const fs::path& root, int n) {
   for (const auto& e : errors) std::fprintf(stderr, "reading_bench: n=%d: %s\n", n, e.c_str());
   fs::remove_all(folder);
   return s;
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace

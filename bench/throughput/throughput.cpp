@@ -44,6 +44,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "comport/b_com_port.h"
 #include "platform/qt_glue.h"
 
@@ -51,26 +52,10 @@ extern char** environ;
 
 namespace {
 
-constexpr int kTimeoutMs = 60000;
+using vestrel::bench::Median;
+using vestrel::bench::PtyPair;
 
-struct PtyPair {
-  int master = -1;
-  std::string path;
-  PtyPair() {
-    int slave = -1;
-    char name[128] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
-    termios t;
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave, TCSANOW, &t);
-    ::close(slave);
-    path = name;
-  }
-  ~PtyPair() {
-    if (master >= 0) ::close(master);
-  }
-};
+constexpr int kTimeoutMs = 60000;
 
 double Seconds(clockid_t clock) {
   timespec ts;
@@ -302,12 +287,6 @@ Sample MeasureHandover(QCoreApplication& app, const std::string& data) {
   QCoreApplication::removePostedEvents(&receiver);
   ::close(fd);
   return s;
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace
