@@ -661,126 +661,84 @@ void ListRows(sqlite3* db, const std::string& sql, const Filter* filter, std::in
 
 }  // namespace
 
-Status Archive::ListReceived(const Query& query, std::vector<ReceivedRow>& rows) noexcept {
+template <typename Row, typename Fill>
+Status Archive::List(std::string select, const Query* query, const char* time_column,
+                     bool with_match, std::int64_t key, std::vector<Row>& rows,
+                     Fill fill) noexcept {
   rows.clear();
   return Guarded([&]() -> Status {
     Filter filter;
-    if (!BuildFilter(query, "shown_at", true, filter))
-      return {ArchiveError::kOther, false, "дата «" + query.since + "» не понята"};
+    if (query) {
+      if (!BuildFilter(*query, time_column, with_match, filter))
+        return {ArchiveError::kOther, false, "дата «" + query->since + "» не понята"};
+      select += filter.sql;
+    }
     Status opened = OpenIfNeeded();
     if (!db_) return opened;
     int code = SQLITE_OK;
-    ListRows(
-        db_,
-        "SELECT id, shown_at, port, storage_index, number, send_time, text, raw_header,"
-        " raw_body FROM received" +
-            filter.sql,
-        &filter, 0, rows,
-        [](const Statement& s, ReceivedRow& row) {
-          row.id = s.ColumnInt(0);
-          row.shown_at = s.ColumnText(1);
-          row.port = s.ColumnText(2);
-          if (!s.ColumnNull(3)) row.storage_index = static_cast<std::int32_t>(s.ColumnInt(3));
-          row.number = s.ColumnText(4);
-          row.send_time = s.ColumnText(5);
-          row.text = s.ColumnText(6);
-          row.raw_header = s.ColumnText(7);
-          row.raw_body = s.ColumnText(8);
-        },
-        code);
+    ListRows(db_, select, query ? &filter : nullptr, key, rows, fill, code);
     if (code != SQLITE_OK) return Fail(code, "list");
     return Listed(opened);
   });
+}
+
+Status Archive::ListReceived(const Query& query, std::vector<ReceivedRow>& rows) noexcept {
+  return List(
+      "SELECT id, shown_at, port, storage_index, number, send_time, text, raw_header,"
+      " raw_body FROM received",
+      &query, "shown_at", true, 0, rows, [](const Statement& s, ReceivedRow& row) {
+        row.id = s.ColumnInt(0);
+        row.shown_at = s.ColumnText(1);
+        row.port = s.ColumnText(2);
+        if (!s.ColumnNull(3)) row.storage_index = static_cast<std::int32_t>(s.ColumnInt(3));
+        row.number = s.ColumnText(4);
+        row.send_time = s.ColumnText(5);
+        row.text = s.ColumnText(6);
+        row.raw_header = s.ColumnText(7);
+        row.raw_body = s.ColumnText(8);
+      });
 }
 
 Status Archive::ListSent(const Query& query, std::vector<SentRow>& rows) noexcept {
-  rows.clear();
-  return Guarded([&]() -> Status {
-    Filter filter;
-    if (!BuildFilter(query, "started_at", true, filter))
-      return {ArchiveError::kOther, false, "дата «" + query.since + "» не понята"};
-    Status opened = OpenIfNeeded();
-    if (!db_) return opened;
-    int code = SQLITE_OK;
-    ListRows(
-        db_, "SELECT id, started_at, port, number, text, part_count FROM sends" + filter.sql,
-        &filter, 0, rows,
-        [](const Statement& s, SentRow& row) {
-          row.id = s.ColumnInt(0);
-          row.started_at = s.ColumnText(1);
-          row.port = s.ColumnText(2);
-          row.number = s.ColumnText(3);
-          row.text = s.ColumnText(4);
-          row.part_count = static_cast<std::int32_t>(s.ColumnInt(5));
-        },
-        code);
-    if (code != SQLITE_OK) return Fail(code, "list");
-    return Listed(opened);
-  });
+  return List("SELECT id, started_at, port, number, text, part_count FROM sends", &query,
+              "started_at", true, 0, rows, [](const Statement& s, SentRow& row) {
+                row.id = s.ColumnInt(0);
+                row.started_at = s.ColumnText(1);
+                row.port = s.ColumnText(2);
+                row.number = s.ColumnText(3);
+                row.text = s.ColumnText(4);
+                row.part_count = static_cast<std::int32_t>(s.ColumnInt(5));
+              });
 }
 
 Status Archive::ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noexcept {
-  rows.clear();
-  return Guarded([&]() -> Status {
-    Status opened = OpenIfNeeded();
-    if (!db_) return opened;
-    int code = SQLITE_OK;
-    ListRows(
-        db_,
-        "SELECT part_number, pdu, written_at FROM send_parts WHERE send_id = ?1"
-        " ORDER BY part_number, id",
-        nullptr, send_id, rows,
-        [](const Statement& s, PartRow& row) {
-          row.part_number = static_cast<std::int32_t>(s.ColumnInt(0));
-          row.pdu = s.ColumnText(1);
-          row.written_at = s.ColumnText(2);
-        },
-        code);
-    if (code != SQLITE_OK) return Fail(code, "list");
-    return Listed(opened);
-  });
+  return List(
+      "SELECT part_number, pdu, written_at FROM send_parts WHERE send_id = ?1"
+      " ORDER BY part_number, id",
+      nullptr, nullptr, false, send_id, rows, [](const Statement& s, PartRow& row) {
+        row.part_number = static_cast<std::int32_t>(s.ColumnInt(0));
+        row.pdu = s.ColumnText(1);
+        row.written_at = s.ColumnText(2);
+      });
 }
 
 Status Archive::ListAnswers(std::int64_t send_id, std::vector<AnswerRow>& rows) noexcept {
-  rows.clear();
-  return Guarded([&]() -> Status {
-    Status opened = OpenIfNeeded();
-    if (!db_) return opened;
-    int code = SQLITE_OK;
-    ListRows(
-        db_, "SELECT line, seen_at FROM send_answers WHERE send_id = ?1 ORDER BY id", nullptr,
-        send_id, rows,
-        [](const Statement& s, AnswerRow& row) {
-          row.line = s.ColumnText(0);
-          row.seen_at = s.ColumnText(1);
-        },
-        code);
-    if (code != SQLITE_OK) return Fail(code, "list");
-    return Listed(opened);
-  });
+  return List("SELECT line, seen_at FROM send_answers WHERE send_id = ?1 ORDER BY id", nullptr,
+              nullptr, false, send_id, rows, [](const Statement& s, AnswerRow& row) {
+                row.line = s.ColumnText(0);
+                row.seen_at = s.ColumnText(1);
+              });
 }
 
+// Raw bytes carry no number or text to match.
 Status Archive::ListRawBytes(const Query& query, std::vector<RawRow>& rows) noexcept {
-  rows.clear();
-  return Guarded([&]() -> Status {
-    Filter filter;
-    if (!BuildFilter(query, "received_at", false, filter))
-      return {ArchiveError::kOther, false, "дата «" + query.since + "» не понята"};
-    Status opened = OpenIfNeeded();
-    if (!db_) return opened;
-    int code = SQLITE_OK;
-    ListRows(
-        db_, "SELECT id, received_at, port, bytes FROM raw_reads" + filter.sql, &filter, 0, rows,
-        [](const Statement& s, RawRow& row) {
-          row.id = s.ColumnInt(0);
-          row.received_at = s.ColumnText(1);
-          row.port = s.ColumnText(2);
-          row.bytes = s.ColumnText(3);
-        },
-        code);
-    if (code != SQLITE_OK) return Fail(code, "list");
-    return Listed(opened);
-  });
+  return List("SELECT id, received_at, port, bytes FROM raw_reads", &query, "received_at", false, 0,
+              rows, [](const Statement& s, RawRow& row) {
+                row.id = s.ColumnInt(0);
+                row.received_at = s.ColumnText(1);
+                row.port = s.ColumnText(2);
+                row.bytes = s.ColumnText(3);
+              });
 }
 
 }  // namespace vestrel::archive

@@ -241,6 +241,12 @@ class Archive {
   Status Guarded(Body&& body) noexcept;
   template <typename Body>
   Status Write(Body&& body);
+  // One listing: the rows that `select` gives, with the query's filter on
+  // time_column (match on number and text when with_match) appended, or with
+  // key bound to ?1 when there is no query.
+  template <typename Row, typename Fill>
+  Status List(std::string select, const Query* query, const char* time_column, bool with_match,
+              std::int64_t key, std::vector<Row>& rows, Fill fill) noexcept;
 
   std::filesystem::path file_;
   Options options_;
