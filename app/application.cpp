@@ -9,6 +9,7 @@
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"
 #include "platform/qt_glue.h"
+#include "platform/termination.h"
 #include "tray/program_icon.h"
 
 namespace vestrel {
@@ -38,6 +39,11 @@ int RunApplication(char* program_name) {
     TAboutBoxMaker about_box(&form);
     AboutBoxMaker = &about_box;
     form.show();
+    // A shutdown or a closed session ends the program as the close button
+    // does: a reading stops before its next command, nothing half done.
+    platform::ForwardTerminationRequests(&form.DialogueStopFlag(), [&form] {
+      if (form.close()) QCoreApplication::quit();
+    });
     exit_code = QApplication::exec();
     AboutBoxMaker = nullptr;
   }  // the window and its port go first, while the glue still runs deliveries

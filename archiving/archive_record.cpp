@@ -30,11 +30,41 @@ void ArchiveRecord::ChunkReceived(std::string_view bytes, bool reading) noexcept
   }
 }
 
+namespace {
+
+ShownMessage Shown(const std::string& port, const FoundMessage& found) {
+  return {port,
+          found.index,
+          found.message.number,
+          found.message.time,
+          found.message.text,
+          found.header_line,
+          found.body_line};
+}
+
+}  // namespace
+
+bool ArchiveRecord::AnswerReceived(std::string_view bytes,
+                                   const std::vector<FoundMessage>& messages) noexcept {
+  try {
+    const std::string port = Port();
+    Status raw = archive_.StoreRawBytes(port, bytes);
+    notice_.Note(raw);
+    if (!raw.stored) return false;
+    if (messages.empty()) return true;
+    std::vector<ShownMessage> shown;
+    for (const FoundMessage& found : messages) shown.push_back(Shown(port, found));
+    Status kept = archive_.StoreReceivedMany(shown);
+    notice_.Note(kept);
+    return kept.stored;
+  } catch (...) {
+    return false;
+  }
+}
+
 void ArchiveRecord::MessageShown(const FoundMessage& found) noexcept {
   try {
-    notice_.Note(
-        archive_.StoreReceived({Port(), found.index, found.message.number, found.message.time,
-                                found.message.text, found.header_line, found.body_line}));
+    notice_.Note(archive_.StoreReceived(Shown(Port(), found)));
   } catch (...) {
   }
 }

@@ -21,6 +21,8 @@ class ArchiveRecord : public MessageRecord {
 
   void ReadingStarted() noexcept override;
   void ChunkReceived(std::string_view bytes, bool reading) noexcept override;
+  bool AnswerReceived(std::string_view bytes,
+                      const std::vector<FoundMessage>& messages) noexcept override;
   void MessageShown(const FoundMessage& found) noexcept override;
   void SendStarted(const std::string& number, const std::string& text,
                    std::size_t parts) noexcept override;

@@ -29,6 +29,10 @@ class KeptInArchive : public MessageRecord {
   void ChunkReceived(std::string_view bytes, bool reading) noexcept override {
     record_.ChunkReceived(bytes, reading);
   }
+  bool AnswerReceived(std::string_view bytes,
+                      const std::vector<FoundMessage>& messages) noexcept override {
+    return record_.AnswerReceived(bytes, messages);
+  }
   void MessageShown(const FoundMessage& found) noexcept override { record_.MessageShown(found); }
   void SendStarted(const std::string& number, const std::string& text,
                    std::size_t parts) noexcept override {
@@ -90,6 +94,7 @@ int ArchiveCommand(const Options& options) {
                                   platform::Cp1251ToUtf8(
                                       MessageLogLine({platform::Cp1251FromUtf8(row.number),
                                                       platform::Cp1251FromUtf8(row.send_time),
+                                                      {},
                                                       platform::Cp1251FromUtf8(row.text)}));
         out += "\n";
       }

@@ -53,12 +53,15 @@ void IgnoreBrokenPipe();
 // folder; an empty path when none can be made.
 std::filesystem::path MakePrivateFolder();
 
-// While it lives, Ctrl-C requests a stop of the dialogues and wakes the
-// watchdog; the handler before it comes back afterwards.
+// While it lives, Ctrl-C (and on POSIX SIGTERM and SIGHUP: a shutdown, a
+// closed terminal) requests a stop of the dialogues and wakes the watchdog;
+// the handlers before it come back afterwards.
 class InterruptGuard {
  public:
   InterruptGuard(DialogueStop& stop, Watchdog& watchdog);
   ~InterruptGuard();
+  // The exit status that tells which request it was: 128 + the signal.
+  static int ExitStatus();
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "cli/console.h"
@@ -13,10 +14,15 @@ namespace {
 
 DialogueStop* interrupt_stop = nullptr;
 Watchdog* interrupt_watchdog = nullptr;
+volatile sig_atomic_t interrupt_signal = 0;
 
-// Only what is safe in a signal handler: an atomic store and write(2).
-extern "C" void OnInterrupt(int) {
+// The requests that end a dialogue at its next command, as Ctrl-C does.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Only what is safe in a signal handler: atomic stores and write(2).
+extern "C" void OnInterrupt(int signal_number) {
   const int saved = errno;
+  if (interrupt_signal == 0) interrupt_signal = signal_number;
   if (interrupt_stop) interrupt_stop->Request();
   if (interrupt_watchdog) interrupt_watchdog->Interrupt();
   errno = saved;
@@ -63,7 +69,7 @@ std::filesystem::path MakePrivateFolder() {
 }
 
 struct InterruptGuard::Saved {
-  struct sigaction previous {};
+  struct sigaction previous[std::size(kStopSignals)]{};
 };
 
 InterruptGuard::InterruptGuard(DialogueStop& stop, Watchdog& watchdog)
@@ -73,19 +79,25 @@ InterruptGuard::InterruptGuard(DialogueStop& stop, Watchdog& watchdog)
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &saved_->previous);
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+    sigaction(kStopSignals[i], &action, &saved_->previous[i]);
 }
 
 InterruptGuard::~InterruptGuard() {
-  sigaction(SIGINT, &saved_->previous, nullptr);
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+    sigaction(kStopSignals[i], &saved_->previous[i], nullptr);
   interrupt_stop = nullptr;
   interrupt_watchdog = nullptr;
+}
+
+int InterruptGuard::ExitStatus() {
+  return 128 + (interrupt_signal != 0 ? static_cast<int>(interrupt_signal) : SIGINT);
 }
 
 const char* ConsoleHelp() {
   return R"(Progress goes to standard error when it is a terminal; otherwise standard
 error holds only errors. Ctrl-C ends a send after the SMS being written and a
-reading before its next command.
+reading before its next command; so do SIGTERM (exit 143) and SIGHUP (129).
 )";
 }
 

@@ -169,6 +169,10 @@ InterruptGuard::InterruptGuard(DialogueStop& stop, Watchdog& watchdog)
   ::SetConsoleCtrlHandler(OnControl, TRUE);
 }
 
+int InterruptGuard::ExitStatus() {
+  return 130;
+}
+
 // Removing the handler brings back the one before it.
 InterruptGuard::~InterruptGuard() {
   ::SetConsoleCtrlHandler(OnControl, FALSE);

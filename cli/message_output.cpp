@@ -10,8 +10,9 @@ std::string MessageOutputLine(const FoundMessage& found, bool json) {
   const ListedMessage& m = found.message;
   if (!json) return platform::Cp1251ToUtf8(MessageLogLine(m));
   std::string line = "{\"number\":" + JsonString(platform::Cp1251ToUtf8(m.number)) +
-                     ",\"time\":" + JsonString(platform::Cp1251ToUtf8(m.time)) +
-                     ",\"text\":" + JsonString(platform::Cp1251ToUtf8(m.text));
+                     ",\"time\":" + JsonString(platform::Cp1251ToUtf8(m.time));
+  if (!m.sent_at.empty()) line += ",\"sent_at\":" + JsonString(m.sent_at);
+  line += ",\"text\":" + JsonString(platform::Cp1251ToUtf8(m.text));
   if (found.index) line += ",\"index\":" + std::to_string(*found.index);
   return line + "}";
 }
@@ -28,18 +29,32 @@ void MessageOutput::ChunkReceived(std::string_view bytes, bool reading) noexcept
   if (kept_) kept_->ChunkReceived(bytes, reading);
 }
 
-void MessageOutput::MessageShown(const FoundMessage& found) noexcept {
+bool MessageOutput::Print(const FoundMessage& found) noexcept {
   ++shown_;
   try {
     const std::string line = MessageOutputLine(found, json_);
     std::fwrite(line.data(), 1, line.size(), out_);
     std::fputc('\n', out_);
-    // A script reading the output sees each message as soon as it is deleted
-    // from the phone.
-    std::fflush(out_);
+    // A script reading the output sees each message before it is deleted
+    // from the phone; a closed output is seen before the delete too.
+    if (std::fflush(out_) != 0 || std::ferror(out_)) output_failed_ = true;
   } catch (...) {
     // Out of memory for one line: the others still go out.
+    return false;
   }
+  return !output_failed_;
+}
+
+bool MessageOutput::AnswerReceived(std::string_view bytes,
+                                   const std::vector<FoundMessage>& messages) noexcept {
+  if (kept_ && !kept_->AnswerReceived(bytes, messages)) return false;
+  bool printed = true;
+  for (const FoundMessage& found : messages) printed = Print(found) && printed;
+  return printed;
+}
+
+void MessageOutput::MessageShown(const FoundMessage& found) noexcept {
+  Print(found);
   if (kept_) kept_->MessageShown(found);
 }
 

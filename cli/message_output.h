@@ -15,7 +15,8 @@
 namespace vestrel::cli {
 
 // One line per message shown: the window's modem-log line in UTF-8, or with
-// json one object with number, time, text and index (when known).
+// json one object with number, time, sent_at (when the header has a zone),
+// text and index (when known).
 std::string MessageOutputLine(const FoundMessage& found, bool json);
 
 class MessageOutput : public MessageRecord {
@@ -25,6 +26,10 @@ class MessageOutput : public MessageRecord {
       : out_(out), json_(json), progress_(progress), kept_(kept) {}
 
   void ChunkReceived(std::string_view bytes, bool reading) noexcept override;
+  // Keeps the answer (archive) first, then prints its messages: true only
+  // when both went through, so that nothing is deleted that nobody has.
+  bool AnswerReceived(std::string_view bytes,
+                      const std::vector<FoundMessage>& messages) noexcept override;
   void MessageShown(const FoundMessage& found) noexcept override;
   void SendStarted(const std::string& number, const std::string& text,
                    std::size_t parts) noexcept override;
@@ -34,13 +39,18 @@ class MessageOutput : public MessageRecord {
   std::optional<std::string> TakeFailure() override;
 
   std::size_t MessagesShown() const { return shown_; }
+  // Standard output refused a line.
+  bool OutputFailed() const { return output_failed_; }
 
  private:
+  bool Print(const FoundMessage& found) noexcept;
+
   std::FILE* out_;
   bool json_;
   Progress& progress_;
   MessageRecord* kept_;
   std::size_t shown_ = 0;
+  bool output_failed_ = false;
 };
 
 }  // namespace vestrel::cli

@@ -112,6 +112,7 @@ class CliPort : public ModemPort {
     modem_pane_.ChunkComing();
     return bytes;
   }
+  std::string HoldArrived() override { return port_.HoldInput(); }
 
  private:
   TBComPort& port_;
@@ -237,20 +238,21 @@ class Session {
   }
 
   int Outcome() {
-    if (failed_) {
-      PrintError(Shown(failure_));
+    if (output_failed_) {
+      PrintError("the output could not be written; reading stopped before the next delete");
       return kExitPortIo;
     }
-    if (output_failed_) {
-      PrintError("the output could not be written; reading stopped");
-      return kExitPortIo;
+    if (failed_) {
+      PrintError(Shown(failure_));
+      // A reading stopped because the archive could not keep a message.
+      return archive_failed_ ? kExitArchive : kExitPortIo;
     }
     if (timed_out_) {
       PrintError("no answer from the modem for " + std::to_string(options_.timeout_seconds) +
                  " s; the reading is not complete");
       return kExitTimeout;
     }
-    if (stop_.Requested()) return kExitInterrupted;
+    if (stop_.Requested()) return InterruptGuard::ExitStatus();
     if (archive_failed_) return kExitArchive;
     return kExitDone;
   }
@@ -297,7 +299,7 @@ class Session {
       // A count that does not read, or a write that failed in a continuation.
       Fail(e.what());
     }
-    if (std::ferror(stdout) && !output_failed_) {
+    if ((std::ferror(stdout) || output_.OutputFailed()) && !output_failed_) {
       // Nobody takes the messages any more: delete no more of them.
       output_failed_ = true;
       stop_.Request();

@@ -1,5 +1,6 @@
 #include "comport/b_com_port.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "comport/com_thread.h"
@@ -274,6 +275,8 @@ void TBComPort::OpenDevice() {
 void TBComPort::CloseDevice() {
   if (device_) device_->Close();
   device_.reset();
+  std::lock_guard lock(held_mutex_);
+  held_input_.clear();
 }
 
 // --- settings --------------------------------------------------------------
@@ -443,25 +446,68 @@ int TBComPort::WriteStr(const std::string& s) {
 }
 
 int TBComPort::ReadStr(std::string& s, int count) {
+  std::string held;
+  {
+    std::lock_guard lock(held_mutex_);
+    const std::size_t taken =
+        std::min(held_input_.size(), static_cast<std::size_t>(std::max(count, 0)));
+    held = held_input_.substr(0, taken);
+    held_input_.erase(0, taken);
+  }
+  if (!held.empty() && static_cast<int>(held.size()) == count) {
+    s = std::move(held);
+    return count;
+  }
   std::unique_ptr<IoRequest, RequestDeleter> request(NewIoRequest(), RequestDeleter{this});
   try {
-    StartReadStr(s, count, request.get());
+    StartReadStr(s, count - static_cast<int>(held.size()), request.get());
     const int n = WaitIoRequest(request.get());
     s.resize(static_cast<std::size_t>(n));
-    return n;
+    s.insert(0, held);
+    return static_cast<int>(s.size());
   } catch (...) {
     s.clear();  // no stale buffer bytes for a failed read
+    if (!held.empty()) {
+      // What was held stays for the next read.
+      std::lock_guard lock(held_mutex_);
+      held_input_.insert(0, held);
+    }
     throw;
   }
+}
+
+std::string TBComPort::HoldInput() {
+  if (!event_thread_ || !event_thread_->DeliveringHere()) return {};
+  std::uint32_t errors = 0, in_queue = 0;
+  if (!device_ || !device_->ClearCommError(&errors, &in_queue) || in_queue == 0) return {};
+  std::string bytes(in_queue, '\0');
+  std::uint32_t got = 0;
+  if (!device_->Read(bytes.data(), in_queue, &got)) Raise(comport_messages::ReadError());
+  bytes.resize(got);
+  if (bytes.empty()) return {};
+  {
+    std::lock_guard lock(held_mutex_);
+    held_input_ += bytes;
+  }
+  event_thread_->DeliverHeldInput();
+  return bytes;
 }
 
 // --- queries and dispatchers ----------------------------------------------
 
 int TBComPort::InQueueCount() {
+  std::size_t held = 0;
+  {
+    std::lock_guard lock(held_mutex_);
+    held = held_input_.size();
+  }
   std::uint32_t errors = 0, in_queue = 0;
-  if (!device_ || !device_->ClearCommError(&errors, &in_queue))
+  if (!device_ || !device_->ClearCommError(&errors, &in_queue)) {
+    // Held bytes are still there to read after the device went away.
+    if (held > 0) return static_cast<int>(held);
     Raise(comport_messages::ClearCommErrorError());
-  return static_cast<int>(in_queue);
+  }
+  return static_cast<int>(held + in_queue);
 }
 
 TModemLines TBComPort::ModemLines() {

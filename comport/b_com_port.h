@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/exceptions.h"
@@ -220,8 +221,18 @@ class TBComPort {
   // Writes the bytes unchanged; returns the bytes the device took (fewer when
   // the write time-out expired).
   int WriteStr(const std::string& s);
-  // Reads at most count bytes into s (s ends up as long as the result).
+  // Reads at most count bytes into s (s ends up as long as the result),
+  // the held ones (below) first.
   int ReadStr(std::string& s, int count);
+
+  // From inside one of this port's handlers: moves the bytes that have
+  // arrived meanwhile into the port's own buffer without handing them to
+  // anyone, so that a handler can see what the modem answered before it acts.
+  // They still count as received: InQueueCount counts them, ReadStr returns
+  // them first, and once the handler has returned the event thread delivers
+  // them (with whatever came after them) as received characters. Returns the
+  // bytes newly held; anywhere else it holds nothing and returns nothing.
+  std::string HoldInput();
 
   // Properties.
   TBaudRate BaudRate() const { return baud_rate_; }
@@ -268,7 +279,7 @@ class TBComPort {
   int StartReadStr(std::string& s, int count, IoRequest* request);
   int WaitIoRequest(IoRequest* request);
 
-  // Bytes waiting in the input queue.
+  // Bytes waiting in the input queue, held ones included.
   int InQueueCount();
   TModemLines ModemLines();
 
@@ -322,6 +333,10 @@ class TBComPort {
   std::unique_ptr<TComTimeouts> timeouts_;
   std::unique_ptr<NotifyWindow> notify_window_;
   std::shared_ptr<SerialDeviceFactory> factory_;
+  // HoldInput's bytes; the handlers' thread and the user-interface thread may
+  // both read the port (smNone).
+  std::mutex held_mutex_;
+  std::string held_input_;
 };
 
 }  // namespace vestrel

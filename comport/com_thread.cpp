@@ -30,6 +30,8 @@ struct TComThread::State {
   std::atomic<bool> device_lost{false};
   // The port no longer runs this thread (closed, or being closed).
   std::atomic<bool> orphaned{false};
+  // The port holds received characters that no delivery has handed over.
+  std::atomic<bool> held_input{false};
 
   std::mutex start_mutex;
   std::condition_variable start_cv;
@@ -39,6 +41,7 @@ struct TComThread::State {
   static void ReportDeviceLost(std::shared_ptr<State> state);
   void DeliverEvents(TComEvents events);
   void SendEventMessages(TComEvents events);
+  void Deliver(TComEvents events);
 };
 
 namespace {
@@ -89,6 +92,20 @@ void TComThread::State::SendEventMessages(TComEvents events) {
   }
 }
 
+void TComThread::State::Deliver(TComEvents events) {
+  switch (sync_method) {
+    case smThreadSync:
+      platform::Synchronize([this, events] { DeliverEvents(events); });
+      break;
+    case smWindowSync:
+      SendEventMessages(events);
+      break;
+    case smNone:
+      DeliverEvents(events);
+      break;
+  }
+}
+
 void TComThread::State::Run(const std::shared_ptr<State>& self) {
   {
     std::lock_guard lock(start_mutex);
@@ -108,17 +125,12 @@ void TComThread::State::Run(const std::shared_ptr<State>& self) {
     }
     TComEvents events = TComEvents::FromBits(EventsFromMask(mask).Bits() & watched.Bits());
     if (events.Empty()) continue;
-    switch (sync_method) {
-      case smThreadSync:
-        platform::Synchronize([this, events] { DeliverEvents(events); });
-        break;
-      case smWindowSync:
-        SendEventMessages(events);
-        break;
-      case smNone:
-        DeliverEvents(events);
-        break;
-    }
+    Deliver(events);
+    // Bytes a handler held are received characters no delivery has handed
+    // over yet, and the device may have nothing more to wake this thread.
+    while (held_input.exchange(false) && watched.Contains(evRxChar) && !detached.load() &&
+           !orphaned.load())
+      Deliver(TComEvents{evRxChar});
   }
 
   device->SetCommMask(0);
@@ -183,6 +195,10 @@ void TComThread::Detach() {
   state_->detached.store(true);
   state_->waiter->Stop();
   thread_.detach();
+}
+
+void TComThread::DeliverHeldInput() {
+  state_->held_input.store(true);
 }
 
 bool TComThread::DeviceLost() const {

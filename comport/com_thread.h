@@ -32,6 +32,9 @@ class TComThread {
   // port is closed from inside one of its handlers. No further event of the
   // current batch is handed to the port.
   void Detach();
+  // Once the delivery running now has returned, delivers received characters
+  // again without waiting for the device: the port holds some (HoldInput).
+  void DeliverHeldInput();
   // The thread ended because the device hung up or failed.
   bool DeviceLost() const;
 

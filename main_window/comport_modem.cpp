@@ -17,4 +17,8 @@ std::string ComPortModem::ReadStr(int count) {
   return bytes;
 }
 
+std::string ComPortModem::HoldArrived() {
+  return port_.HoldInput();
+}
+
 }  // namespace vestrel

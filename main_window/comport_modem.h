@@ -17,6 +17,7 @@ class ComPortModem : public ModemPort {
   // like any other: a cut command or PDU must not pass for sent.
   void WriteStr(const std::string& bytes) override;
   std::string ReadStr(int count) override;
+  std::string HoldArrived() override;
 
  private:
   TBComPort& port_;

@@ -405,6 +405,10 @@ void TForm1::RunDialogue(Dialogue&& dialogue) {
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
+std::atomic<bool>& TForm1::DialogueStopFlag() {
+  return Messaging->stop.Flag();
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
   if (dialogues_running_ > 0) {
     Messaging->stop.Request();

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -64,6 +65,10 @@ class TForm1 : public QMainWindow {
   TForm1();
   explicit TForm1(Options options);
   ~TForm1() override;
+
+  // The stop of the dialogues, for a request that cannot wait for the
+  // event loop (a signal).
+  std::atomic<bool>& DialogueStopFlag();
 
   static const std::string& IniSection();       // "MODEM"
   static const std::string& IniPortKey();       // "COM Порт"

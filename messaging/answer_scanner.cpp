@@ -70,50 +70,110 @@ bool IsFinalResult(std::string_view line) {
          StartsWith(line, "+CME ERROR:");
 }
 
+bool IsUnsolicitedResult(std::string_view line) {
+  // Those of 27.005 and 27.007 a modem may send while messages are read, and
+  // the vendor ones common USB modems send all day.
+  static constexpr std::string_view kMarks[] = {
+      "+CMTI:",  "+CDSI:",      "+CDS:",     "+CBMI:",   "+CLIP:", "+CRING:", "+CREG:",
+      "+CGREG:", "+CEREG:",     "+CUSD:",    "+CIEV:",   "+CCWA:", "^RSSI:",  "^HCSQ:",
+      "^BOOT:",  "^MODE:",      "^SRVST:",   "^SIMST:",  "^CEND:", "^ORIG:",  "^CONF:",
+      "^CONN:",  "^DSFLOWRPT:", "^SYSSTART", "+PBREADY", "^STIN:"};
+  if (line == "RING") return true;
+  for (std::string_view mark : kMarks)
+    if (StartsWith(line, mark)) return true;
+  return false;
+}
+
+FoundMessage AnswerScanner::Close(OpenMessage open) {
+  std::string body;
+  for (std::size_t i = 0; i < open.body.size(); ++i) {
+    if (i > 0) body += '\n';
+    body += open.body[i];
+  }
+  open.found.body_line = std::move(body);
+  open.found.message = ListedFromLines(open.found.header_line, open.found.body_line);
+  return std::move(open.found);
+}
+
+void AnswerScanner::StartAnswer(const std::string& header) {
+  open_.emplace();
+  open_->found.header_line = header;
+  open_->found.index = echoed_;
+  echoed_.reset();
+}
+
+bool AnswerScanner::InsideAnswer(const std::string& text, std::vector<FoundMessage>& found) {
+  if (IsUnsolicitedResult(text)) return true;
+  OpenMessage& m = *open_;
+  if (!m.body_started) {
+    // The line after the header is text whatever it holds.
+    m.body_started = true;
+    m.body.push_back(text);
+    return true;
+  }
+  if (text.empty()) {
+    ++m.empty_lines;
+    m.after_echo = false;
+    return true;
+  }
+  const bool header_here = StartsWith(text, kHeaderMark) && (m.empty_lines > 0 || m.after_echo);
+  if (IsFinalResult(text) || header_here) {
+    // An echo right before a header was the next command's, not text.
+    if (header_here && m.after_echo && m.empty_lines == 0) m.body.pop_back();
+    found.push_back(Close(std::move(m)));
+    open_.reset();
+    return false;
+  }
+  for (; m.empty_lines > 0; --m.empty_lines) m.body.emplace_back();
+  m.body.push_back(text);
+  m.after_echo = IsCommandEcho(text);
+  echoed_.reset();
+  if (StartsWith(text, kReadEcho)) echoed_ = ParseSmsNumber(text.substr(kReadEcho.size()));
+  return true;
+}
+
+void AnswerScanner::OutsideAnswer(const std::string& text) {
+  if (StartsWith(text, kHeaderMark)) {
+    StartAnswer(text);
+    return;
+  }
+  if (IsUnsolicitedResult(text)) return;
+  if (IsFinalResult(text)) {
+    ++final_results_;
+    if (echoed_read_) answered_read_ = echoed_read_;
+    echoed_read_.reset();
+  }
+  echoed_.reset();
+  if (StartsWith(text, kReadEcho)) {
+    echoed_ = ParseSmsNumber(text.substr(kReadEcho.size()));
+    echoed_read_ = echoed_;
+  } else if (IsCommandEcho(text)) {
+    echoed_read_.reset();
+  }
+}
+
 std::vector<FoundMessage> AnswerScanner::Scan(std::string_view bytes) {
   std::vector<FoundMessage> found;
-  std::optional<FoundMessage> header;  // a header whose body line comes next
   for (const StagedLine& line : SplitStagedLines(bytes)) {
-    if (header) {
-      // The body is used up here, so it is never taken for a header.
-      header->body_line = line.text;
-      header->message = ListedFromLines(header->header_line, header->body_line);
-      found.push_back(std::move(*header));
-      header.reset();
-      at_answer_start_ = false;
-      continue;
-    }
-    const std::string& text = line.text;
-    if (StartsWith(text, kHeaderMark) && (!in_answer_ || at_answer_start_)) {
-      header = FoundMessage{};
-      header->header_line = text;
-      header->index = echoed_;
-      in_answer_ = true;
-      echoed_.reset();
-      continue;
-    }
-    if (IsFinalResult(text)) {
-      ++final_results_;
-      in_answer_ = false;
-    }
-    echoed_.reset();
-    if (StartsWith(text, kReadEcho)) echoed_ = ParseSmsNumber(text.substr(kReadEcho.size()));
-    at_answer_start_ = text.empty() || IsCommandEcho(text);
-  }
-  // A header at the very end (only when held bytes had to be given up) is
-  // shown with an empty text, as when its body never came.
-  if (header) {
-    header->message = ListedFromLines(header->header_line, {});
-    found.push_back(std::move(*header));
+    if (open_ && InsideAnswer(line.text, found)) continue;
+    OutsideAnswer(line.text);
   }
   return found;
 }
 
+std::optional<FoundMessage> AnswerScanner::Flush() {
+  if (!open_) return std::nullopt;
+  FoundMessage message = Close(std::move(*open_));
+  open_.reset();
+  return message;
+}
+
 void AnswerScanner::Reset() {
-  in_answer_ = false;
-  at_answer_start_ = true;
+  open_.reset();
   echoed_.reset();
   final_results_ = 0;
+  echoed_read_.reset();
+  answered_read_.reset();
 }
 
 }  // namespace vestrel

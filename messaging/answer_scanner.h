@@ -39,31 +39,59 @@ std::optional<MarkedLine> FindLineStartingWith(std::string_view bytes, std::stri
 // A final result code of V.250 or 27.005: OK, ERROR, +CMS ERROR, +CME ERROR.
 bool IsFinalResult(std::string_view line);
 
+// A line the modem sends on its own (a new message stored, a call, the
+// network, the signal): it may come between any two lines of an answer and
+// is never part of one.
+bool IsUnsolicitedResult(std::string_view line);
+
 // One message as it was found, with the lines it was made of.
 struct FoundMessage {
   ListedMessage message;
-  std::string header_line;  // as received, CRs dropped
-  std::string body_line;
+  std::string header_line;            // as received, CRs dropped
+  std::string body_line;              // the body's lines, joined with LF
   std::optional<std::int32_t> index;  // storage index, when the echo of its read preceded it
 };
 
 // Follows the answers line by line. A header is a line that begins with
 // "+CMGR:" and stands where an answer can start: outside an answer, or after
 // an empty line or the echo of a command. Inside an answer (from a header to
-// its final result code) every other line is message text.
+// its final result code) every other line is message text: the line after
+// the header always, the lines after it up to the empty line before the final
+// result code. Unsolicited result codes are no part of an answer.
 class AnswerScanner {
  public:
-  // Scans whole lines (as CompletePartLength cut them); returns the messages.
+  // Scans whole lines (as CompletePartLength cut them); returns the messages
+  // whose answers ended in them.
   std::vector<FoundMessage> Scan(std::string_view bytes);
+  // The message whose answer has not ended yet, as far as it came; none
+  // when no answer is open. The scan goes on as if the answer had ended.
+  std::optional<FoundMessage> Flush();
   // Final result codes seen since the last Reset.
   std::int64_t FinalResults() const { return final_results_; }
+  // The index of the last read whose echo ("AT+CMGR=i") a final result code
+  // has followed: its answer is over, whatever came before it.
+  std::optional<std::int32_t> LastAnsweredRead() const { return answered_read_; }
   void Reset();
 
  private:
-  bool in_answer_ = false;
-  bool at_answer_start_ = true;         // the last line was empty, an echo, or none
+  struct OpenMessage {
+    FoundMessage found;
+    std::vector<std::string> body;
+    bool body_started = false;
+    std::size_t empty_lines = 0;  // empty lines after the body, not yet known to be text
+    bool after_echo = false;      // the last line looked like a command's echo
+  };
+  static FoundMessage Close(OpenMessage open);
+  // One line inside an open answer; true when it ended the answer.
+  bool InsideAnswer(const std::string& text, std::vector<FoundMessage>& found);
+  void StartAnswer(const std::string& header);
+  void OutsideAnswer(const std::string& text);
+
+  std::optional<OpenMessage> open_;     // the answer under way
   std::optional<std::int32_t> echoed_;  // index of an echoed "AT+CMGR=" just before
   std::int64_t final_results_ = 0;
+  std::optional<std::int32_t> echoed_read_;  // the read whose answer runs now
+  std::optional<std::int32_t> answered_read_;
 };
 
 }  // namespace vestrel

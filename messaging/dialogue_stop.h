@@ -21,6 +21,8 @@ class DialogueStop {
   // Any thread, or a signal handler.
   void Request() { requested_.store(true); }
   bool Requested() const { return requested_.load(); }
+  // For a signal handler, which may only store to a lock-free atomic.
+  std::atomic<bool>& Flag() { return requested_; }
 
   // At a command boundary: lets a close request of the window system arrive
   // (no chunk is handled meanwhile) and throws DialogueStopped when a stop

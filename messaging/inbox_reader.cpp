@@ -1,5 +1,6 @@
 #include "messaging/inbox_reader.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "platform/cp1251.h"
@@ -98,6 +99,11 @@ void InboxReader::kol_SMS() {
   commands_sent_ = 0;
   summary_due_ = false;
   staging_failure_told_ = false;
+  listening_ = false;
+  unkept_bytes_.clear();
+  unkept_messages_.clear();
+  kept_ahead_.clear();
+  uncounted_ = 0;
   const platform::EventHandle et = platform::OpenModemWaitEvent();
   Command("at+cmgf=1", false, et);
   Command("AT+CPMS=\"ME\"", true, et);
@@ -106,7 +112,9 @@ void InboxReader::kol_SMS() {
 void InboxReader::ReadAll_SMS(std::int32_t index) {
   const platform::EventHandle et = platform::OpenModemWaitEvent();
   Command("AT+CMGR=" + std::to_string(index), true, et);
-  // The delete goes out whatever the modem answered to the read.
+  // The delete goes out whatever the modem answered to the read, but only
+  // once that answer is in and kept.
+  AwaitAnswer(index);
   Command("AT+CMGD=" + std::to_string(index), true, et);
 }
 
@@ -116,8 +124,62 @@ void InboxReader::Command(const std::string& command, bool logged,
   if (stop_) stop_->AtBoundary();
   port_.WriteStr(command + "\r");
   ++commands_sent_;
+  if (listening_) ++results_due_;
   if (logged) command_log_.AddLine(command);
   durations_.ModemWait(et);
+}
+
+void InboxReader::StartListening(const std::string& after_count) {
+  listening_ = true;
+  listener_.Reset();
+  listener_tail_.clear();
+  // The answer to the count itself ends after its line.
+  results_due_ = 1;
+  Listen(after_count, false);
+}
+
+void InboxReader::Listen(std::string_view bytes, bool held) {
+  listener_tail_ += bytes;
+  const std::size_t complete = CompletePartLength(listener_tail_);
+  std::vector<FoundMessage> found =
+      listener_.Scan(std::string_view(listener_tail_).substr(0, complete));
+  listener_tail_.erase(0, complete);
+  // Messages of chunks already handed over are shown (and kept) as they are parsed.
+  if (held)
+    for (FoundMessage& message : found) unkept_messages_.push_back(std::move(message));
+}
+
+void InboxReader::AwaitAnswer(std::int32_t index) {
+  const std::uint32_t start = platform::TickCount();
+  for (;;) {
+    const std::string got = port_.HoldArrived();
+    held_unread_ += got.size();
+    unkept_bytes_ += got;
+    Listen(got, true);
+    // Every command's final result is in; or, should an earlier answer have
+    // lacked its own, one after this read's echo.
+    if (listener_.FinalResults() >= results_due_ || listener_.LastAnsweredRead() == index) break;
+    if (platform::TickCount() - start >= durations_.answer_wait_ms) {
+      static const std::string before =
+          platform::Cp1251FromUtf8("Модем не ответил на чтение СМС №");
+      static const std::string after =
+          platform::Cp1251FromUtf8(": чтение остановлено, СМС оставлены в телефоне");
+      throw ReadingHalted(before + std::to_string(index) + after);
+    }
+    platform::SleepMs(kAnswerStepMs);
+  }
+  std::vector<FoundMessage> messages = std::move(unkept_messages_);
+  unkept_messages_.clear();
+  for (const FoundMessage& message : messages)
+    kept_ahead_.emplace(message.header_line, message.body_line);
+  const bool kept = !record_ || record_->AnswerReceived(unkept_bytes_, messages);
+  unkept_bytes_.clear();
+  if (!kept) {
+    static const std::string before = platform::Cp1251FromUtf8("Ответ на чтение СМС №");
+    static const std::string after =
+        platform::Cp1251FromUtf8(" не сохранён: чтение остановлено, СМС оставлены в телефоне");
+    throw ReadingHalted(before + std::to_string(index) + after);
+  }
 }
 
 bool InboxReader::ReadingUnderWay() const {
@@ -127,10 +189,15 @@ bool InboxReader::ReadingUnderWay() const {
 
 void InboxReader::BComPort1RxChar(int count) {
   const std::string chunk = port_.ReadStr(count);
+  // The chunk begins with what the hold took; that is kept already.
+  const std::size_t kept = std::min(held_unread_, chunk.size());
+  held_unread_ -= kept;
+  const std::string_view fresh = std::string_view(chunk).substr(kept);
   std::string shown = chunk;
   if (!shown.empty() && shown.back() == '\r') shown += '\n';
   modem_log_.Prepend(shown);
-  if (record_) record_->ChunkReceived(chunk, ReadingUnderWay() || Holds(chunk, kHeaderMark));
+  if (record_) record_->ChunkReceived(fresh, ReadingUnderWay() || Holds(chunk, kHeaderMark));
+  if (listening_) Listen(fresh, false);
 
   // Only whole answers are parsed; the rest waits for the next chunk.
   held_ += chunk;
@@ -144,9 +211,21 @@ void InboxReader::BComPort1RxChar(int count) {
   // that came with the count are not lost.
   std::optional<std::string> count_failure;
   if (count_awaited_) {
-    if (auto marked = FindLineStartingWith(part, kStorageMark)) {
+    auto marked = FindLineStartingWith(part, kStorageMark);
+    if (!marked && complete == part.size() && !part.empty() && part.back() != '\n') {
+      // A count line too long to wait for is no count either.
+      const std::size_t line_start =
+          part.rfind('\n') == std::string::npos ? 0 : part.rfind('\n') + 1;
+      if (std::string_view(part).substr(line_start).starts_with(kStorageMark))
+        marked = MarkedLine{part.substr(0, line_start), part.substr(line_start), {}};
+    }
+    if (marked) {
       count_awaited_ = false;
+      // Answers of an earlier reading before the count are shown, not counted.
+      AnswerScanner probe = scanner_;
+      uncounted_ = static_cast<std::int32_t>(probe.Scan(marked->before).size());
       part = marked->before + marked->after;
+      StartListening(marked->after + held_);
       count_failure = TakeCount(marked->line);
     }
   }
@@ -164,7 +243,7 @@ std::optional<std::string> InboxReader::TakeCount(std::string_view line) {
   const StorageAnswer answer = ParseStorageAnswer(line);
   const bool too_large =
       (answer.count && *answer.count > kMaxSmsStorage) || answer.capacity > kMaxSmsStorage;
-  if (!answer.count || too_large) {
+  if (!answer.count || *answer.count < 0 || too_large) {
     static const std::string message =
         platform::Cp1251FromUtf8("Модем сообщил число СМС в непонятном виде: ");
     return message + "\"" + Printable(answer.count_text) + "\"";
@@ -176,9 +255,20 @@ std::optional<std::string> InboxReader::TakeCount(std::string_view line) {
   static const std::string after = platform::Cp1251FromUtf8(" СМС");
   AddModemLine(before + std::to_string(SmsTotal) + after);
   const std::int32_t total = SmsTotal;
-  // No index above the storage's capacity holds a message.
-  for (std::int32_t index = 0; index < total && index <= SmsCapacity; ++index) ReadAll_SMS(index);
+  try {
+    // No index above the storage's capacity holds a message.
+    for (std::int32_t index = 0; index < total && index <= SmsCapacity; ++index) ReadAll_SMS(index);
+  } catch (const ReadingHalted& halted) {
+    Halt();
+    return halted.what();
+  }
   return std::nullopt;
+}
+
+void InboxReader::Halt() {
+  ReadMore = 0;
+  ReadStopped = true;
+  summary_due_ = false;
 }
 
 void InboxReader::StageAndRead(const std::string& part) {
@@ -215,14 +305,28 @@ void InboxReader::Read_SMS(std::string_view staged) {
   }
   NextIndex = static_cast<std::int32_t>(next);
   ReadMore = 1;
-  ReadAll_SMS(NextIndex);
+  try {
+    ReadAll_SMS(NextIndex);
+  } catch (const ReadingHalted&) {
+    Halt();
+    throw;
+  }
 }
 
 void InboxReader::ShowFound(std::vector<FoundMessage> found) {
   for (const FoundMessage& message : found) {
     AddModemLine(MessageLogLine(message.message));
-    ++SmsShown;
-    if (record_) record_->MessageShown(message);
+    if (uncounted_ > 0) {
+      --uncounted_;
+    } else {
+      ++SmsShown;
+    }
+    const auto ahead = kept_ahead_.find({message.header_line, message.body_line});
+    if (ahead != kept_ahead_.end()) {
+      kept_ahead_.erase(ahead);
+    } else if (record_) {
+      record_->MessageShown(message);
+    }
   }
 }
 
@@ -239,8 +343,10 @@ void InboxReader::FlushHeld() {
   if (held_.empty()) return;
   std::string held = std::move(held_);
   held_.clear();
-  // A header whose body never came is shown with an empty text.
-  ShowFound(scanner_.Scan(held));
+  // An answer whose end never came is shown as far as it came.
+  std::vector<FoundMessage> found = scanner_.Scan(held);
+  if (auto last = scanner_.Flush()) found.push_back(std::move(*last));
+  ShowFound(std::move(found));
 }
 
 void InboxReader::AddModemLine(const std::string& line) {

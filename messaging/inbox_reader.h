@@ -5,21 +5,29 @@
 // messages than counted have been found. Also the dispatcher of every chunk
 // the modem sends.
 //
-// Every message has been deleted from the phone by the time its answer is
-// parsed, so the parse must not lose one: answers cut between chunks wait for
-// their rest, message text never passes for a count or a header, and a
-// staging file that cannot be used is replaced by the bytes in memory.
+// A message is deleted only once the whole answer to its read has arrived
+// and has been kept (MessageRecord::AnswerReceived): during the wait after
+// each read the answer is taken into the port's hold and listened to, without
+// being handled as a chunk, so that the modem log and the parse see the
+// chunks as they come. The parse must not lose a message either: answers cut
+// between chunks wait for their rest, message text never passes for a count
+// or a header, and a staging file that cannot be used is replaced by the
+// bytes in memory.
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "messaging/answer_scanner.h"
 #include "messaging/dialogue_stop.h"
 #include "messaging/message_record.h"
 #include "messaging/messaging_io.h"
 #include "messaging/staging.h"
+#include "platform/exceptions.h"
 
 namespace vestrel {
 
@@ -41,6 +49,16 @@ struct StorageAnswer {
   std::int32_t capacity = kDefaultSmsCapacity;  // the second number, when it reads
 };
 StorageAnswer ParseStorageAnswer(std::string_view chunk);
+
+// A reading stopped before a delete, its message left on the phone: its
+// answer never came whole, or could not be kept. The message says which.
+class ReadingHalted : public platform::Exception {
+ public:
+  using platform::Exception::Exception;
+};
+
+// The step of the wait for the rest of an answer.
+inline constexpr std::uint32_t kAnswerStepMs = 20;
 
 class InboxReader {
  public:
@@ -78,11 +96,21 @@ class InboxReader {
   // Writes one command of the reading (its line in the command log unless
   // logged is false) and waits.
   void Command(const std::string& command, bool logged, const platform::EventHandle& et);
+  // After the read of index: waits on until its whole answer is in the port's
+  // hold, then keeps it. Throws ReadingHalted when it never comes or cannot
+  // be kept: the message must then stay on the phone.
+  void AwaitAnswer(std::int32_t index);
+  // Follows the bytes from the count line on (held: taken by a hold, not yet
+  // handed over as a chunk) to know when each answer has ended.
+  void StartListening(const std::string& after_count);
+  void Listen(std::string_view bytes, bool held);
   // Takes the count from its line; the reason when the line gives none.
   std::optional<std::string> TakeCount(std::string_view line);
   void StageAndRead(const std::string& part);
   void ShowFound(std::vector<FoundMessage> found);
   void WriteSummaryWhenDue();
+  // Ends a reading that stopped: no continuation, no summary.
+  void Halt();
   // Parses what a previous reading still held back, so that nothing received is dropped.
   void FlushHeld();
 
@@ -95,7 +123,18 @@ class InboxReader {
   MessageRecord* record_ = nullptr;
 
   AnswerScanner scanner_;
-  std::string held_;                // received bytes not yet parsed: an unfinished answer
+  std::string held_;  // received bytes not yet parsed: an unfinished answer
+  // The listening to answers before their messages are deleted.
+  bool listening_ = false;
+  AnswerScanner listener_;
+  std::string listener_tail_;     // an unfinished line the listener waits to complete
+  std::int64_t results_due_ = 0;  // final results due since the count line
+  std::size_t held_unread_ = 0;   // bytes in the port's hold not yet read as a chunk
+  std::string unkept_bytes_;      // held bytes not yet handed to the record
+  std::vector<FoundMessage> unkept_messages_;
+  // Messages handed to the record before they were shown: not handed again.
+  std::multiset<std::pair<std::string, std::string>> kept_ahead_;
+  std::int32_t uncounted_ = 0;      // leftovers of an earlier reading still to be shown
   bool count_awaited_ = false;      // from kol_SMS until a count line has been taken
   std::int64_t commands_sent_ = 0;  // commands of this reading, each answered by a final result
   bool summary_due_ = false;        // "Найдено СМС" once the last answer is in

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "messaging/answer_scanner.h"
 
@@ -21,6 +22,14 @@ class MessageRecord {
   // are kept whatever the parser makes of them); otherwise only what belongs
   // to a send under way is kept.
   virtual void ChunkReceived(std::string_view bytes, bool reading) noexcept = 0;
+  // The whole answer to the read of a stored message, before the message is
+  // deleted from the phone: the bytes received since the last such call, as
+  // they came, and the messages whose answers ended in them. True once they
+  // are kept where a kill or a power cut cannot take them; false stops the
+  // reading with the message left on the phone. Those bytes do not come
+  // again in ChunkReceived, nor those messages in MessageShown.
+  virtual bool AnswerReceived(std::string_view bytes,
+                              const std::vector<FoundMessage>& messages) noexcept = 0;
   // A message that was just shown in the modem log.
   virtual void MessageShown(const FoundMessage& found) noexcept = 0;
   // A send begins: the checked number, the whole text, its number of parts.

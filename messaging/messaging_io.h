@@ -22,6 +22,11 @@ class ModemPort {
   virtual void WriteStr(const std::string& bytes) = 0;
   // At most count bytes that have already arrived; never waits.
   virtual std::string ReadStr(int count) = 0;
+  // From a handler of received bytes: takes the bytes that arrived since
+  // into the port's hold without handing them over, and returns them. They
+  // are still received: ReadStr returns them first, and they come as a chunk
+  // after the handler has returned.
+  virtual std::string HoldArrived() = 0;
 };
 
 class LogPane {
@@ -102,6 +107,10 @@ class ShadowPane : public LogPane {
 struct MessagingDurations {
   std::uint32_t modem_wait_ms = platform::kModemWaitMs;
   std::uint32_t pump_pause_ms = 20000;
+  // How long past its modem wait the answer to a read is waited for before
+  // the reading stops with the message left on the phone: a modem answers a
+  // read within a second, a busy one within a few; ten is past any of them.
+  std::uint32_t answer_wait_ms = 10000;
 
   // The blocking wait after a command; a wait of no time is no wait at all.
   void ModemWait(const platform::EventHandle& et) const {

@@ -1,5 +1,6 @@
 #include "messaging/staging.h"
 
+#include <cstdio>
 #include <optional>
 
 #include "messaging/answer_scanner.h"
@@ -11,22 +12,14 @@ namespace vestrel {
 namespace {
 
 constexpr char kCtrlZ = 26;
-constexpr std::string_view kReadStatus = "\"REC READ\",\"";
-constexpr std::string_view kUnreadStatus = "\"REC UNREAD\",\"";
-constexpr std::string_view kEmptyNameField = "\",,\"";
-constexpr std::size_t kNumberBytes = 12;
+constexpr std::string_view kHeaderMark = "+CMGR:";
 constexpr std::size_t kTimeBytes = 17;
-constexpr char kApostrophe[] = "'";
-// An apostrophe is shown as the byte 252 (the letter "ь").
-constexpr char kApostropheStandIn[] = "\xFC";
 
-// The bytes that follow the first occurrence of pattern, at most count of them;
-// nothing when the line lacks the pattern.
-std::optional<std::string> After(std::string_view line, std::string_view pattern,
-                                 std::size_t count) {
-  const std::size_t at = line.find(pattern);
-  if (at == std::string_view::npos) return std::nullopt;
-  return std::string(line.substr(at + pattern.size(), count));
+bool IsDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
 }
 
 }  // namespace
@@ -56,12 +49,61 @@ std::vector<StagedLine> SplitStagedLines(std::string_view bytes) {
   return lines;
 }
 
+std::vector<std::string> HeaderFields(std::string_view header) {
+  const std::size_t mark = header.find(kHeaderMark);
+  if (mark != std::string_view::npos) header.remove_prefix(mark + kHeaderMark.size());
+  while (!header.empty() && header.front() == ' ') header.remove_prefix(1);
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (char c : header) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+std::string SentAtFromTimestamp(std::string_view stamp) {
+  // yy/MM/dd,hh:mm:ss then the zone: a sign and quarter hours.
+  if (stamp.size() < 19 || stamp[2] != '/' || stamp[5] != '/' || stamp[8] != ',' ||
+      stamp[11] != ':' || stamp[14] != ':' || (stamp[17] != '+' && stamp[17] != '-'))
+    return {};
+  for (std::size_t at : {0, 3, 6, 9, 12, 15})
+    if (!IsDigits(stamp.substr(at, 2))) return {};
+  const std::string_view zone = stamp.substr(18);
+  if (!IsDigits(zone) || zone.size() > 2) return {};
+  const int quarters = std::stoi(std::string(zone));
+  if (quarters > 56) return {};  // beyond ±14:00
+  char offset[16];
+  std::snprintf(offset, sizeof offset, "%c%02d:%02d", stamp[17], quarters / 4, quarters % 4 * 15);
+  std::string iso = "20";
+  iso.append(stamp.substr(0, 2)).append("-").append(stamp.substr(3, 2)).append("-");
+  iso.append(stamp.substr(6, 2)).append("T").append(stamp.substr(9, 8)).append(offset);
+  return iso;
+}
+
 ListedMessage ListedFromLines(std::string_view header, std::string_view body) {
   ListedMessage message;
-  if (auto number = After(header, kReadStatus, kNumberBytes)) message.number = *number;
-  if (auto number = After(header, kUnreadStatus, kNumberBytes)) message.number = *number;
-  if (auto time = After(header, kEmptyNameField, kTimeBytes)) message.time = *time;
-  message.text = SubstituteAll(Ucs2HexToText(body), kApostrophe, kApostropheStandIn);
+  // "+CMGR: <stat>,<oa>,[<alpha>],<scts>..." for a received message.
+  const std::vector<std::string> fields = HeaderFields(header);
+  const bool received = fields[0] == "REC READ" || fields[0] == "REC UNREAD";
+  if (received && fields.size() > 1) message.number = fields[1];
+  if (received && fields.size() > 3) {
+    message.time = fields[3].substr(0, kTimeBytes);
+    message.sent_at = SentAtFromTimestamp(fields[3]);
+  }
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = body.find('\n', start);
+    message.text += Ucs2HexToText(body.substr(start, end - start));
+    if (end == std::string_view::npos) break;
+    message.text += '\n';
+    start = end + 1;
+  }
   return message;
 }
 
@@ -69,6 +111,7 @@ std::vector<ListedMessage> ParseStaged(std::string_view bytes) {
   AnswerScanner scanner;
   std::vector<ListedMessage> messages;
   for (FoundMessage& found : scanner.Scan(bytes)) messages.push_back(std::move(found.message));
+  if (auto last = scanner.Flush()) messages.push_back(std::move(last->message));
   return messages;
 }
 

@@ -21,15 +21,24 @@ struct StagedLine {
 std::vector<StagedLine> SplitStagedLines(std::string_view bytes);
 
 // A message as the modem lists it in text mode: a "+CMGR:" header line and the
-// body on the line after it.
+// body on the lines after it.
 struct ListedMessage {
-  std::string number;  // at most 12 bytes
-  std::string time;    // at most 17 bytes: the date and time without the zone
-  std::string text;    // the decoded body
+  std::string number;   // the sender as the header quotes it, whatever its length
+  std::string time;     // at most 17 bytes: the date and time without the zone
+  std::string sent_at;  // ISO 8601 with the zone's offset; empty when the header has none
+  std::string text;     // the decoded body, its lines joined with LF
 };
 
-// The message that a header line and its body line give.
+// The message that a header line and its body lines (joined with LF) give.
 ListedMessage ListedFromLines(std::string_view header, std::string_view body);
+
+// The fields of a header line after its "+CMGR:", quotes removed; a comma
+// inside quotes belongs to its field.
+std::vector<std::string> HeaderFields(std::string_view header);
+
+// "yy/MM/dd,hh:mm:ss±zz" (zz in quarter hours) as "20yy-MM-ddThh:mm:ss±HH:MM";
+// empty when the stamp does not read so.
+std::string SentAtFromTimestamp(std::string_view stamp);
 
 // Every message in the staged bytes, in order, read as a fresh reading would.
 std::vector<ListedMessage> ParseStaged(std::string_view bytes);

@@ -129,13 +129,15 @@ TEST(CliText, FinalLineBreakOfStandardInput) {
 
 TEST(CliOutput, LinesAreTheWindowsAndJsonParses) {
   FoundMessage found;
-  found.message = {"+79161234567", "26/12/08,10:15:00", W("Текст \"в\" кавычках\\\r\nи\x01")};
+  found.message = {"+79161234567", "26/12/08,10:15:00", "2026-12-08T10:15:00+03:00",
+                   W("Текст \"в\" кавычках\\\r\nи\x01")};
   EXPECT_EQ(MessageOutputLine(found, false),
             "№ тел: +79161234567 Дата и время отправки: 26/12/08,10:15:00 Текст: "
             "Текст \"в\" кавычках\\\r\nи\x01");
   auto json = nlohmann::json::parse(MessageOutputLine(found, true));
   EXPECT_EQ(json["number"], "+79161234567");
   EXPECT_EQ(json["time"], "26/12/08,10:15:00");
+  EXPECT_EQ(json["sent_at"], "2026-12-08T10:15:00+03:00");
   EXPECT_EQ(json["text"], "Текст \"в\" кавычках\\\r\nи\x01");
   EXPECT_FALSE(json.contains("index"));
   EXPECT_EQ(MessageOutputLine(found, true).find('\n'), std::string::npos);

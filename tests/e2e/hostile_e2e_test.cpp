@@ -52,17 +52,22 @@ TEST_F(HostileE2e, TextInsideAnSmsNeitherRestartsTheReadingNorAddsASender) {
   m1["raw"] = "Two lines\r\n" + spoof;
   nlohmann::json m2 = Stored(2, "+79161000002", "26/12/08,10:15:00");
   m2["raw"] = "+CPMS: 30,30";
-  StartSimJson(Inbox0({m0, m1, m2}, 40));
+  // A new-message indication between a header and its body is no body.
+  nlohmann::json m3 = Stored(3, "+79161000003", "26/12/08,10:15:00");
+  m3["raw"] = "+CMTI: \"ME\",7\r\nIt's here";
+  StartSimJson(Inbox0({m0, m1, m2, m3}, 40));
   StartForm({100, 300});
-  ReadUntilShown(3);
+  ReadUntilShown(4);
   EXPECT_TRUE(errors_.empty()) << errors_.front();
-  EXPECT_EQ(sim().Commands(), ReadCommands(3));
-  EXPECT_EQ(Inbox().SmsTotal, 3);
+  EXPECT_EQ(sim().Commands(), ReadCommands(4));
+  EXPECT_EQ(Inbox().SmsTotal, 4);
+  // Every line of a text is its own, a header-like one included.
   EXPECT_EQ(ShownLines(),
             (std::vector<std::string>{
                 Message("+79161000000", "26/12/08,10:15:00", "Hello +CPMS: 30,30 bye"),
-                Message("+79161000001", "26/12/08,10:15:00", "Two lines"),
-                Message("+79161000002", "26/12/08,10:15:00", "+CPMS: 30,30")}));
+                Message("+79161000001", "26/12/08,10:15:00", ("Two lines\n" + spoof).c_str()),
+                Message("+79161000002", "26/12/08,10:15:00", "+CPMS: 30,30"),
+                Message("+79161000003", "26/12/08,10:15:00", "It's here")}));
   EXPECT_TRUE(sim().StoredMessages("ME").empty());
 }
 

@@ -13,7 +13,7 @@ TEST_F(MessagingE2e, ReadsTheDemoInbox) {
   ExpectReading("demo", 3,
                 {Message("+79161234567", "26/12/08,10:15:00", "Привет! Встреча завтра в 10:00."),
                  Message("+79031112233", "26/12/08,11:20:30", "Hello from the office"),
-                 Message("+44770090012", "26/12/07,18:05:12", "Call me back please")},
+                 Message("+447700900123", "26/12/07,18:05:12", "Call me back please")},
                 3);
 }
 
@@ -69,7 +69,7 @@ TEST_F(MessagingE2e, ReadsThroughASlowChattyLine) {
             W("\r\nУ Вас 3 СМС\r\n") +
                 Message("+79161234567", "26/12/08,10:15:00", "Привет! Встреча завтра в 10:00.") +
                 "\r\n" + Message("+79031112233", "26/12/08,11:20:30", "Hello from the office") +
-                "\r\n" + Message("+44770090012", "26/12/07,18:05:12", "Call me back please"));
+                "\r\n" + Message("+447700900123", "26/12/07,18:05:12", "Call me back please"));
   const std::string log = Messaging().modem_log.Text();
   EXPECT_NE(log.find("+CMTI: \"ME\",5"), std::string::npos);
   EXPECT_NE(log.find("+CMS ERROR: 500"), std::string::npos);
@@ -97,7 +97,7 @@ TEST_F(MessagingE2e, CountThatDoesNotReadIsReportedAndReceptionGoesOn) {
   Settle();
   EXPECT_EQ(errors_.size(), 1u);
   EXPECT_TRUE(sim().StoredMessages("ME").empty());
-  EXPECT_NE(LinesPart().find(Message("+44770090012", "26/12/07,18:05:12", "Call me back please")),
+  EXPECT_NE(LinesPart().find(Message("+447700900123", "26/12/07,18:05:12", "Call me back please")),
             std::string::npos);
 }
 
@@ -163,7 +163,7 @@ TEST_F(MessagingE2e, ReadSmsDuringTheSendersPause) {
             W("\r\nУ Вас 3 СМС\r\n") +
                 Message("+79161234567", "26/12/08,10:15:00", "Привет! Встреча завтра в 10:00.") +
                 "\r\n" + Message("+79031112233", "26/12/08,11:20:30", "Hello from the office") +
-                "\r\n" + Message("+44770090012", "26/12/07,18:05:12", "Call me back please"));
+                "\r\n" + Message("+447700900123", "26/12/07,18:05:12", "Call me back please"));
 }
 
 TEST_F(MessagingE2e, RefusedNumberSendsNothing) {

@@ -43,9 +43,16 @@ class ScriptedPort : public ModemPort {
   std::string ReadStr(int count) override {
     std::string out = pending.substr(0, static_cast<std::size_t>(count));
     pending.erase(0, out.size());
+    held -= std::min(held, out.size());
+    return out;
+  }
+  std::string HoldArrived() override {
+    std::string out = pending.substr(held);
+    held = pending.size();
     return out;
   }
   std::string pending;
+  std::size_t held = 0;
   long writes_left = 600;
 };
 

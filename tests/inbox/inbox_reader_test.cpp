@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,8 @@ using Writes = std::vector<std::string>;
 std::string Header(const std::string& number, const std::string& status = "REC UNREAD") {
   return "+CMGR: \"" + status + "\",\"" + number + "\",,\"24/05/01,12:30:45+12\"\r\n";
 }
-// The modem's whole answer to a read of a stored message, echo included.
+// The modem's whole answer to a read of a stored message, echo included,
+// and to the delete after it.
 std::string ReadAnswer(int index, const std::string& number, const std::string& body) {
   return "AT+CMGR=" + std::to_string(index) + "\r\r\n" + Header(number) + body +
          "\r\n\r\nOK\r\nAT+CMGD=" + std::to_string(index) + "\r\r\nOK\r\n";
@@ -79,8 +81,31 @@ class Inbox : public ::testing::Test {
  protected:
   void Receive(const std::string& chunk) {
     port_.pending += chunk;
-    reader_.BComPort1RxChar(static_cast<int>(chunk.size()));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(StagingPath())));
+    Deliver();
+  }
+  // What the event thread does once a handler returns: hands over what
+  // arrived, the held bytes first.
+  void Deliver() {
+    while (!port_.pending.empty()) {
+      reader_.BComPort1RxChar(static_cast<int>(port_.pending.size()));
+      EXPECT_FALSE(fs::exists(fs::symlink_status(StagingPath())));
+    }
+  }
+  // The modem answers each read as the bodies say (none: an empty place) and
+  // each delete with OK, as soon as the command is written.
+  void AnswerReads(std::map<int, std::pair<std::string, std::string>> messages) {
+    port_.on_write = [this, messages](const std::string& bytes) {
+      const std::string echo = bytes + "\r\n";
+      if (bytes.rfind("AT+CMGR=", 0) == 0) {
+        const int index = std::stoi(bytes.substr(8));
+        const auto it = messages.find(index);
+        port_.pending += it == messages.end() ? echo + "+CMS ERROR: 321\r\n"
+                                              : echo + Header(it->second.first) +
+                                                    it->second.second + "\r\n\r\nOK\r\n";
+      } else if (bytes.rfind("AT+CMGD=", 0) == 0) {
+        port_.pending += echo + "OK\r\n";
+      }
+    };
   }
   std::string StagingPath() const { return (dir_ / "tmp.sms").string(); }
 

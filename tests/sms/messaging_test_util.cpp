@@ -56,9 +56,20 @@ void PtyPort::WriteStr(const std::string& bytes) {
 }
 
 std::string PtyPort::ReadStr(int count) {
-  std::string out(static_cast<std::size_t>(count), '\0');
-  const ssize_t n = read(slave_, out.data(), out.size());
+  const std::size_t from_hold = std::min(held_.size(), static_cast<std::size_t>(count));
+  std::string out = held_.substr(0, from_hold);
+  held_.erase(0, from_hold);
+  std::string rest(static_cast<std::size_t>(count) - from_hold, '\0');
+  const ssize_t n = rest.empty() ? 0 : read(slave_, rest.data(), rest.size());
+  rest.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return out + rest;
+}
+
+std::string PtyPort::HoldArrived() {
+  std::string out(static_cast<std::size_t>(Waiting()), '\0');
+  const ssize_t n = out.empty() ? 0 : read(slave_, out.data(), out.size());
   out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  held_ += out;
   return out;
 }
 

@@ -2,6 +2,7 @@
 // Helpers for the messaging tests: in-memory panes, fields and a scripted
 // port, a port on a real pseudo-terminal, and the independent PDU decoder.
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <stdexcept>
@@ -38,10 +39,18 @@ class FakePort : public ModemPort {
   std::string ReadStr(int count) override {
     std::string out = pending.substr(0, static_cast<std::size_t>(count < 0 ? 0 : count));
     pending.erase(0, out.size());
+    held -= std::min(held, out.size());
+    return out;
+  }
+  // The queued bytes not held yet.
+  std::string HoldArrived() override {
+    std::string out = pending.substr(held);
+    held = pending.size();
     return out;
   }
 
   int opens = 0;
+  std::size_t held = 0;  // queued bytes a hold has taken
   bool fail_open = false;
   long writes_left = -1;  // negative: no limit
   std::vector<std::string> writes;
@@ -58,6 +67,7 @@ class PtyPort : public ModemPort {
   void Open() override {}
   void WriteStr(const std::string& bytes) override;
   std::string ReadStr(int count) override;
+  std::string HoldArrived() override;
 
   // The modem's side.
   void ModemSend(const std::string& bytes);
@@ -69,6 +79,7 @@ class PtyPort : public ModemPort {
  private:
   int master_ = -1;
   int slave_ = -1;
+  std::string held_;
 };
 
 struct DecodedPdu {
