@@ -262,6 +262,9 @@ Status Archive::OpenFile() {
               "файл " + Quoted(prepared.where) + " доступен только для чтения"};
     case files::Problem::kNoSpace:
       return {ArchiveError::kDiskFull, false, "на диске нет места для файла " + Quoted(file_)};
+    case files::Problem::kLink:
+      return {ArchiveError::kOther, false,
+              Quoted(prepared.where) + " — ссылка, а архив не открывается через ссылки"};
     case files::Problem::kOther:
       return {ArchiveError::kOther, false,
               "файл " + Quoted(prepared.where) + " не открывается (" + prepared.detail + ")"};

@@ -41,11 +41,16 @@ std::string Field(const char* name, const std::string& json_value) {
 }  // namespace
 
 std::string CsvField(std::string_view field) {
-  const bool quote = field.find_first_of(",\"\r\n") != std::string_view::npos ||
-                     (!field.empty() && (field.front() == ' ' || field.back() == ' '));
-  if (!quote) return std::string(field);
+  // A spreadsheet takes a cell that starts so for a formula; an SMS sender
+  // chooses the text, so such a cell is marked as text.
+  const bool marked =
+      !field.empty() && std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos;
+  const std::string cell = (marked ? "'" : "") + std::string(field);
+  const bool quote = cell.find_first_of(",\"\r\n") != std::string::npos ||
+                     (!cell.empty() && (cell.front() == ' ' || cell.back() == ' '));
+  if (!quote) return cell;
   std::string out = "\"";
-  for (char c : field) {
+  for (char c : cell) {
     if (c == '"') out += '"';
     out += c;
   }

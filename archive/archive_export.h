@@ -13,8 +13,10 @@ namespace vestrel::archive {
 
 inline constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-// One field: quoted when it holds a comma, a quotation mark, CR or LF (or
-// starts or ends with a blank), a quotation mark doubled.
+// One field: an apostrophe put in front when it starts with "=", "+", "-",
+// "@", a tab or CR (a spreadsheet shows it as text, never as a formula);
+// quoted when it holds a comma, a quotation mark, CR or LF (or starts or ends
+// with a blank), a quotation mark doubled.
 std::string CsvField(std::string_view field);
 // Fields joined by commas, ended by CR LF.
 std::string CsvRecord(const std::vector<std::string>& fields);

@@ -20,6 +20,7 @@ enum class Problem {
   kFolderReadOnly,      // the folder exists but takes no new file
   kFileReadOnly,        // the file exists but cannot be opened for writing
   kNoSpace,             // no room for the file
+  kLink,                // the folder, the file or one of SQLite's files beside it is a link
   kOther,
 };
 
@@ -30,7 +31,14 @@ struct Prepared {
 };
 
 // Makes the missing folders (owner only) and the file when missing (owner
-// read and write only), and checks that the file opens for writing.
+// read and write only), and checks that the file opens for writing. The
+// file's own folder, the file and the journal files SQLite keeps beside it
+// (-wal, -shm, -journal) must not be links: whatever one names is left
+// untouched. Folders further up may be links (a home folder often is).
+
 Prepared PrepareFile(const std::filesystem::path& file);
+
+// The names of the journal files SQLite keeps beside a database file.
+inline constexpr const char* kJournalSuffixes[] = {"-wal", "-shm", "-journal"};
 
 }  // namespace vestrel::archive::files

@@ -42,6 +42,11 @@ Prepared MakeFolders(const std::filesystem::path& folder) {
   return {};
 }
 
+bool IsLink(const std::filesystem::path& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 }  // namespace
 
 std::optional<std::string> Environment(const char* name) {
@@ -65,6 +70,11 @@ Prepared PrepareFile(const std::filesystem::path& file) {
   std::filesystem::path folder = file.parent_path();
   if (folder.empty()) folder = ".";
   if (Prepared made = MakeFolders(folder); made.problem != Problem::kNone) return made;
+  if (IsLink(folder)) return Failed(Problem::kLink, folder, ELOOP);
+  for (const char* suffix : kJournalSuffixes) {
+    const std::filesystem::path journal = file.string() + suffix;
+    if (IsLink(journal)) return Failed(Problem::kLink, journal, ELOOP);
+  }
 
   // A new file is made here, private, so that SQLite (which would use 0644)
   // finds it and gives its journal files the same mode.
@@ -78,12 +88,13 @@ Prepared PrepareFile(const std::filesystem::path& file) {
   }
   int error = errno;
   if (error == EEXIST) {
-    fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    fd = ::open(file.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
       ::close(fd);
       return {};
     }
     error = errno;
+    if (error == ELOOP) return Failed(Problem::kLink, file, error);
     if (IsDenied(error)) return Failed(Problem::kFileReadOnly, file, error);
     return Failed(Problem::kOther, file, error);
   }

@@ -77,6 +77,11 @@ Prepared MakeFolders(const std::filesystem::path& folder) {
   return {};
 }
 
+bool IsLink(const std::filesystem::path& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 }  // namespace
 
 std::optional<std::string> Environment(const char* name) {
@@ -99,6 +104,13 @@ Prepared PrepareFile(const std::filesystem::path& file) {
   std::filesystem::path folder = file.parent_path();
   if (folder.empty()) folder = ".";
   if (Prepared made = MakeFolders(folder); made.problem != Problem::kNone) return made;
+  // A symbolic link or a junction: the archive's files never go through one.
+  if (IsLink(folder)) return Failed(Problem::kLink, folder, ERROR_CANT_ACCESS_FILE);
+  if (IsLink(file)) return Failed(Problem::kLink, file, ERROR_CANT_ACCESS_FILE);
+  for (const char* suffix : kJournalSuffixes) {
+    const std::filesystem::path journal = file.native() + std::filesystem::path(suffix).native();
+    if (IsLink(journal)) return Failed(Problem::kLink, journal, ERROR_CANT_ACCESS_FILE);
+  }
 
   // A link or junction under the name is not followed to make a file elsewhere.
   HANDLE handle =
@@ -114,7 +126,7 @@ Prepared PrepareFile(const std::filesystem::path& file) {
     // it open does not make it look read-only.
     handle = ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       ::CloseHandle(handle);
       return {};

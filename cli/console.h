@@ -37,8 +37,14 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // Windows-1251 on Windows.
 std::string FileNameBytes(const std::filesystem::path& path);
 
+// The name of a file under MakePrivateFolder() as platform::StagePrivateFile
+// takes it: its bytes on Linux, UTF-8 on Windows (whatever %TEMP% holds).
+std::string StagingFileName(const std::filesystem::path& path);
+
 // Opens the --log file (a UTF-8 name) for appending, not inherited by child
-// processes; null with errno set when it cannot be opened.
+// processes; a new file is readable by this user alone. Null with errno set
+// when it cannot be opened; ELOOP when a link stands there, which is never
+// written through.
 std::FILE* OpenLogFile(const std::string& utf8_name);
 
 // The local time of a moment, on any thread.

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -42,8 +43,21 @@ std::string FileNameBytes(const std::filesystem::path& path) {
   return path.string();
 }
 
+std::string StagingFileName(const std::filesystem::path& path) {
+  return path.string();
+}
+
 std::FILE* OpenLogFile(const std::string& utf8_name) {
-  return std::fopen(utf8_name.c_str(), "ae");
+  const int fd =
+      ::open(utf8_name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "a");
+  if (!file) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return file;
 }
 
 std::tm LocalTime(std::time_t moment) {

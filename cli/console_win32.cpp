@@ -12,6 +12,7 @@
 #include "cli/console.h"
 #include "cli/help_text.h"
 #include "platform/cp1251.h"
+#include "platform/utf8.h"
 
 namespace vestrel::cli {
 namespace {
@@ -74,12 +75,15 @@ std::wstring OwnerOnlyDescriptor() {
 }  // namespace
 
 // The console's code pages become UTF-8 for this run; standard output is
-// binary, so that a line break inside a message is written as on Linux.
+// binary, so that a line break inside a message is written as on Linux, and
+// so is standard input, whose UTF-16 would lose its bytes 0x1A (the text
+// mode's end of file) and its CR LF pairs.
 ConsoleSession::ConsoleSession()
     : input_code_page_(::GetConsoleCP()), output_code_page_(::GetConsoleOutputCP()) {
   if (output_code_page_) ::SetConsoleOutputCP(CP_UTF8);
   if (input_code_page_) ::SetConsoleCP(CP_UTF8);
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stdin), _O_BINARY);
 }
 
 ConsoleSession::~ConsoleSession() {
@@ -110,13 +114,52 @@ std::string FileNameBytes(const std::filesystem::path& path) {
   return bytes;
 }
 
+std::string StagingFileName(const std::filesystem::path& path) {
+  return platform::PathToUtf8(path);
+}
+
 std::FILE* OpenLogFile(const std::string& utf8_name) {
   const auto name = Wide(utf8_name);
   if (!name) {
     errno = EINVAL;
     return nullptr;
   }
-  return ::_wfopen(name->c_str(), L"aN");
+  const std::wstring descriptor = OwnerOnlyDescriptor();
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+  if (!descriptor.empty() &&
+      !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          descriptor.c_str(), SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr)) {
+    errno = EACCES;
+    return nullptr;
+  }
+  // The link itself is opened, never what it names, and then refused.
+  HANDLE handle = ::CreateFileW(name->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                &attributes, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const DWORD error = ::GetLastError();
+  if (attributes.lpSecurityDescriptor) ::LocalFree(attributes.lpSecurityDescriptor);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = error == ERROR_ACCESS_DENIED                                     ? EACCES
+            : error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ? ENOENT
+                                                                             : EIO;
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool told = ::GetFileInformationByHandle(handle, &info) != 0;
+  if (!told || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    ::CloseHandle(handle);
+    errno = told ? ELOOP : EIO;
+    return nullptr;
+  }
+  const int fd =
+      ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_WRONLY | _O_TEXT);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = ::_fdopen(fd, "a");
+  if (!file) ::_close(fd);
+  return file;
 }
 
 std::tm LocalTime(std::time_t moment) {

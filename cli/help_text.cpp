@@ -12,11 +12,12 @@ Sends and reads SMS through a GSM modem on a serial port, with the same
 dialogues as the Vestrel window.
 
 Commands:
-  send NUMBER [TEXT]  send TEXT to NUMBER (digits with the country code, no
-                      "+"); without TEXT the text is read from standard input
-                      (UTF-8, one final line break dropped). Texts longer than
-                      70 characters go out as several SMS, about 20 seconds
-                      apart.
+  send NUMBER [TEXT]  send TEXT to NUMBER (digits with the country code; a
+                      leading "+", spaces, hyphens and brackets are dropped);
+                      without TEXT the text is read from standard input
+                      (UTF-8, or UTF-16 with its byte order mark; one final
+                      line break dropped). Texts longer than 70 characters go
+                      out as several SMS, about 20 seconds apart.
   read                read every message stored in the phone's memory "ME",
                       deleting each from the phone, and print one line per
                       message: "№ тел: … Дата и время отправки: … Текст: …"

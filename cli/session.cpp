@@ -15,8 +15,10 @@
 #include "cli/archive_access.h"
 #include "cli/console.h"
 #include "cli/message_output.h"
+#include "cli/number_forms.h"
 #include "cli/options.h"
 #include "cli/serial_ports.h"
+#include "cli/stdin_text.h"
 #include "cli/text.h"
 #include "cli/traffic.h"
 #include "cli/watchdog.h"
@@ -75,7 +77,7 @@ class StagingFolder {
   }
   // Without a folder of its own the window's relative name is used.
   std::string File() const {
-    return path_.empty() ? kStagingFileName : FileNameBytes(path_ / kStagingFileName);
+    return path_.empty() ? kStagingFileName : StagingFileName(path_ / kStagingFileName);
   }
 
  private:
@@ -253,6 +255,7 @@ class Session {
       return kExitTimeout;
     }
     if (stop_.Requested()) return InterruptGuard::ExitStatus();
+    if (staging_failed_) return kExitPortIo;
     if (archive_failed_) return kExitArchive;
     return kExitDone;
   }
@@ -282,9 +285,10 @@ class Session {
     } catch (const DialogueStopped&) {
     } catch (const std::exception& e) {
       // For example the staging file could not be used: the reading goes on
-      // from memory.
+      // from memory, and its exit code tells the failure.
       progress_.Finish();
       PrintError(Shown(e.what()));
+      staging_failed_ = true;
     }
     platform::WakeSyncWaiters();
   }
@@ -347,6 +351,7 @@ class Session {
   bool timed_out_ = false;
   bool output_failed_ = false;
   bool archive_failed_ = false;
+  bool staging_failed_ = false;
 };
 
 int Usage(const std::string& message) {
@@ -388,11 +393,11 @@ int SendCommand(const Options& options, std::FILE* log_file) {
     utf8 = *options.text;
   } else {
     utf8.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    utf8 = std::string(WithoutFinalLineBreak(utf8));
   }
   std::string text;
   std::string number;
   try {
+    if (!options.text) utf8 = std::string(WithoutFinalLineBreak(StandardInputUtf8(utf8)));
     text = SmsTextFromUtf8(utf8);
   } catch (const UsageError& e) {
     return Usage(e.what());
@@ -400,7 +405,7 @@ int SendCommand(const Options& options, std::FILE* log_file) {
   if (text.empty()) return Usage("the text is empty; nothing sent");
   try {
     // The window's check, before the port is touched.
-    number = CheckedRecipient(platform::Cp1251FromUtf8(options.number));
+    number = CheckedRecipient(platform::Cp1251FromUtf8(WithoutNumberForms(options.number)));
   } catch (const platform::Exception& e) {
     PrintError(Shown(e.what()));
     return kExitNumberRefused;
@@ -436,9 +441,12 @@ int Run(int argc, char** argv) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_file(nullptr, std::fclose);
   if (options.log_file) {
     log_file.reset(OpenLogFile(*options.log_file));
-    if (!log_file)
-      return Usage("cannot open the log file \"" + *options.log_file +
-                   "\": " + std::strerror(errno));
+    if (!log_file) {
+      const int error = errno;
+      return Usage("cannot open the log file \"" + *options.log_file + "\": " +
+                   (error == ELOOP ? "it is a link, and no log is written through one"
+                                   : std::strerror(error)));
+    }
   }
   // A closed output ends a reading (see Session::OnChunk), not the process.
   IgnoreBrokenPipe();

@@ -1,7 +1,9 @@
 #pragma once
 // Short-lived files that only this user may read. The name is never written
 // through: whatever stands under it (a link to another file, a pipe, a
-// symbolic link) is removed and a new file created in its place.
+// symbolic link) is removed and a new file created in its place. Names are
+// the system's bytes on Linux and UTF-8 on Windows, so that any folder the
+// system can name holds them.
 
 #include <filesystem>
 #include <string>

@@ -7,19 +7,18 @@
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/private_file.h"
+#include "platform/utf8.h"
 
 namespace vestrel::platform {
 namespace {
 
-std::wstring Wide(const std::string& cp1251) {
-  std::wstring wide;
-  for (unsigned char c : cp1251) wide.push_back(static_cast<wchar_t>(Cp1251ToUnicode(c)));
-  return wide;
+std::wstring Wide(const std::string& utf8) {
+  return PathFromUtf8(utf8).native();
 }
 
 [[noreturn]] void Fail(const char* what_utf8, const std::string& path, DWORD error) {
-  throw Exception(Cp1251FromUtf8(what_utf8) + " \"" + path + "\" (error " + std::to_string(error) +
-                  ")");
+  throw Exception(Cp1251FromUtf8(what_utf8) + " \"" + Cp1251FromUtf8(path) + "\" (error " +
+                  std::to_string(error) + ")");
 }
 
 class Handle {

@@ -68,6 +68,23 @@ std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
   return out;
 }
 
+std::optional<std::string> Utf16ToUtf8(std::u16string_view units) {
+  std::string out;
+  out.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char32_t unit = units[i];
+    if (unit >= 0xDC00 && unit <= 0xDFFF) return std::nullopt;
+    if (unit < 0xD800 || unit > 0xDBFF) {
+      AppendUtf8(out, unit);
+      continue;
+    }
+    if (i + 1 == units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF)
+      return std::nullopt;
+    AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00));
+  }
+  return out;
+}
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);

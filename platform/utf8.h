@@ -33,6 +33,9 @@ std::optional<std::u32string> Utf8ToCodePoints(std::string_view text);
 // The UTF-16 units of well-formed UTF-8 (surrogate pairs above U+FFFF), or nothing.
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
 
+// The UTF-8 of UTF-16 units, or nothing when a surrogate stands unpaired.
+std::optional<std::string> Utf16ToUtf8(std::u16string_view units);
+
 // Appends the UTF-8 bytes of a code point (at most U+10FFFF).
 void AppendUtf8(std::string& out, char32_t code_point);
 

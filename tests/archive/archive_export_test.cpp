@@ -28,13 +28,26 @@ std::string Python(const std::string& script, const std::filesystem::path& file)
   return out;
 }
 
-TEST(ArchiveCsv, FieldsAreQuotedOnlyWhereNeeded) {
-  EXPECT_EQ(CsvField("plain"), "plain");
-  EXPECT_EQ(CsvField(""), "");
-  EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
-  EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
-  EXPECT_EQ(CsvField("two\r\nlines"), "\"two\r\nlines\"");
-  EXPECT_EQ(CsvField(" padded"), "\" padded\"");
+// Quoted only where needed; a cell a spreadsheet would take for a formula is
+// marked as text.
+TEST(ArchiveCsv, FieldsAreQuotedWhereNeededAndNeverAFormula) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"plain", "plain"},
+      {"", ""},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\r\nlines", "\"two\r\nlines\""},
+      {" padded", "\" padded\""},
+      {"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+      {"+79161234567", "'+79161234567"},
+      {"-2+3", "'-2+3"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\tcmd", "'\tcmd"},
+      {"\r\n=1", "\"'\r\n=1\""},
+      {"a=1", "a=1"},
+      {"'quoted", "'quoted"},
+  };
+  for (const auto& [field, written] : rows) EXPECT_EQ(CsvField(field), written) << field;
   EXPECT_EQ(CsvRecord({"a", "b,c", ""}), "a,\"b,c\",\r\n");
 }
 
@@ -48,7 +61,9 @@ TEST(ArchiveCsv, PythonReadsBackEveryFieldOfTheListing) {
                                           "a;b\ttab",
                                           "эмодзи 😀 и ё",
                                           "\"",
-                                          ","};
+                                          ",",
+                                          "=1+1",
+                                          "@A1"};
   for (std::size_t i = 0; i < texts.size(); ++i) {
     ReceivedRow row;
     row.shown_at = "2026-12-08 10:00:0" + std::to_string(i) + ".000";
@@ -70,8 +85,14 @@ with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:
 )",
                                     dir / "out.csv");
   std::string want;
+  // What a spreadsheet shows: a cell that would be a formula, with its mark.
+  const auto shown = [](const std::string& cell) {
+    return (!cell.empty() && std::string("=+-@\t\r").find(cell[0]) != std::string::npos ? "'"
+                                                                                        : "") +
+           cell;
+  };
   const auto add = [&](const std::vector<std::string>& row) {
-    for (std::size_t i = 0; i < row.size(); ++i) want += (i ? "\x1f" : "") + row[i];
+    for (std::size_t i = 0; i < row.size(); ++i) want += (i ? "\x1f" : "") + shown(row[i]);
     want += "\x1e";
   };
   add(ReceivedColumns());

@@ -57,6 +57,32 @@ TEST_F(ArchiveFiles, AFileWhereAFolderMustBeIsReportedWithItsName) {
   EXPECT_FALSE(prepared.detail.empty());
 }
 
+// Another user's file or folder behind a link must stay as it is.
+TEST_F(ArchiveFiles, NothingIsFollowedThroughALink) {
+  for (const std::string linked : {"folder", "archive.sqlite", "archive.sqlite-wal",
+                                   "archive.sqlite-shm", "archive.sqlite-journal"}) {
+    const fs::path case_root = root_ / linked;
+    const fs::path theirs = case_root / "theirs";
+    fs::create_directories(theirs);
+    std::ofstream(theirs / "their.sqlite", std::ios::binary) << "their bytes";
+    const fs::path folder = case_root / "vestrel";
+    std::error_code error;
+    if (linked == "folder") {
+      fs::create_directory_symlink(theirs, folder, error);
+    } else {
+      fs::create_directory(folder);
+      fs::create_symlink(theirs / "their.sqlite", folder / linked, error);
+    }
+    if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+
+    const files::Prepared prepared = files::PrepareFile(folder / "archive.sqlite");
+    EXPECT_EQ(prepared.problem, files::Problem::kLink) << linked;
+    EXPECT_EQ(prepared.where, linked == "folder" ? folder : folder / linked) << linked;
+    EXPECT_EQ(fs::file_size(theirs / "their.sqlite"), 11u) << linked;
+    EXPECT_FALSE(fs::exists(theirs / "archive.sqlite")) << linked;
+  }
+}
+
 TEST_F(ArchiveFiles, ConfiguredNamesAreUtf8AndRelativeToTheConfiguration) {
   const fs::path ini_folder = root_ / PathFromUtf8("программа");
   EXPECT_EQ(ResolveArchivePath(" сообщения.sqlite ", ini_folder),

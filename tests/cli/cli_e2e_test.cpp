@@ -296,6 +296,75 @@ TEST_F(CliE2e, TextWithLineBreaksGoesOutAsTheWindowSendsIt) {
             BuildSubmitPdu("79161234567", platform::Cp1251FromUtf8("Две\r\nстроки")));
 }
 
+// A number as people write it, and a text as PowerShell pipes it (UTF-16 with
+// its mark, CR LF), go out as the window would send the digits and the text;
+// the log is the user's own.
+TEST_F(CliE2e, NumberFormsAndUtf16StandardInput) {
+  StartSim("empty");
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t unit : u"Привет\r\n") {
+    if (!unit) break;
+    utf16 += static_cast<char>(unit & 0xFF);
+    utf16 += static_cast<char>(unit >> 8);
+  }
+  const auto log_path = temp_.path() / "own.log";
+  const Finished f = RunCli({"send", "+7 (916) 123-45-67", "--log", log_path.string()}, utf16);
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  ASSERT_EQ(sim().Sms().size(), 1u);
+  EXPECT_EQ(sim().Sms()[0]["pdu"].get<std::string>(),
+            BuildSubmitPdu("79161234567", platform::Cp1251FromUtf8("Привет")));
+  struct stat st {};
+  ASSERT_EQ(::stat(log_path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A link where the log, the archive's file or its folder should be is refused
+// before the port is used, and what it names stays as it was.
+TEST_F(CliE2e, LinksAreNeverFollowed) {
+  const test::TempDir data;
+  const std::filesystem::path theirs = data.path() / "theirs";
+  std::filesystem::create_directories(theirs);
+  std::ofstream(theirs / "their.file", std::ios::binary) << "their bytes";
+  const auto kept = [&] {
+    std::ifstream in(theirs / "their.file", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    return bytes == "their bytes" &&
+           std::distance(std::filesystem::directory_iterator(theirs), {}) == 1;
+  };
+  StartSim("demo");
+  std::filesystem::create_symlink(theirs / "their.file", data.path() / "log");
+  Finished f = RunCli({"read", "--log", (data.path() / "log").string()});
+  EXPECT_EQ(f.exit_code, 2);
+  EXPECT_NE(f.err.find("it is a link"), std::string::npos) << f.err;
+  EXPECT_EQ(sim().Received(), "");
+  EXPECT_TRUE(kept());
+
+  const char* previous = std::getenv("XDG_DATA_HOME");
+  const std::string kept_previous = previous ? previous : "";
+  for (const std::string linked : {"file", "folder"}) {
+    const std::filesystem::path home = data.path() / linked;
+    if (linked == "file") {
+      std::filesystem::create_directories(home / "vestrel");
+      std::filesystem::create_symlink(theirs / "their.file", home / "vestrel" / "archive.sqlite");
+    } else {
+      std::filesystem::create_directories(home);
+      std::filesystem::create_directory_symlink(theirs, home / "vestrel");
+    }
+    ::setenv("XDG_DATA_HOME", home.c_str(), 1);
+    sim_.reset();
+    StartSim("demo");
+    f = RunCli({"read"});
+    EXPECT_EQ(f.exit_code, 7) << linked << f.err;
+    EXPECT_EQ(f.err.rfind("vestrel-sms: Архив СМС недоступен: ", 0), 0u) << f.err;
+    EXPECT_NE(f.err.find("ссылка"), std::string::npos) << f.err;
+    EXPECT_TRUE(kept()) << linked;
+  }
+  if (previous)
+    ::setenv("XDG_DATA_HOME", kept_previous.c_str(), 1);
+  else
+    ::unsetenv("XDG_DATA_HOME");
+}
+
 // Bad input ends with its message and exit code, and nothing reaches the modem.
 TEST_F(CliE2e, BadInputWritesNothing) {
   StartSim("empty");
@@ -306,11 +375,15 @@ TEST_F(CliE2e, BadInputWritesNothing) {
     std::string err;
   };
   const std::vector<Case> cases = {
-      {{"send", "+79161234567", "Hi"},
+      {{"send", "7916+1234567", "Hi"},
        "",
        5,
        "vestrel-sms: Номер получателя должен состоять только из цифр (без \"+\")\n"},
-      {{"send", "7916 123", "Hi"}, "", 5, ""},
+      {{"send", "7916 12a", "Hi"}, "", 5, ""},
+      {{"send", "79161234567"},
+       "\xFF\xFE\x3D\xD8",
+       2,
+       "vestrel-sms: standard input starts as UTF-16"},
       {{"send", "79161234567", ""}, "", 2, "vestrel-sms: the text is empty; nothing sent\n"},
       {{"send", "79161234567"}, "\n", 2, "vestrel-sms: the text is empty; nothing sent\n"},
       {{"send", "79161234567"},

@@ -7,8 +7,10 @@
 #include <fstream>
 
 #include "cli/message_output.h"
+#include "cli/number_forms.h"
 #include "cli/options.h"
 #include "cli/serial_ports.h"
+#include "cli/stdin_text.h"
 #include "cli/text.h"
 #include "cli/traffic.h"
 #include "tests/sms/messaging_test_util.h"
@@ -116,6 +118,54 @@ TEST(CliText, InvalidOrUnsendableTextIsRefused) {
       "😀",                 // valid, but not in Windows-1251
   };
   for (const auto& text : refused) EXPECT_THROW(SmsTextFromUtf8(text), UsageError) << text;
+}
+
+// What is dropped before the window's check, and what is left for it to refuse.
+TEST(CliText, NumberFormsPeopleWrite) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"+7 (916) 123-45-67", "79161234567"},
+      {"+79161234567", "79161234567"},
+      {" +44 7700 900123", "447700900123"},
+      {"8-916-123-45-67", "89161234567"},
+      {"7(916)1234567", "79161234567"},
+      {"79161234567", "79161234567"},
+      {"7916+1234567", "7916+1234567"},  // "+" only in front
+      {"++79161234567", "++79161234567"},
+      {"(+7) 916", "(+7) 916"},
+      {"7 (916 123", "7 (916 123"},  // brackets in pairs, one pair, not empty
+      {"7 916) 123", "7 916) 123"},
+      {"7 (916) (123)", "7 (916) (123)"},
+      {"7 () 916", "7 () 916"},
+      {"7.916.123", "7.916.123"},
+      {"+7 916 12a", "+7 916 12a"},
+      {"+ -", "+ -"},
+      {"", ""},
+  };
+  for (const auto& [typed, kept] : rows) EXPECT_EQ(WithoutNumberForms(typed), kept) << typed;
+}
+
+TEST(CliText, StandardInputInUtf8OrMarkedUtf16) {
+  const auto bytes = [](std::initializer_list<int> list) {
+    std::string s;
+    for (int b : list) s += static_cast<char>(b);
+    return s;
+  };
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"Привет", "Привет"},
+      {"\xEF\xBB\xBF"
+       "Привет\n",
+       "Привет\n"},
+      // "К" is 04 1A: its 1A is Ctrl-Z, and CR LF comes as units of their own.
+      {bytes({0xFF, 0xFE, 0x1A, 0x04, 'a', 0, '\r', 0, '\n', 0}), "Кa\r\n"},
+      {bytes({0xFE, 0xFF, 0x04, 0x1A, 0, 'a'}), "Кa"},
+      {bytes({0xFF, 0xFE, 0x3D, 0xD8, 0x00, 0xDE}), "😀"},  // refused later as unsendable
+      {bytes({0xFF, 0xFE}), ""},
+  };
+  for (const auto& [in, utf8] : rows) EXPECT_EQ(StandardInputUtf8(in), utf8);
+  for (const std::string& bad : {bytes({0xFF, 0xFE, 0x3D, 0xD8}),          // half a pair
+                                 bytes({0xFF, 0xFE, 0x00, 0xDE, 'a', 0}),  // a lone low half
+                                 bytes({0xFE, 0xFF, 0x04})})               // an odd byte
+    EXPECT_THROW(StandardInputUtf8(bad), UsageError);
 }
 
 TEST(CliText, FinalLineBreakOfStandardInput) {

@@ -18,6 +18,8 @@
 #include "cli/watchdog.h"
 #include "messaging/dialogue_stop.h"
 #include "platform/cp1251.h"
+#include "platform/private_file.h"
+#include "platform/utf8.h"
 
 namespace vestrel::cli {
 namespace {
@@ -89,6 +91,47 @@ TEST(Win32Console, TheLogFileTakesAUtf8NameAndAppends) {
   EXPECT_EQ(OpenLogFile("\xFF.log"), nullptr);
   EXPECT_EQ(errno, EINVAL);
   fs::remove_all(folder);
+}
+
+TEST(Win32Console, TheLogFileIsNeverALink) {
+  const fs::path folder = MakePrivateFolder();
+  ASSERT_FALSE(folder.empty());
+  std::FILE* target = ::_wfopen((folder / L"target.log").c_str(), L"wb");
+  ASSERT_NE(target, nullptr);
+  std::fputs("keep", target);
+  std::fclose(target);
+  std::error_code error;
+  fs::create_symlink(folder / L"target.log", folder / L"link.log", error);
+  if (error) {
+    fs::remove_all(folder);
+    GTEST_SKIP() << "no symbolic links here: " << error.message();
+  }
+  errno = 0;
+  EXPECT_EQ(OpenLogFile(platform::PathToUtf8(folder / L"link.log")), nullptr);
+  EXPECT_EQ(errno, ELOOP);
+  EXPECT_EQ(fs::file_size(folder / L"target.log"), 4u);
+  fs::remove_all(folder);
+}
+
+// A %TEMP% whose name Windows-1251 cannot hold still takes the reading's
+// staging file.
+TEST(Win32Console, StagingWorksUnderATemporaryFolderOfAnyName) {
+  const fs::path temp = fs::temp_directory_path() / L"врем\u4E2D\u0100";
+  fs::create_directories(temp);
+  wchar_t tmp_before[MAX_PATH + 1] = {}, temp_before[MAX_PATH + 1] = {};
+  const DWORD tmp_length = ::GetEnvironmentVariableW(L"TMP", tmp_before, MAX_PATH + 1);
+  const DWORD temp_length = ::GetEnvironmentVariableW(L"TEMP", temp_before, MAX_PATH + 1);
+  ::SetEnvironmentVariableW(L"TMP", temp.c_str());
+  ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
+  const fs::path folder = MakePrivateFolder();
+  ::SetEnvironmentVariableW(L"TMP", tmp_length ? tmp_before : nullptr);
+  ::SetEnvironmentVariableW(L"TEMP", temp_length ? temp_before : nullptr);
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(WithoutFinalSeparator(folder.parent_path()), WithoutFinalSeparator(temp));
+  const std::string chunk("+CMGR: \x1A\r\n", 10);
+  EXPECT_EQ(platform::StagePrivateFile(StagingFileName(folder / L"tmp.sms"), chunk), chunk);
+  EXPECT_TRUE(fs::is_empty(folder));
+  fs::remove_all(temp);
 }
 
 TEST(Win32Console, LocalTimeIsTheSystemsLocalTime) {
