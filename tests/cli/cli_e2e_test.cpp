@@ -460,12 +460,14 @@ TEST_F(CliE2e, PortFromTheVariableOrTheUsersFile) {
 
   const auto config = temp_.path() / "config";
   std::filesystem::create_directories(config / "vestrel");
+  // The archive it names is taken beside it.
   std::ofstream(config / "vestrel" / "vestrel-sms.ini")
-      << "[MODEM]\nCOM Порт=" << sim().link() << "\n";
-  f = Child(TestingProgram(), {"read", "--no-archive", "--testing-durations=100,300"}, {}, {},
-            std::nullopt, {{"XDG_CONFIG_HOME", config.string()}})
+      << "[MODEM]\nCOM Порт=" << sim().link() << "\nАрхив=kept.sqlite\n";
+  f = Child(TestingProgram(), {"read", "--testing-durations=100,300"}, {}, {}, std::nullopt,
+            {{"XDG_CONFIG_HOME", config.string()}})
           .Wait();
   EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_TRUE(std::filesystem::exists(config / "vestrel" / "kept.sqlite"));
   const auto commands = sim().Commands();
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "at+cmgf=1"), 2);
 }
