@@ -10,10 +10,9 @@
 #include "archiving/archive_record.h"
 #include "cli/archive_access.h"
 #include "cli/help_text.h"
+#include "cli/port_choice.h"
 #include "messaging/staging.h"
 #include "platform/cp1251.h"
-#include "platform/exe_path.h"
-#include "platform/profile.h"
 
 namespace vestrel::cli {
 
@@ -49,17 +48,11 @@ class KeptInArchive : public MessageRecord {
   archive::ArchiveRecord record_;
 };
 
-// The archive file: the "Архив" key of Pelmora.ini beside the program, else
-// the user's data folder.
+// The archive file: the "Архив" key of the user's vestrel-sms.ini, else of
+// Pelmora.ini beside the program, else the user's data folder.
 std::filesystem::path ArchiveFile() {
-  std::string configured;
-  try {
-    const platform::IniFile ini(platform::ExecutableFolder() / "Pelmora.ini");
-    if (ini.Exists()) configured = ini.ReadString("MODEM", platform::Cp1251FromUtf8("Архив"), "");
-  } catch (const std::exception&) {
-  }
-  return archive::ResolveArchivePath(platform::Cp1251ToUtf8(configured),
-                                     platform::ExecutableFolder());
+  const ArchiveSetting setting = ConfiguredArchive();
+  return archive::ResolveArchivePath(setting.name, setting.relative_to);
 }
 
 void PrintError(const std::string& utf8) {
@@ -163,7 +156,8 @@ ArchiveHelp ArchiveHelpText() {
 )";
   help.location = "\nEvery message read and sent is kept in the message archive,\n" +
                   archive::DefaultArchivePathHelp() +
-                  ", or the\nfile that the \"Архив\" key of section MODEM in Pelmora.ini names.\n";
+                  ", or the\nfile that the \"Архив\" key of section MODEM names in the "
+                  "user's\nvestrel-sms.ini, else in Pelmora.ini.\n";
   return help;
 }
 

@@ -1,5 +1,6 @@
 #include "cli/help_text.h"
 
+#include "cli/command_help.h"
 #include "cli/options.h"
 
 namespace vestrel::cli {
@@ -14,16 +15,20 @@ dialogues as the Vestrel window.
 Commands:
   send NUMBER [TEXT]  send TEXT to NUMBER (digits with the country code; a
                       leading "+", spaces, hyphens and brackets are dropped);
-                      without TEXT the text is read from standard input
-                      (UTF-8, or UTF-16 with its byte order mark; one final
-                      line break dropped). Texts longer than 70 characters go
-                      out as several SMS, about 20 seconds apart.
+                      without TEXT, or with TEXT "-", the text is read from
+                      standard input (UTF-8, or UTF-16 with its byte order
+                      mark; one final line break dropped). Texts longer than
+                      70 characters go out as several SMS, about 20 seconds
+                      apart.
   read                read every message stored in the phone's memory "ME",
                       deleting each from the phone, and print one line per
                       message: "№ тел: … Дата и время отправки: … Текст: …"
 )";
   text += PortsCommandHelp();
   text += archive.command;
+  text += R"(  help COMMAND        show one command's synopsis, options and examples
+                      (also: COMMAND --help)
+)";
   text += "\nOptions:\n";
   text += PortOptionHelp();
   text += R"(  --json              read: one JSON object per message (number, time, text,
@@ -33,20 +38,22 @@ Commands:
   text += archive.no_archive;
   text += R"(  --timeout SECONDS   read: give up when the modem has sent nothing for this
                       long (default 60)
-  --log FILE          append the traffic to FILE with time stamps: commands
-                      (">"), bytes received ("<") and the lines of the reading
-                      ("=")
+  --log FILE          append the traffic to FILE with time stamps: first the
+                      version, the port and the command line ("#"), then
+                      commands (">"), bytes received ("<") and the lines of
+                      the reading ("=")
   --help              show this help
   --version           show the program's version
 
 )";
   text += ConsoleHelp();
+  text += SettingsHelp();
   text += R"(
 Exit codes:
   0    done
   2    wrong command line or unusable text (empty, not UTF-8, characters an
        SMS of this program cannot carry)
-  3    the port could not be opened
+  3    the port could not be opened (ports --probe: no modem answered)
   4    a write or read error on the port (the modem hung up), or an answer
        that could not be read
   5    the number was refused

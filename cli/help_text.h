@@ -11,6 +11,10 @@ namespace vestrel::cli {
 // serial_ports_*.cpp: the "ports" command and the --port option.
 const char* PortsCommandHelp();
 const char* PortOptionHelp();
+const char* PortExample();  // a port name as this OS's examples give it
+
+// port_setup_*.cpp: the user's configuration file as help texts name it.
+const char* UserConfigHelp();
 
 // console_*.cpp: what the program takes and prints on this OS's console.
 const char* ConsoleHelp();

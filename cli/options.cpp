@@ -22,6 +22,28 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& args, std
   return std::nullopt;
 }
 
+std::optional<Command> CommandNamed(const std::string& word) {
+  if (word == "send") return Command::Send;
+  if (word == "read") return Command::Read;
+  if (word == "archive") return Command::Archive;
+  if (word == "ports") return Command::Ports;
+  return std::nullopt;
+}
+
+// "help", "help COMMAND" and "COMMAND --help" name the command asked about.
+Options HelpOn(Options options, const std::vector<std::string>& words) {
+  options.command = Command::Help;
+  const bool help_word = !words.empty() && words[0] == "help";
+  if (help_word && words.size() > 2) throw UsageError("help takes one command");
+  const std::size_t topic = help_word ? 1 : 0;
+  if (words.size() <= topic) return options;
+  options.help_on = CommandNamed(words[topic]);
+  if (!options.help_on)
+    throw UsageError("no help on \"" + words[topic] +
+                     "\": the commands are send, read, archive and ports");
+  return options;
+}
+
 std::uint32_t ParseTimeout(const std::string& text) {
   std::uint32_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -64,6 +86,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       options.listing = Listing::Raw;
     } else if (arg == "--no-archive") {
       options.no_archive = true;
+    } else if (arg == "--probe") {
+      options.probe = true;
     } else if (auto since = OptionValue(args, i, "--since")) {
       const auto normalized = NormalizeSinceOption(*since);
       if (!normalized)
@@ -87,10 +111,7 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       throw UsageError("unknown option \"" + arg + "\"");
     }
   }
-  if (help) {
-    options.command = Command::Help;
-    return options;
-  }
+  if (help || (!words.empty() && words[0] == "help")) return HelpOn(std::move(options), words);
   if (version) {
     options.command = Command::Version;
     return options;
@@ -103,7 +124,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     if (words.size() > 3)
       throw UsageError("send takes one text; put a text of several words in quotes");
     options.number = words[1];
-    if (words.size() == 3) options.text = words[2];
+    // "-" stands for standard input, as TEXT left out does.
+    if (words.size() == 3 && words[2] != "-") options.text = words[2];
   } else if (command == "read") {
     options.command = Command::Read;
     if (words.size() > 1) throw UsageError("read takes no arguments");
@@ -112,7 +134,9 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     if (words.size() > 1) throw UsageError("archive takes no arguments");
   } else if (command == "ports") {
     options.command = Command::Ports;
-    if (words.size() > 1) throw UsageError("ports takes no arguments");
+    if (words.size() > 1 && !options.probe)
+      throw UsageError("ports takes port names only with --probe");
+    options.probe_ports.assign(words.begin() + 1, words.end());
   } else {
     throw UsageError("unknown command \"" + command + "\"");
   }
@@ -124,6 +148,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("--csv, --sent, --raw, --since and --match belong to the archive command");
   if (options.no_archive && options.command != Command::Read && options.command != Command::Send)
     throw UsageError("--no-archive belongs to the send and read commands");
+  if (options.probe && options.command != Command::Ports)
+    throw UsageError("--probe belongs to the ports command");
   if (timeout_given && options.command != Command::Read)
     throw UsageError("--timeout belongs to the read command");
   return options;

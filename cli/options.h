@@ -43,6 +43,13 @@ struct Options {
   std::string since;                    // archive --since, as given (checked)
   std::string match;                    // archive --match (UTF-8)
   MessagingDurations durations;
+  // help COMMAND, COMMAND --help: the command whose help is asked for; none:
+  // the whole program's.
+  std::optional<Command> help_on;
+  // ports --probe [PORT...]: ask each port whether a modem answers; no ports
+  // named: every port the list shows.
+  bool probe = false;
+  std::vector<std::string> probe_ports;
 };
 
 // A command line that cannot be carried out; the message is UTF-8.

@@ -97,15 +97,23 @@ const char* PortsCommandHelp() {
   return R"(  ports               list the serial devices present: UARTs /dev/ttyS*,
                       /dev/ttyUSB*, /dev/ttyACM*, and /dev/serial/by-id/* with
                       the device each one names
+  ports --probe [PORT...]
+                      ask those ports (or the ports named) whether a modem
+                      answers, and what it says it is
 )";
 }
 
 const char* PortOptionHelp() {
   return R"(  --port NAME         the modem's port: COMn (/dev/ttyS(n-1)), a path such as
                       /dev/ttyUSB0, or a name under /dev/. Default: the
-                      "COM Порт" key of section MODEM in Pelmora.ini beside
-                      this program, else COM11
+                      variable VESTREL_PORT, else the "COM Порт" key of
+                      section MODEM in the user's vestrel-sms.ini, else in
+                      Pelmora.ini beside this program, else COM11
 )";
+}
+
+const char* PortExample() {
+  return "/dev/ttyUSB0";
 }
 
 }  // namespace vestrel::cli

@@ -91,14 +91,22 @@ std::vector<SerialDeviceEntry> ListSerialDevices() {
 const char* PortsCommandHelp() {
   return R"(  ports               list the COM ports present, each with the device it
                       names
+  ports --probe [PORT...]
+                      ask those ports (or the ports named) whether a modem
+                      answers, and what it says it is
 )";
 }
 
 const char* PortOptionHelp() {
-  return R"(  --port NAME         the modem's port: COMn. Default: the "COM Порт" key of
-                      section MODEM in Pelmora.ini beside this program, else
-                      COM11
+  return R"(  --port NAME         the modem's port: COMn. Default: the variable
+                      VESTREL_PORT, else the "COM Порт" key of section MODEM
+                      in the user's vestrel-sms.ini, else in Pelmora.ini
+                      beside this program, else COM11
 )";
+}
+
+const char* PortExample() {
+  return "COM3";
 }
 
 }  // namespace vestrel::cli

@@ -13,10 +13,13 @@
 
 #include "about/file_version.h"
 #include "cli/archive_access.h"
+#include "cli/command_help.h"
 #include "cli/console.h"
 #include "cli/message_output.h"
 #include "cli/number_forms.h"
 #include "cli/options.h"
+#include "cli/port_choice.h"
+#include "cli/probe.h"
 #include "cli/serial_ports.h"
 #include "cli/stdin_text.h"
 #include "cli/text.h"
@@ -30,7 +33,6 @@
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"
 #include "platform/messages.h"
-#include "platform/profile.h"
 #include "platform/sync.h"
 
 namespace vestrel::cli {
@@ -38,13 +40,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// Pelmora.ini as the window reads it at start-up, except that a missing file
-// is not created: a script must not leave files beside the program.
-constexpr char kIniFileName[] = "Pelmora.ini";
-constexpr char kIniSection[] = "MODEM";
-constexpr char kIniPortKeyUtf8[] = "COM Порт";
-constexpr char kDefaultPortName[] = "COM11";
 
 // After Ctrl-C during a reading: answers to commands already written are
 // still taken (their messages are deleted from the phone) until the line has
@@ -58,13 +53,6 @@ void PrintError(const std::string& utf8) {
 // A message of the program's own (Windows-1251), as the window's box shows it.
 std::string Shown(const std::string& cp1251) {
   return platform::Cp1251ToUtf8(platform::ErrorBoxText(cp1251));
-}
-
-std::string PortName(const Options& options) {
-  if (options.port) return *options.port;
-  const platform::IniFile ini(platform::ExecutableFolder() / kIniFileName);
-  if (!ini.Exists()) return kDefaultPortName;
-  return ini.ReadString(kIniSection, platform::Cp1251FromUtf8(kIniPortKeyUtf8), kDefaultPortName);
 }
 
 // A folder of this process's own for the staging file; removed at the end.
@@ -216,15 +204,14 @@ class Session {
 
  private:
   int OpenPort() {
-    std::string name;
+    // Pelmora.ini as the window reads it at start-up, except that a missing
+    // file is not created: a script must not leave files beside the program.
+    const PortChoice choice = ChoosePort(PortPlacesNow(options_.port));
     try {
-      name = PortName(options_);
-      com_.SetPort(name);
+      com_.SetPort(choice.name);
       com_.Open();
     } catch (const platform::Exception& e) {
-      // A name from Pelmora.ini is Windows-1251; one from the command line is shown as given.
-      const std::string shown = options_.port ? name : platform::Cp1251ToUtf8(name);
-      PrintError((shown.empty() ? "" : shown + ": ") + Shown(e.what()));
+      PrintError(PortOpenFailure(choice, e.what()));
       return kExitPortOpen;
     }
     return kExitDone;
@@ -360,17 +347,22 @@ int Usage(const std::string& message) {
   return kExitUsage;
 }
 
-int Version() {
-  std::string version;
+// The version block's file version (UTF-8), or empty.
+std::string ProgramVersion() {
   try {
-    version = ReadFileVersion(FileNameBytes(platform::ExecutablePath()));
+    return platform::Cp1251ToUtf8(ReadFileVersion(FileNameBytes(platform::ExecutablePath())));
   } catch (const std::exception&) {
+    return {};
   }
+}
+
+int Version() {
+  const std::string version = ProgramVersion();
   if (version.empty()) {
     PrintError("this executable holds no version information");
     return kExitUsage;
   }
-  std::printf("vestrel-sms %s\n", platform::Cp1251ToUtf8(version).c_str());
+  std::printf("vestrel-sms %s\n", version.c_str());
   return kExitDone;
 }
 
@@ -385,6 +377,26 @@ int Ports() {
   if (devices.empty() && StandardErrorIsTerminal())
     std::fprintf(stderr, "no serial devices found\n");
   return kExitDone;
+}
+
+// The head of this run's lines in the --log file: what ran, on which port.
+void WriteLogHeader(std::FILE* file, const std::string& version, const PortChoice& port,
+                    const std::vector<std::string>& args) {
+  TrafficLog log(file);
+  log.Note("vestrel-sms " + (version.empty() ? std::string("(no version information)") : version));
+  log.Note("port " + port.shown + " (" + PortSourceText(port) + ")");
+  std::string line = "vestrel-sms";
+  for (const std::string& arg : args) {
+    const bool plain = !arg.empty() && arg.find_first_of(" \t\"'\\$`") == std::string::npos;
+    if (plain) {
+      line += " " + arg;
+      continue;
+    }
+    line += " '";
+    for (const char c : arg) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    line += "'";
+  }
+  log.Note("command line: " + line);
 }
 
 int SendCommand(const Options& options, std::FILE* log_file) {
@@ -419,19 +431,21 @@ int SendCommand(const Options& options, std::FILE* log_file) {
 int Run(int argc, char** argv) {
   const ConsoleSession console;
   Options options;
+  const std::vector<std::string> args = CommandLineArguments(argc, argv);
   try {
-    options = ParseCommandLine(CommandLineArguments(argc, argv));
+    options = ParseCommandLine(args);
   } catch (const UsageError& e) {
     return Usage(e.what());
   }
   switch (options.command) {
     case Command::Help:
-      std::fputs(HelpText().c_str(), stdout);
+      std::fputs((options.help_on ? CommandHelpText(*options.help_on) : HelpText()).c_str(),
+                 stdout);
       return kExitDone;
     case Command::Version:
       return Version();
     case Command::Ports:
-      return Ports();
+      return options.probe ? ProbeCommand(options) : Ports();
     case Command::Archive:
       return ArchiveCommand(options);
     case Command::Send:
@@ -447,6 +461,7 @@ int Run(int argc, char** argv) {
                    (error == ELOOP ? "it is a link, and no log is written through one"
                                    : std::strerror(error)));
     }
+    WriteLogHeader(log_file.get(), ProgramVersion(), ChoosePort(PortPlacesNow(options.port)), args);
   }
   // A closed output ends a reading (see Session::OnChunk), not the process.
   IgnoreBrokenPipe();

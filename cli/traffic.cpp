@@ -49,6 +49,10 @@ void TrafficLog::ModemLine(std::string_view line) {
   Write('=', Escaped(line));
 }
 
+void TrafficLog::Note(std::string_view utf8) {
+  Write('#', utf8);
+}
+
 void TrafficLog::Write(char kind, std::string_view utf8) {
   if (!file_) return;
   const auto now = std::chrono::system_clock::now();

@@ -23,6 +23,8 @@ class TrafficLog {
   void Command(std::string_view line);
   void Received(std::string_view bytes);
   void ModemLine(std::string_view line);
+  // A line about the run itself ("#"): the version, the port, the command line.
+  void Note(std::string_view utf8);
 
  private:
   void Write(char kind, std::string_view utf8);

@@ -35,5 +35,8 @@ install(FILES "${debian_sources}/copyright" "${debian_dir}/changelog.gz"
         DESTINATION /usr/share/doc/vestrel COMPONENT debian EXCLUDE_FROM_ALL)
 install(FILES "${debian_dir}/vestrel.1.gz" "${debian_dir}/vestrel-sms.1.gz"
         DESTINATION /usr/share/man/man1 COMPONENT debian EXCLUDE_FROM_ALL)
+# vestrel-sms's bash completion, where bash-completion loads it on demand.
+install(FILES "${CMAKE_SOURCE_DIR}/resources/bash-completion/vestrel-sms"
+        DESTINATION /usr/share/bash-completion/completions COMPONENT debian EXCLUDE_FROM_ALL)
 install(FILES "${debian_sources}/lintian-overrides" DESTINATION /usr/share/lintian/overrides
         RENAME vestrel COMPONENT debian EXCLUDE_FROM_ALL)

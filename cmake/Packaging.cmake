@@ -5,7 +5,8 @@
 # /opt/vestrel and adds what Debian expects around it (the `desktop` and
 # `debian` components, which only the package installs, so a plain install into
 # a folder never writes outside it): a desktop entry and the icon in the hicolor
-# theme, /usr/bin/vestrel, copyright, changelog and a manual page, and the
+# theme, /usr/bin/vestrel and /usr/bin/vestrel-sms, copyright, changelog,
+# manual pages, vestrel-sms's bash completion, and the
 # configuration as /etc/vestrel/Pelmora.ini, a conffile, with
 # /opt/vestrel/Pelmora.ini a link to it. The program reads and, when it is
 # missing, creates the file through that link.
@@ -86,8 +87,14 @@ messages stored in the phone's memory, shows each with its sender and send
 time, and deletes it; it shows every command sent and every answer received.
 Minimised, it waits in the desktop's notification area.
 
+vestrel-sms does the same from a terminal, a cron job or a script: it sends
+a text given on the command line or on standard input, reads and deletes the
+stored messages (one line or JSON object each), lists the message archive,
+and finds which serial port a modem answers on (vestrel-sms ports --probe).
+
 The operator must be a member of the group dialout to open the serial
-port. The port is set in /etc/vestrel/Pelmora.ini.
+port. The port is set in /etc/vestrel/Pelmora.ini; a user may set their own
+in ~/.config/vestrel/vestrel-sms.ini or VESTREL_PORT for vestrel-sms.
 
 The package also holds the GSM modem simulator vestrel-modem-sim with
 sample scenarios, for trying the program without a modem.]=])

@@ -20,7 +20,7 @@ const std::vector<std::string> kDemoLines = {
 
 // The --log file: time stamp, kind, text; "<" lines give back the bytes received.
 struct LogFile {
-  std::vector<std::string> commands, lines;
+  std::vector<std::string> notes, commands, lines;
   std::string received;
 };
 
@@ -61,6 +61,9 @@ LogFile ParseLog(const std::filesystem::path& path) {
         break;
       case '=':
         log.lines.push_back(text);
+        break;
+      case '#':
+        log.notes.push_back(text);
         break;
       default:
         ADD_FAILURE() << line;
@@ -294,6 +297,11 @@ TEST_F(CliE2e, TextWithLineBreaksGoesOutAsTheWindowSendsIt) {
   ASSERT_EQ(sim().Sms().size(), 1u);
   EXPECT_EQ(sim().Sms()[0]["pdu"].get<std::string>(),
             BuildSubmitPdu("79161234567", platform::Cp1251FromUtf8("Две\r\nстроки")));
+  // "-" as TEXT: the same text from standard input.
+  const Finished piped = RunCli({"send", "79161234567", "-"}, "Две\nстроки\n");
+  EXPECT_EQ(piped.exit_code, 0) << piped.err;
+  ASSERT_EQ(sim().Sms().size(), 2u);
+  EXPECT_EQ(sim().Sms()[1]["pdu"], sim().Sms()[0]["pdu"]);
 }
 
 // A number as people write it, and a text as PowerShell pipes it (UTF-16 with
@@ -468,10 +476,14 @@ TEST_F(CliE2e, PortThatDoesNotExistOrIsBusy) {
   const std::string missing = (temp_.path() / "no-such-modem").string();
   Finished f = Child(TestingProgram(), {"read", "--port", missing}).Wait();
   EXPECT_EQ(f.exit_code, 3);
-  EXPECT_EQ(f.err, "vestrel-sms: " + missing + ": Попытка открыть несуществующий COM-порт.\n");
+  ASSERT_FALSE(f.err.empty());
+  EXPECT_EQ(Lines(f.err)[0],
+            "vestrel-sms: " + missing + ": Попытка открыть несуществующий COM-порт.");
+  EXPECT_NE(f.err.find(missing + " is given with --port."), std::string::npos) << f.err;
   f = Child(TestingProgram(), {"send", "79161234567", "Hi", "--port", "COM999"}).Wait();
   EXPECT_EQ(f.exit_code, 3);
-  EXPECT_EQ(f.err, "vestrel-sms: COM999: Попытка открыть несуществующий COM-порт.\n");
+  ASSERT_FALSE(f.err.empty());
+  EXPECT_EQ(Lines(f.err)[0], "vestrel-sms: COM999: Попытка открыть несуществующий COM-порт.");
 
   // Another process holds the port.
   const int fd = ::open(sim().link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -502,8 +514,89 @@ TEST_F(CliE2e, NoRightsToThePort) {
       Child(TestingProgram(), {"send", "79161234567", "Hi", "--port", sim().link()}, {}, {}, run_as)
           .Wait();
   EXPECT_EQ(f.exit_code, 3);
-  EXPECT_EQ(f.err, "vestrel-sms: " + sim().link() + ": Нет прав доступа к COM-порту.\n");
+  ASSERT_FALSE(f.err.empty());
+  EXPECT_EQ(Lines(f.err)[0], "vestrel-sms: " + sim().link() + ": Нет прав доступа к COM-порту.");
+  EXPECT_NE(f.err.find("sudo usermod -aG dialout $USER"), std::string::npos) << f.err;
   EXPECT_EQ(sim().Received(), "");
+}
+
+// Without --port: VESTREL_PORT, else the user's own file; the --log file
+// starts with the version, the port and where it came from, and the command line.
+TEST_F(CliE2e, PortFromTheVariableOrTheUsersFile) {
+  StartSim("empty");
+  const std::string log_path = (temp_.path() / "read.log").string();
+  const std::vector<std::string> args = {"read", "--no-archive", "--log", log_path,
+                                         "--testing-durations=100,300"};
+  Finished f =
+      Child(TestingProgram(), args, {}, {}, std::nullopt, {{"VESTREL_PORT", sim().link()}}).Wait();
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  const LogFile log = ParseLog(log_path);
+  ASSERT_EQ(log.notes.size(), 3u);
+  EXPECT_EQ(log.notes[0].rfind("vestrel-sms 1.", 0), 0u) << log.notes[0];
+  EXPECT_EQ(log.notes[1], "port " + sim().link() + " (from the variable VESTREL_PORT)");
+  EXPECT_EQ(log.notes[2], "command line: vestrel-sms read --no-archive --log " + log_path +
+                              " --testing-durations=100,300");
+  EXPECT_FALSE(log.commands.empty());
+
+  const auto config = temp_.path() / "config";
+  std::filesystem::create_directories(config / "vestrel");
+  // The archive it names is taken beside it.
+  std::ofstream(config / "vestrel" / "vestrel-sms.ini")
+      << "[MODEM]\nCOM Порт=" << sim().link() << "\nАрхив=kept.sqlite\n";
+  f = Child(TestingProgram(), {"read", "--testing-durations=100,300"}, {}, {}, std::nullopt,
+            {{"XDG_CONFIG_HOME", config.string()}})
+          .Wait();
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_TRUE(std::filesystem::exists(config / "vestrel" / "kept.sqlite"));
+  const auto commands = sim().Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "at+cmgf=1"), 2);
+}
+
+// ports --probe: the simulator answers (ATI and AT+CGMI as scripted, AT+CGMM
+// with ERROR); a pty nobody answers gets "AT" and nothing more; a port another
+// program holds is not written to; a missing one is named.
+TEST_F(CliE2e, ProbeFindsTheModemAndLeavesTheOthersAlone) {
+  const nlohmann::json answers = {
+      {{"command", "ATI"}, {"answer", "Vestrel test modem\r\nRevision 7\r\n\r\nOK"}},
+      {{"command", "AT+CGMI"}, {"answer", "Vestrel\r\n\r\nOK"}}};
+  StartSimJson({{"faults", {{"errors", answers}}}});
+  test::ModemSim held;
+  const int held_fd = ::open(held.link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(held_fd, 0);
+  ASSERT_EQ(::flock(held_fd, LOCK_EX | LOCK_NB), 0);
+  const int silent = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(silent, 0);
+  ASSERT_EQ(::grantpt(silent), 0);
+  ASSERT_EQ(::unlockpt(silent), 0);
+  const std::string silent_port = ::ptsname(silent);
+  const std::string missing = (temp_.path() / "no-such-modem").string();
+
+  Finished f = Child(TestingProgram(), {"ports", "--probe", sim().link(), silent_port, held.link(),
+                                        missing, "--testing-durations=300,300"})
+                   .Wait();
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(f.out, sim().link() +
+                       ": a modem answers\n"
+                       "  AT       OK\n"
+                       "  ATI      Vestrel test modem / Revision 7\n"
+                       "  AT+CGMI  Vestrel\n"
+                       "  AT+CGMM  ERROR\n" +
+                       silent_port + ": no answer to AT\n" + held.link() +
+                       ": busy: another program holds it; left alone\n" + missing +
+                       ": no such port\n");
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"AT", "ATI", "AT+CGMI", "AT+CGMM"}));
+  char written[64];
+  const ssize_t n = ::read(silent, written, sizeof written);
+  EXPECT_EQ(std::string(written, n > 0 ? n : 0), "AT\r");
+  EXPECT_EQ(held.Received(), "");
+
+  // No modem among them: exit code 3.
+  f = Child(TestingProgram(), {"ports", "--probe", silent_port, "--testing-durations=300,300"})
+          .Wait();
+  EXPECT_EQ(f.exit_code, 3);
+  ::close(silent);
+  ::close(held_fd);
+  EXPECT_EQ(held.Stop(), 0);
 }
 
 // Ctrl-C while the first of three parts is on its way: that part goes out
@@ -599,7 +692,9 @@ TEST_F(CliE2e, InstalledProgramReadsWithTheWindowsDurationsAndItsIni) {
   std::filesystem::copy_file(InstalledProgram(), program);
   Finished f = Child(program, {"read"}).Wait();
   EXPECT_EQ(f.exit_code, 3);
-  EXPECT_EQ(f.err, "vestrel-sms: COM11: Попытка открыть несуществующий COM-порт.\n");
+  ASSERT_FALSE(f.err.empty());
+  EXPECT_EQ(Lines(f.err)[0], "vestrel-sms: COM11: Попытка открыть несуществующий COM-порт.");
+  EXPECT_NE(f.err.find("COM11 is the default: no port is set."), std::string::npos) << f.err;
   EXPECT_FALSE(std::filesystem::exists(folder / "Pelmora.ini"));
 
   std::ofstream(folder / "Pelmora.ini", std::ios::binary)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -44,15 +45,19 @@ struct Finished {
   std::string err;
 };
 
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
 // One run of the program: standard input from a file, standard output and
-// standard error into files, so that nothing blocks on a pipe.
+// standard error into files, so that nothing blocks on a pipe. The user's own
+// settings of whoever runs the tests stay out: no VESTREL_PORT, and a
+// configuration folder of the run's own, unless env sets them.
 class Child {
  public:
   // error_device: a terminal to take standard error instead of a file.
   // run_as: a user id to run under instead of this process's (needs root).
   Child(const std::filesystem::path& program, const std::vector<std::string>& args,
         const std::string& input = {}, const std::string& error_device = {},
-        std::optional<uid_t> run_as = std::nullopt) {
+        std::optional<uid_t> run_as = std::nullopt, const Environment& env = {}) {
     in_ = dir_.path() / "in";
     out_ = dir_.path() / "out";
     err_ = dir_.path() / "err";
@@ -62,6 +67,24 @@ class Child {
     std::vector<char*> argv;
     for (auto& a : argv_strings) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The environment is made before the fork: the child only calls exec.
+    Environment wanted = env;
+    if (std::none_of(env.begin(), env.end(),
+                     [](const auto& e) { return e.first == "XDG_CONFIG_HOME"; }))
+      wanted.push_back({"XDG_CONFIG_HOME", (dir_.path() / "config").string()});
+    std::vector<std::string> env_strings;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      const std::string name = entry.substr(0, entry.find('='));
+      const bool replaced =
+          name == "VESTREL_PORT" ||
+          std::any_of(wanted.begin(), wanted.end(), [&](const auto& w) { return w.first == name; });
+      if (!replaced) env_strings.push_back(entry);
+    }
+    for (const auto& [name, value] : wanted) env_strings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (auto& e : env_strings) envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
       const int in = ::open(in_.c_str(), O_RDONLY);
@@ -75,7 +98,7 @@ class Child {
       if (run_as &&
           (::setgroups(0, nullptr) != 0 || ::setgid(*run_as) != 0 || ::setuid(*run_as) != 0))
         ::_exit(126);
-      ::execv(argv[0], argv.data());
+      ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
   }

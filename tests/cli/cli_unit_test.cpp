@@ -6,13 +6,17 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/command_help.h"
 #include "cli/message_output.h"
 #include "cli/number_forms.h"
 #include "cli/options.h"
+#include "cli/port_choice.h"
 #include "cli/serial_ports.h"
 #include "cli/stdin_text.h"
 #include "cli/text.h"
 #include "cli/traffic.h"
+#include "comport/b_com_port.h"
+#include "platform/cp1251.h"
 #include "tests/sms/messaging_test_util.h"
 #include "tests/support/modem_sim.h"
 
@@ -80,12 +84,131 @@ TEST(CliOptions, WrongCommandLinesAreUsageErrors) {
       {"send", "79161234567", "x", "--match", "a"},
       {"ports", "--no-archive"},
       {"archive", "--no-archive"},
+      {"help", "frobnicate"},
+      {"help", "send", "read"},
+      {"ports", "COM3"},
+      {"read", "--probe"},
   };
   for (const auto& args : wrong) {
     std::string joined;
     for (const auto& a : args) joined += a + " ";
     EXPECT_THROW(Parse(args), UsageError) << joined;
   }
+}
+
+TEST(CliOptions, HelpOnACommandAndPortsToProbe) {
+  EXPECT_EQ(Parse({"help", "send"}).help_on, Command::Send);
+  EXPECT_EQ(Parse({"archive", "--help"}).help_on, Command::Archive);
+  EXPECT_EQ(Parse({"send", "79161234567", "-h"}).help_on, Command::Send);
+  EXPECT_FALSE(Parse({"help"}).help_on.has_value());
+  EXPECT_FALSE(Parse({"--help"}).help_on.has_value());
+  EXPECT_FALSE(Parse({"send", "79161234567", "-"}).text.has_value());  // "-": standard input
+  const Options o = Parse({"ports", "--probe", "COM3", "/dev/ttyUSB0"});
+  EXPECT_TRUE(o.probe);
+  EXPECT_EQ(o.probe_ports, (std::vector<std::string>{"COM3", "/dev/ttyUSB0"}));
+}
+
+// Each command's help names its own options and examples, none of another
+// command's, and is not the whole program's help.
+TEST(CliHelp, EachCommandHasItsOwn) {
+  const struct {
+    Command command;
+    std::vector<std::string> named, not_named;
+  } rows[] = {
+      {Command::Send,
+       {"send NUMBER [TEXT]", "--port", "--no-archive", "--log", "TEXT \"-\"", "VESTREL_PORT"},
+       {"--timeout", "--csv", "--probe", "--json"}},
+      {Command::Read,
+       {"read", "--port", "--json", "--timeout", "--no-archive", "--log", "VESTREL_PORT"},
+       {"--csv", "--probe", "--since"}},
+      {Command::Archive,
+       {"--sent", "--raw", "--csv", "--json", "--since", "--match"},
+       {"--timeout", "--probe", "--port"}},
+      {Command::Ports, {"ports --probe [PORT...]", "--probe", "AT+CGMM"}, {"--json", "--timeout"}},
+  };
+  const std::string whole = HelpText();
+  for (const auto& row : rows) {
+    const std::string help = CommandHelpText(row.command);
+    EXPECT_NE(help, whole);
+    EXPECT_NE(help.find("Examples:\n  vestrel-sms "), std::string::npos) << help;
+    for (const auto& name : row.named) EXPECT_NE(help.find(name), std::string::npos) << name;
+    for (const auto& name : row.not_named) EXPECT_EQ(help.find(name), std::string::npos) << name;
+  }
+  EXPECT_NE(whole.find("help COMMAND"), std::string::npos);
+}
+
+// Without --port the first place that names a port wins: VESTREL_PORT, the
+// user's vestrel-sms.ini (UTF-8), Pelmora.ini (Windows-1251), COM11.
+TEST(CliPortChoice, FirstPlaceThatNamesAPortWins) {
+  test::TempDir dir;
+  const auto user = dir.path() / "vestrel-sms.ini";
+  const auto program = dir.path() / "Pelmora.ini";
+  const std::string user_port = "[MODEM]\nCOM Порт=/dev/ttyUSB1\nАрхив=a.sqlite\n";
+  const std::string user_archive_only = "[MODEM]\nАрхив=a.sqlite\n";
+  const std::string user_empty_port = "[MODEM]\nCOM Порт=\n";
+  const std::string program_port = platform::Cp1251FromUtf8("[MODEM]\r\nCOM Порт=COM3\r\n");
+  const std::optional<std::string> none;
+  const struct {
+    std::optional<std::string> command_line, environment;
+    std::string user_file, program_ini;  // empty: no such file
+    std::string port;
+    PortSource source;
+  } rows[] = {
+      {"COM5", "COM6", user_port, program_port, "COM5", PortSource::kCommandLine},
+      {none, "/dev/ttyACM0", user_port, program_port, "/dev/ttyACM0", PortSource::kEnvironment},
+      {none, "", user_port, program_port, "/dev/ttyUSB1", PortSource::kUserFile},
+      {none, none, user_port, program_port, "/dev/ttyUSB1", PortSource::kUserFile},
+      {none, none, user_archive_only, program_port, "COM3", PortSource::kProgramIni},
+      {none, none, user_empty_port, program_port, "COM3", PortSource::kProgramIni},
+      {none, none, "", program_port, "COM3", PortSource::kProgramIni},
+      {none, none, user_archive_only, "", "COM11", PortSource::kDefault},
+      {none, none, "", "[MODEM]\r\n", "COM11", PortSource::kDefault},
+  };
+  for (const auto& row : rows) {
+    std::filesystem::remove(user);
+    std::filesystem::remove(program);
+    if (!row.user_file.empty()) std::ofstream(user, std::ios::binary) << row.user_file;
+    if (!row.program_ini.empty()) std::ofstream(program, std::ios::binary) << row.program_ini;
+    const PortChoice choice = ChoosePort({row.command_line, row.environment, user, program});
+    EXPECT_EQ(choice.shown, row.port) << row.user_file << row.program_ini;
+    EXPECT_EQ(choice.source, row.source) << row.port;
+    const auto file = row.source == PortSource::kUserFile     ? user
+                      : row.source == PortSource::kProgramIni ? program
+                                                              : std::filesystem::path();
+    EXPECT_EQ(choice.file, file) << row.port;
+  }
+}
+
+// A port that did not open: the window's message first, then what to do.
+TEST(CliPortChoice, OpenFailuresPointToTheFix) {
+  const PortChoice from_ini{"COM3", "COM3", PortSource::kProgramIni, "/opt/vestrel/Pelmora.ini"};
+  const PortChoice by_default{"COM11", "COM11", PortSource::kDefault, {}};
+  const PortChoice from_variable{"COM4", "COM4", PortSource::kEnvironment, {}};
+  const struct {
+    PortChoice choice;
+    std::string message;
+    std::vector<std::string> said;
+  } rows[] = {
+      {by_default,
+       comport_messages::NoSuchPort(),
+       {"COM11: Попытка открыть несуществующий COM-порт.\n", "COM11 is the default", "--port NAME",
+        "VESTREL_PORT", "ports --probe"}},
+      {from_ini,
+       comport_messages::NoSuchPort(),
+       {"COM3 is from the key \"COM Порт\" of section [MODEM] in /opt/vestrel/Pelmora.ini"}},
+      {from_variable, comport_messages::NoSuchPort(), {"COM4 is from the variable VESTREL_PORT"}},
+      {from_ini,
+       comport_messages::NoAccess(),
+       {"COM3: Нет прав доступа к COM-порту.\n", "group dialout", "sudo usermod -aG dialout $USER",
+        "log out and in again"}},
+      {from_ini, comport_messages::PortBusy(), {"COM3: Порт занят другой программой."}},
+  };
+  for (const auto& row : rows) {
+    const std::string text = PortOpenFailure(row.choice, row.message);
+    for (const auto& part : row.said) EXPECT_NE(text.find(part), std::string::npos) << text;
+  }
+  EXPECT_EQ(PortOpenFailure(from_ini, comport_messages::PortBusy()),
+            "COM3: Порт занят другой программой.");
 }
 
 TEST(CliOptions, TestingDurationsOnlyInTheTestingBuild) {

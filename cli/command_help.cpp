@@ -1,0 +1,149 @@
+#include "cli/command_help.h"
+
+#include "cli/help_text.h"
+
+namespace vestrel::cli {
+namespace {
+
+constexpr char kLogOption[] =
+    R"(  --log FILE          append the traffic to FILE with time stamps: first the
+                      version, the port and the command line ("#"), then
+                      commands (">"), bytes received ("<") and the lines of
+                      the reading ("=")
+)";
+constexpr char kHelpOption[] = "  --help              show this help\n";
+
+std::string SendHelp(const ArchiveHelp& archive) {
+  std::string text = R"(Usage: vestrel-sms [OPTIONS] send NUMBER [TEXT]
+
+Sends TEXT to NUMBER (digits with the country code, no "+"). Without TEXT, or
+with TEXT "-", the text is read from standard input (UTF-8, one final line
+break dropped). Texts longer than 70 characters go out as several SMS, about
+20 seconds apart.
+
+Options:
+)";
+  text += PortOptionHelp();
+  text += archive.no_archive;
+  text += kLogOption;
+  text += kHelpOption;
+  text += SettingsHelp();
+  text += R"(
+Examples:
+  vestrel-sms send 79161234567 "Привет"
+  date | vestrel-sms send 79161234567 -
+)";
+  text += "  vestrel-sms --port " + std::string(PortExample()) +
+          " send 79161234567 \"Проверка\" --log send.log\n";
+  return text;
+}
+
+std::string ReadHelp(const ArchiveHelp& archive) {
+  std::string text = R"(Usage: vestrel-sms [OPTIONS] read
+
+Reads every message stored in the phone's memory "ME", deleting each from the
+phone, and prints one line per message:
+"№ тел: … Дата и время отправки: … Текст: …"
+
+Options:
+)";
+  text += PortOptionHelp();
+  text += R"(  --json              one JSON object per message (number, time, text, and
+                      index when known) instead of the text line
+  --timeout SECONDS   give up when the modem has sent nothing for this long
+                      (default 60)
+)";
+  text += archive.no_archive;
+  text += kLogOption;
+  text += kHelpOption;
+  text += SettingsHelp();
+  text += R"(
+Examples:
+  vestrel-sms read
+  vestrel-sms read --json >> inbox.jsonl
+  vestrel-sms read --timeout 120 --log read.log
+)";
+  return text;
+}
+
+std::string ArchiveCommandHelp(const ArchiveHelp& archive) {
+  std::string text = R"(Usage: vestrel-sms archive [--sent | --raw] [--json | --csv] [--since DATE]
+                           [--match TEXT]
+
+)";
+  text += archive.command;
+  if (archive.options.empty()) return text;
+  text += "\nOptions:\n";
+  text += "  --json              one JSON object per record\n";
+  text += archive.options;
+  text += kHelpOption;
+  text += R"(
+Examples:
+  vestrel-sms archive --since 2026-12-01
+  vestrel-sms archive --sent --csv > sent.csv
+  vestrel-sms archive --match Иванов --json
+)";
+  text += archive.location;
+  return text;
+}
+
+std::string PortsHelp() {
+  std::string text = R"(Usage: vestrel-sms ports
+       vestrel-sms ports --probe [PORT...]
+
+)";
+  text += PortsCommandHelp();
+  text += R"(
+Options:
+  --probe             ask each port listed (or each PORT, named as --port
+                      takes it) that no other program holds: "AT", and only
+                      after an OK "ATI", "AT+CGMI" and "AT+CGMM", each waiting
+                      a second at most; shows which ports answer and what they
+                      say. A busy port is left alone. Exit code 0 when a modem
+                      answered, else 3
+)";
+  text += kHelpOption;
+  text += R"(
+Examples:
+  vestrel-sms ports
+  vestrel-sms ports --probe
+)";
+  text += "  vestrel-sms ports --probe " + std::string(PortExample()) + "\n";
+  return text;
+}
+
+}  // namespace
+
+std::string SettingsHelp() {
+  std::string text = R"(
+Settings, without --port:
+  VESTREL_PORT        the modem's port
+  )";
+  text += UserConfigHelp();
+  text += R"(
+                      the user's own settings (UTF-8): section [MODEM], keys
+                      "COM Порт" (the port) and "Архив" (the archive file)
+  Pelmora.ini         beside this program: the window's settings, used last
+)";
+  return text;
+}
+
+std::string CommandHelpText(Command command) {
+  const ArchiveHelp archive = ArchiveHelpText();
+  switch (command) {
+    case Command::Send:
+      return SendHelp(archive);
+    case Command::Read:
+      return ReadHelp(archive);
+    case Command::Archive:
+      return ArchiveCommandHelp(archive);
+    case Command::Ports:
+      return PortsHelp();
+    case Command::Help:
+    case Command::Version:
+      break;
+  }
+  return HelpText();
+}
+
+}  // namespace vestrel::cli
