@@ -7,6 +7,7 @@
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/private_file.h"
+#include "platform/system_reason.h"
 
 namespace vestrel::platform {
 namespace {
@@ -18,8 +19,9 @@ std::wstring Wide(const std::string& cp1251) {
 }
 
 [[noreturn]] void Fail(const char* what_utf8, const std::string& path, DWORD error) {
-  throw Exception(Cp1251FromUtf8(what_utf8) + " \"" + path + "\" (error " + std::to_string(error) +
-                  ")");
+  const std::error_code code(static_cast<int>(error), std::system_category());
+  throw Exception(Cp1251FromUtf8(what_utf8) + " \"" + path + "\" (" +
+                  Cp1251FromUtf8(SystemReason(code)) + ")");
 }
 
 class Handle {

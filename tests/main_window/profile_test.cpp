@@ -149,7 +149,7 @@ TEST(ProfileWrite, UnwritableFolderFailsAndLeavesNothing) {
     file.WriteString("MODEM", kKey, "COM11");
     FAIL() << "no exception";
   } catch (const platform::Exception& e) {
-    EXPECT_EQ(e.Message(), "Unable to write to " + ini.string());
+    EXPECT_EQ(e.Message(), Cp1251FromUtf8("Не удаётся записать в файл " + ini.string()));
   }
 }
 
@@ -163,7 +163,7 @@ TEST(ProfileWrite, MessageNamesTheFullPathInWindows1251) {
     FAIL() << "no exception";
   } catch (const platform::Exception& e) {
     EXPECT_EQ(e.Message(),
-              "Unable to write to " + Cp1251FromUtf8((folder / "Pelmora.ini").string()));
+              Cp1251FromUtf8("Не удаётся записать в файл " + (folder / "Pelmora.ini").string()));
   }
 }
 
