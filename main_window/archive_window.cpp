@@ -141,7 +141,8 @@ bool ArchiveTableModel::Sortable(int column) const {
 }
 
 void ArchiveTableModel::sort(int column, Qt::SortOrder order) {
-  if (!Sortable(column)) return;
+  // The view asks once for the order in force when its sorting is turned on.
+  if (!Sortable(column) || (column == order_column_ && order == Order())) return;
   order_column_ = column;
   ascending_ = order == Qt::AscendingOrder;
   Reload();

@@ -1,7 +1,7 @@
 // The archive's records and listings: a fresh file and one of the first
 // layout, a message read twice, sends with parts and answers, raw bytes, the
-// filter with Cyrillic letters of either case, paging, the since-date and
-// where the file lives.
+// filter with Cyrillic letters of either case (е finding ё), paging in any
+// order, the since-date and where the file lives.
 #include "archive/archive.h"
 
 #include <gtest/gtest.h>
@@ -482,45 +482,6 @@ TEST(ArchiveOrder, EveryOrderPagesThroughAllRowsAsAFullSortWould) {
   const Status refused = archive.ListReceived(unknown, all);
   EXPECT_EQ(refused.error, ArchiveError::kOther);
   EXPECT_TRUE(all.empty());
-}
-
-TEST(ArchiveRange, SinceAndUntilBoundTheRecordTime) {
-  TempDir dir;
-  Archive archive(dir / "archive.sqlite");
-  std::chrono::system_clock::time_point at{};
-  archive.SetClock([&] { return at; });
-  // One record at 00:00 of each of 2026-12-07..09 and one at 23:59:59 of the 9th.
-  const auto day = [](unsigned d) {
-    return std::chrono::system_clock::time_point(
-        std::chrono::sys_days(std::chrono::year(2026) / 12 / d));
-  };
-  for (const auto when : {day(7), day(8), day(9), day(9) + std::chrono::seconds(86399)}) {
-    at = when;
-    ASSERT_TRUE(archive.StoreRawBytes("COM1", "x").ok());
-  }
-  const struct {
-    std::string since, until;
-    std::size_t count;
-  } cases[] = {
-      {"", "", 4},
-      {"2026-12-08", "", 3},
-      {"", "2026-12-08", 1},  // up to, not at
-      {"2026-12-08", "2026-12-10", 3},
-      {"2026-12-09", "2026-12-09 23:59:59", 1},
-      {"2026-12-10", "2026-12-07", 0},
-  };
-  for (const auto& c : cases) {
-    Query query;
-    query.since = c.since;
-    query.until = c.until;
-    std::vector<RawRow> rows;
-    ASSERT_TRUE(archive.ListRawBytes(query, rows).ok()) << c.since << " " << c.until;
-    EXPECT_EQ(rows.size(), c.count) << c.since << " .. " << c.until;
-  }
-  Query wrong;
-  wrong.until = "вчера";
-  std::vector<RawRow> rows;
-  EXPECT_EQ(archive.ListRawBytes(wrong, rows).reason, "дата «вчера» не понята");
 }
 
 // A file of the layout before ё was read as е keeps its folded copy with ё:

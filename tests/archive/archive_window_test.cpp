@@ -1,6 +1,8 @@
 // The archive window under the offscreen platform: its Russian captions, the
-// listing loaded a page at a time newest first, the filter with Cyrillic of
-// either case, export of the whole listing and copy of the selected rows.
+// listing loaded a page at a time newest first or in a clicked column's order,
+// local times and days, the filter with Cyrillic of either case, export of the
+// whole listing, copy of the selected rows (button and Ctrl+C), and what a
+// dialogue wrote shown at once.
 #include "main_window/archive_window.h"
 
 #include <gtest/gtest.h>
@@ -284,6 +286,10 @@ TEST_F(ArchiveWindowTest, TimesAreLocalTheHeaderNamesTheZoneAndDaysAreLocal) {
         << c.from.toString().toStdString() << " " << c.to.toString().toStdString();
   }
   EXPECT_EQ(LocalTime("not a time", QTimeZone(3600)), Q("not a time"));
+  archive::Query wrong;
+  wrong.until = "вчера";
+  std::vector<archive::RawRow> rows;
+  EXPECT_EQ(archive.ListRawBytes(wrong, rows).reason, "дата «вчера» не понята");
 }
 
 TEST_F(ArchiveWindowTest, CtrlCCopiesTheSelectedRowsAsTheButtonDoes) {
