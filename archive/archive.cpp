@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <thread>
@@ -64,6 +65,9 @@ constexpr const char* kMigrations[] = {
          received_at TEXT NOT NULL,
          port TEXT NOT NULL,
          bytes BLOB NOT NULL);)",
+    // 2 -> 3: ё is read as е in the folded copy, so the filter finds either.
+    R"(UPDATE received SET search = vestrel_fold(number || char(10) || text);
+       UPDATE sends SET search = vestrel_fold(number || char(10) || text);)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -75,10 +79,10 @@ std::string SearchKey(std::string_view number_utf8, std::string_view text_utf8) 
   std::string key(number_utf8);
   key += '\n';
   key += text_utf8;
-  return FoldCase(key);
+  return SearchFold(key);
 }
 
-// vestrel_fold(text) for SQL, as the migration fills the folded column. Called
+// vestrel_fold(text) for SQL, as the migrations fill the folded column. Called
 // from SQLite's C code, so nothing may be thrown out of it.
 void FoldFunction(sqlite3_context* context, int, sqlite3_value** values) noexcept {
   const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
@@ -87,8 +91,8 @@ void FoldFunction(sqlite3_context* context, int, sqlite3_value** values) noexcep
     return;
   }
   try {
-    const std::string folded =
-        FoldCase(std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
+    const std::string folded = SearchFold(
+        std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
     sqlite3_result_text(context, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
   } catch (...) {
     sqlite3_result_error_nomem(context);
@@ -449,10 +453,12 @@ Status Archive::Write(Body&& body) {
       failed.reason = moved.reason + "; " + failed.reason;
       return failed;
     }
+    ++writes_;
     moved.stored = true;
     return moved;
   }
   if (code != SQLITE_OK) return Fail(code, "write");
+  ++writes_;
   if (recovered) {
     opened.stored = true;
     return opened;
@@ -600,7 +606,8 @@ Status Archive::StoreSendAnswer(std::int64_t send_id, std::string_view line) noe
 
 namespace {
 
-// The WHERE and LIMIT of a listing, numbered from parameter 1.
+// The WHERE, ORDER BY and LIMIT of a listing; its texts are bound from
+// parameter 1 on, the paging id after them.
 struct Filter {
   std::string sql;
   std::vector<std::string> texts;
@@ -608,26 +615,49 @@ struct Filter {
   std::int32_t limit = 0;
 };
 
-// False when the since-text is not a date.
-bool BuildFilter(const Query& query, const char* time_column, bool with_match, Filter& filter) {
+// Empty when the query can be listed, else what is wrong with it.
+std::string BuildFilter(const Query& query, const char* time_column, bool with_match,
+                        std::span<const char* const> orders, Filter& filter) {
   std::vector<std::string> clauses;
-  if (with_match && !query.match.empty()) {
-    filter.texts.push_back(FoldCase(query.match));
-    clauses.push_back("instr(search, ?" + std::to_string(filter.texts.size()) + ") > 0");
+  const auto parameter = [&](std::string text) {
+    filter.texts.push_back(std::move(text));
+    return "?" + std::to_string(filter.texts.size());
+  };
+  if (with_match && !query.match.empty())
+    clauses.push_back("instr(search, " + parameter(SearchFold(query.match)) + ") > 0");
+  for (const auto& [bound, op] : {std::pair{&query.since, " >= "}, {&query.until, " < "}}) {
+    if (bound->empty()) continue;
+    const auto normalized = NormalizeSince(*bound);
+    if (!normalized) return "дата «" + *bound + "» не понята";
+    clauses.push_back(time_column + (op + parameter(*normalized)));
   }
-  if (!query.since.empty()) {
-    const auto since = NormalizeSince(query.since);
-    if (!since) return false;
-    filter.texts.push_back(*since);
-    clauses.push_back(std::string(time_column) + " >= ?" + std::to_string(filter.texts.size()));
+  if (!query.order_by.empty() &&
+      std::find(orders.begin(), orders.end(), query.order_by) == orders.end())
+    return "порядок по столбцу «" + query.order_by + "» не предусмотрен";
+  // Records are numbered as they come: the record's time orders as its id,
+  // which needs no index of its own.
+  const bool by_id = query.order_by.empty() || query.order_by == time_column;
+  const std::string column = by_id ? "id" : query.order_by;
+  const char* after = query.ascending ? " > " : " < ";
+  const char* direction = query.ascending ? " ASC" : " DESC";
+  if (query.before_id) {
+    // The id's parameter comes after all the texts.
+    const std::string id = "?" + std::to_string(filter.texts.size() + (by_id ? 1 : 2));
+    if (by_id) {
+      clauses.push_back("id" + (after + id));
+    } else {
+      const std::string value = parameter(query.before_value.value_or(std::string()));
+      clauses.push_back("(" + column + after + value + " OR (" + column + " = " + value +
+                        " AND id" + after + id + "))");
+    }
   }
-  if (query.before_id) clauses.push_back("id < ?" + std::to_string(filter.texts.size() + 1));
   for (std::size_t i = 0; i < clauses.size(); ++i)
     filter.sql += (i == 0 ? " WHERE " : " AND ") + clauses[i];
-  filter.sql += " ORDER BY id DESC";
+  filter.sql += " ORDER BY " + column + direction;
+  if (!by_id) filter.sql += std::string(", id") + direction;
   if (query.limit > 0) filter.sql += " LIMIT " + std::to_string(query.limit);
   filter.before_id = query.before_id;
-  return true;
+  return {};
 }
 
 // A listing that went well; a damaged file replaced on the way is still told.
@@ -666,14 +696,15 @@ void ListRows(sqlite3* db, const std::string& sql, const Filter* filter, std::in
 
 template <typename Row, typename Fill>
 Status Archive::List(std::string select, const Query* query, const char* time_column,
-                     bool with_match, std::int64_t key, std::vector<Row>& rows,
-                     Fill fill) noexcept {
+                     bool with_match, std::span<const char* const> orders, std::int64_t key,
+                     std::vector<Row>& rows, Fill fill) noexcept {
   rows.clear();
   return Guarded([&]() -> Status {
     Filter filter;
     if (query) {
-      if (!BuildFilter(*query, time_column, with_match, filter))
-        return {ArchiveError::kOther, false, "дата «" + query->since + "» не понята"};
+      if (std::string wrong = BuildFilter(*query, time_column, with_match, orders, filter);
+          !wrong.empty())
+        return {ArchiveError::kOther, false, wrong};
       select += filter.sql;
     }
     Status opened = OpenIfNeeded();
@@ -689,7 +720,7 @@ Status Archive::ListReceived(const Query& query, std::vector<ReceivedRow>& rows)
   return List(
       "SELECT id, shown_at, port, storage_index, number, send_time, text, raw_header,"
       " raw_body FROM received",
-      &query, "shown_at", true, 0, rows, [](const Statement& s, ReceivedRow& row) {
+      &query, "shown_at", true, kReceivedOrders, 0, rows, [](const Statement& s, ReceivedRow& row) {
         row.id = s.ColumnInt(0);
         row.shown_at = s.ColumnText(1);
         row.port = s.ColumnText(2);
@@ -704,7 +735,7 @@ Status Archive::ListReceived(const Query& query, std::vector<ReceivedRow>& rows)
 
 Status Archive::ListSent(const Query& query, std::vector<SentRow>& rows) noexcept {
   return List("SELECT id, started_at, port, number, text, part_count FROM sends", &query,
-              "started_at", true, 0, rows, [](const Statement& s, SentRow& row) {
+              "started_at", true, kSentOrders, 0, rows, [](const Statement& s, SentRow& row) {
                 row.id = s.ColumnInt(0);
                 row.started_at = s.ColumnText(1);
                 row.port = s.ColumnText(2);
@@ -718,7 +749,7 @@ Status Archive::ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noex
   return List(
       "SELECT part_number, pdu, written_at FROM send_parts WHERE send_id = ?1"
       " ORDER BY part_number, id",
-      nullptr, nullptr, false, send_id, rows, [](const Statement& s, PartRow& row) {
+      nullptr, nullptr, false, {}, send_id, rows, [](const Statement& s, PartRow& row) {
         row.part_number = static_cast<std::int32_t>(s.ColumnInt(0));
         row.pdu = s.ColumnText(1);
         row.written_at = s.ColumnText(2);
@@ -727,7 +758,7 @@ Status Archive::ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noex
 
 Status Archive::ListAnswers(std::int64_t send_id, std::vector<AnswerRow>& rows) noexcept {
   return List("SELECT line, seen_at FROM send_answers WHERE send_id = ?1 ORDER BY id", nullptr,
-              nullptr, false, send_id, rows, [](const Statement& s, AnswerRow& row) {
+              nullptr, false, {}, send_id, rows, [](const Statement& s, AnswerRow& row) {
                 row.line = s.ColumnText(0);
                 row.seen_at = s.ColumnText(1);
               });
@@ -735,8 +766,8 @@ Status Archive::ListAnswers(std::int64_t send_id, std::vector<AnswerRow>& rows) 
 
 // Raw bytes carry no number or text to match.
 Status Archive::ListRawBytes(const Query& query, std::vector<RawRow>& rows) noexcept {
-  return List("SELECT id, received_at, port, bytes FROM raw_reads", &query, "received_at", false, 0,
-              rows, [](const Statement& s, RawRow& row) {
+  return List("SELECT id, received_at, port, bytes FROM raw_reads", &query, "received_at", false,
+              kRawOrders, 0, rows, [](const Statement& s, RawRow& row) {
                 row.id = s.ColumnInt(0);
                 row.received_at = s.ColumnText(1);
                 row.port = s.ColumnText(2);

@@ -26,7 +26,7 @@ struct sqlite3;
 namespace vestrel::archive {
 
 // The layout this code writes. Older files are brought up to it on open.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 enum class ArchiveError {
   kNone,
@@ -137,19 +137,35 @@ struct RawRow {
   std::string bytes;
 };
 
-// What a listing shows: newest first.
+// What a listing shows: newest first unless an order is asked for.
 struct Query {
   // Matched in the number or the text, UTF-8, without regard to case
-  // (Latin and Cyrillic letters); empty: everything.
+  // (Latin and Cyrillic letters) and with ё read as е; empty: everything.
   std::string match;
   // Only records from this UTC time on: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM[:SS]"
   // (see NormalizeSince); empty: no limit.
   std::string since;
-  // Keyset paging: only rows older than this id (the last id of the page before).
+  // Only records before this UTC time (not at it), in the forms since takes;
+  // empty: no limit.
+  std::string until;
+  // The column the rows are ordered by, one of the listing's (kReceivedOrders,
+  // kSentOrders, kRawOrders); empty: the order of arrival. Rows of one value
+  // follow their ids in the same direction.
+  std::string order_by;
+  bool ascending = false;
+  // Keyset paging: only rows after the last row of the page before, given by
+  // its id and, with order_by, by its value in that column.
   std::optional<std::int64_t> before_id;
+  std::optional<std::string> before_value;
   // At most this many rows; 0: all.
   std::int32_t limit = 0;
 };
+
+// The columns each listing can be ordered by.
+inline constexpr const char* kReceivedOrders[] = {"shown_at", "port", "number", "send_time",
+                                                  "text"};
+inline constexpr const char* kSentOrders[] = {"started_at", "port", "number", "part_count", "text"};
+inline constexpr const char* kRawOrders[] = {"received_at", "port"};
 
 // The since-filter in the stored time layout, or nothing when the text is not
 // a date ("2026-12-08", "2026-12-08 10:15", "2026-12-08T10:15:00").
@@ -158,6 +174,9 @@ std::optional<std::string> NormalizeSince(std::string_view text);
 // Lower case of UTF-8 text for matching: ASCII, Latin-1, Greek and the
 // Cyrillic blocks. Invalid bytes are kept as they are.
 std::string FoldCase(std::string_view utf8);
+// The form the filter compares: FoldCase, and ё as е, since people type е for
+// both ("елка" finds "Ёлка").
+std::string SearchFold(std::string_view utf8);
 
 // Picks the answer lines a send keeps ("+CMGS: n", "+CMS ERROR: n") out of
 // the chunks received while it runs. A line cut between two chunks is held
@@ -220,6 +239,10 @@ class Archive {
   // seen; it is not matched to a part.
   Status StoreSendAnswer(std::int64_t send_id, std::string_view line) noexcept;
 
+  // How many writes this object has committed: a view over it lists again
+  // only when this has changed.
+  std::uint64_t Writes() const { return writes_; }
+
   Status ListReceived(const Query& query, std::vector<ReceivedRow>& rows) noexcept;
   Status ListSent(const Query& query, std::vector<SentRow>& rows) noexcept;
   Status ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noexcept;
@@ -242,16 +265,18 @@ class Archive {
   template <typename Body>
   Status Write(Body&& body);
   // One listing: the rows that `select` gives, with the query's filter on
-  // time_column (match on number and text when with_match) appended, or with
-  // key bound to ?1 when there is no query.
+  // time_column (match on number and text when with_match) and its order (one
+  // of orders) appended, or with key bound to ?1 when there is no query.
   template <typename Row, typename Fill>
   Status List(std::string select, const Query* query, const char* time_column, bool with_match,
-              std::int64_t key, std::vector<Row>& rows, Fill fill) noexcept;
+              std::span<const char* const> orders, std::int64_t key, std::vector<Row>& rows,
+              Fill fill) noexcept;
 
   std::filesystem::path file_;
   Options options_;
   Clock clock_;
   sqlite3* db_ = nullptr;
+  std::uint64_t writes_ = 0;
 };
 
 }  // namespace vestrel::archive

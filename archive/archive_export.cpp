@@ -80,6 +80,19 @@ std::vector<std::string> RawColumns() {
   return {"Время (UTC)", "Порт", "Байты", "Байты (hex)"};
 }
 
+std::vector<std::string> ReceivedColumnOrders() {
+  return {"shown_at", "number", "send_time", "text"};
+}
+
+std::vector<std::string> SentColumnOrders() {
+  return {"started_at", "number", "part_count", "text"};
+}
+
+// Bytes are not ordered: their shown form is not what the archive keeps.
+std::vector<std::string> RawColumnOrders() {
+  return {"received_at", "port", "", ""};
+}
+
 std::vector<std::string> RawFields(const RawRow& row) {
   return {row.received_at, row.port, ShownBytes(row.bytes), HexBytes(row.bytes)};
 }

@@ -25,6 +25,11 @@ std::string CsvRecord(const std::vector<std::string>& fields);
 std::vector<std::string> ReceivedColumns();  // Время (UTC), Номер, Время отправки, Текст
 std::vector<std::string> SentColumns();  // Время (UTC), Номер, Частей, Текст
 std::vector<std::string> RawColumns();   // Время (UTC), Порт, Байты, Байты (hex)
+// The archive column each listed column is ordered by (one of the listing's
+// orders in archive.h), column for column; empty where a column has no order.
+std::vector<std::string> ReceivedColumnOrders();
+std::vector<std::string> SentColumnOrders();
+std::vector<std::string> RawColumnOrders();
 std::vector<std::string> ReceivedFields(const ReceivedRow& row);
 std::vector<std::string> SentFields(const SentRow& row);
 std::vector<std::string> RawFields(const RawRow& row);

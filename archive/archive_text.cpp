@@ -95,6 +95,15 @@ std::string FoldCase(std::string_view utf8) {
   return out;
 }
 
+std::string SearchFold(std::string_view utf8) {
+  std::string folded = FoldCase(utf8);
+  // ё (D1 91) and е (D0 B5) are both two bytes: replaced in place.
+  for (std::size_t i = folded.find("\xD1\x91"); i != std::string::npos;
+       i = folded.find("\xD1\x91", i + 2))
+    folded.replace(i, 2, "\xD0\xB5");
+  return folded;
+}
+
 std::optional<std::string> NormalizeSince(std::string_view text) {
   int year, month, day, hour = 0, minute = 0, second = 0;
   if (!Digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' ||

@@ -2,22 +2,34 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFile>
+#include <QDateEdit>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelection>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
 
 #include "archive/archive_export.h"
+#include "platform/system_reason.h"
 #include "platform/utf8.h"
 
 namespace vestrel {
@@ -43,16 +55,107 @@ QString CopyCell(const std::string& utf8) {
   return QLatin1Char('"') + cell + QLatin1Char('"');
 }
 
+constexpr char kStoredTime[] = "yyyy-MM-dd HH:mm:ss.zzz";
+constexpr char kShownTime[] = "yyyy-MM-dd HH:mm:ss";
+
+// The start of a local day, UTC in the archive's form.
+std::string DayStartUtc(const QDate& day, const QTimeZone& zone) {
+  return QDateTime(day, QTime(0, 0), zone)
+      .toUTC()
+      .toString(QString::fromLatin1(kShownTime))
+      .toStdString();
+}
+
+// Writes the whole file; the system's reason, in Russian, when that fails.
+std::optional<std::string> WriteWholeFile(const std::filesystem::path& path,
+                                          const std::string& bytes) {
+  errno = 0;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (out) out.close();
+  if (out) return std::nullopt;
+  return errno != 0 ? platform::ErrnoReason(errno) : std::string("причина не сообщена системой");
+}
+
 }  // namespace
 
-ArchiveTableModel::ArchiveTableModel(archive::Archive& archive, Kind kind, QObject* parent)
-    : QAbstractTableModel(parent), archive_(archive), kind_(kind) {
+QString LocalTime(const std::string& utc, const QTimeZone& zone) {
+  QDateTime at = QDateTime::fromString(Q(utc), QString::fromLatin1(kStoredTime));
+  if (!at.isValid()) return Q(utc);
+  at.setTimeZone(QTimeZone::utc());
+  return at.toTimeZone(zone).toString(QString::fromLatin1(kShownTime));
+}
+
+QString ZoneName(const QTimeZone& zone) {
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  if (zone.offsetFromUtc(now) == 0) return QStringLiteral("UTC");
+  return zone.displayName(now, QTimeZone::OffsetName);
+}
+
+QPoint BesidePosition(const QRect& other, const QSize& size, const QRect& screen) {
+  constexpr int kGap = 8;
+  int x;
+  if (other.right() + kGap + size.width() <= screen.right() + 1)
+    x = other.right() + 1 + kGap;
+  else if (other.left() - kGap - size.width() >= screen.left())
+    x = other.left() - kGap - size.width();
+  else
+    x = screen.right() + 1 - size.width();  // covers the other's right part, not its left
+  const int y = std::min(other.top(), screen.bottom() + 1 - size.height());
+  return {std::max(x, screen.left()), std::max(y, screen.top())};
+}
+
+ArchiveTableModel::ArchiveTableModel(archive::Archive& archive, Kind kind, QObject* parent,
+                                     QTimeZone zone)
+    : QAbstractTableModel(parent), archive_(archive), kind_(kind), zone_(std::move(zone)) {
   Reload();
 }
 
 void ArchiveTableModel::SetMatch(const std::string& match) {
   match_ = match;
   Reload();
+}
+
+void ArchiveTableModel::SetRange(const std::string& since, const std::string& until) {
+  since_ = since;
+  until_ = until;
+  Reload();
+}
+
+std::vector<std::string> ArchiveTableModel::Orders() const {
+  switch (kind_) {
+    case Kind::kReceived:
+      return archive::ReceivedColumnOrders();
+    case Kind::kSent:
+      return archive::SentColumnOrders();
+    case Kind::kRaw:
+      return archive::RawColumnOrders();
+  }
+  return {};
+}
+
+bool ArchiveTableModel::Sortable(int column) const {
+  const auto orders = Orders();
+  return column >= 0 && column < static_cast<int>(orders.size()) &&
+         !orders[static_cast<std::size_t>(column)].empty();
+}
+
+void ArchiveTableModel::sort(int column, Qt::SortOrder order) {
+  // The view asks once for the order in force when its sorting is turned on.
+  if (!Sortable(column) || (column == order_column_ && order == Order())) return;
+  order_column_ = column;
+  ascending_ = order == Qt::AscendingOrder;
+  Reload();
+}
+
+archive::Query ArchiveTableModel::MakeQuery() const {
+  archive::Query query;
+  query.match = kind_ == Kind::kRaw ? std::string() : match_;
+  query.since = since_;
+  query.until = until_;
+  query.order_by = Orders()[static_cast<std::size_t>(order_column_)];
+  query.ascending = ascending_;
+  return query;
 }
 
 void ArchiveTableModel::Reload() {
@@ -66,12 +169,16 @@ void ArchiveTableModel::Reload() {
 }
 
 archive::Status ArchiveTableModel::ReadPage(std::vector<Row>& page, std::int32_t limit) const {
-  archive::Query query;
-  query.match = kind_ == Kind::kRaw ? std::string() : match_;
+  archive::Query query = MakeQuery();
   query.limit = limit;
-  if (!rows_.empty()) query.before_id = rows_.back().id;
+  if (!rows_.empty()) {
+    query.before_id = rows_.back().id;
+    query.before_value = rows_.back().order_value;
+  }
   const auto add = [&](std::int64_t id, std::vector<std::string> fields) {
-    Row row{id, std::move(fields), {}};
+    Row row{id, fields[static_cast<std::size_t>(order_column_)], std::move(fields), {}};
+    // The record's time, first in every listing, in the operator's zone.
+    row.fields[0] = LocalTime(row.fields[0], zone_).toStdString();
     for (const std::string& field : row.fields) row.cells.push_back(Cell(field));
     page.push_back(std::move(row));
   };
@@ -112,8 +219,7 @@ std::vector<std::string> ArchiveTableModel::Columns() const {
 }
 
 archive::Status ArchiveTableModel::ListedCsv(std::string& csv) const {
-  archive::Query query;
-  query.match = kind_ == Kind::kRaw ? std::string() : match_;
+  const archive::Query query = MakeQuery();
   archive::Status status;
   switch (kind_) {
     case Kind::kReceived: {
@@ -158,7 +264,10 @@ QVariant ArchiveTableModel::headerData(int section, Qt::Orientation orientation,
   if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
   const auto columns = Columns();
   if (section < 0 || section >= static_cast<int>(columns.size())) return {};
-  return Q(columns[static_cast<std::size_t>(section)]);
+  QString title = Q(columns[static_cast<std::size_t>(section)]);
+  if (section == 0)
+    title.replace(QStringLiteral("(UTC)"), QLatin1Char('(') + ZoneName(zone_) + QLatin1Char(')'));
+  return title;
 }
 
 bool ArchiveTableModel::canFetchMore(const QModelIndex& parent) const {
@@ -177,20 +286,35 @@ void ArchiveTableModel::fetchMore(const QModelIndex& parent) {
   endInsertRows();
 }
 
-ArchiveWindow::ArchiveWindow(archive::Archive& archive, QWidget* parent)
-    : QWidget(parent, Qt::Window), archive_(archive) {
+ArchiveWindow::ArchiveWindow(archive::Archive& archive, QWidget* parent, QTimeZone zone)
+    : QWidget(parent, Qt::Window), archive_(archive), zone_(std::move(zone)) {
   setWindowTitle(QStringLiteral("Архив СМС"));
   resize(900, 560);
 
-  received_ = new ArchiveTableModel(archive_, ArchiveTableModel::Kind::kReceived, this);
-  sent_ = new ArchiveTableModel(archive_, ArchiveTableModel::Kind::kSent, this);
-  raw_ = new ArchiveTableModel(archive_, ArchiveTableModel::Kind::kRaw, this);
+  writes_seen_ = archive_.Writes();
+  received_ = new ArchiveTableModel(archive_, ArchiveTableModel::Kind::kReceived, this, zone_);
+  sent_ = new ArchiveTableModel(archive_, ArchiveTableModel::Kind::kSent, this, zone_);
+  raw_ = new ArchiveTableModel(archive_, ArchiveTableModel::Kind::kRaw, this, zone_);
 
   FilterLabel = new QLabel(QStringLiteral("Фильтр"), this);
   FilterEdit = new QLineEdit(this);
   FilterEdit->setPlaceholderText(QStringLiteral("номер или текст"));
   FilterEdit->setClearButtonEnabled(true);
   FilterLabel->setBuddy(FilterEdit);
+  const auto make_date = [this](QLabel*& label, const char* caption) {
+    label = new QLabel(QString::fromUtf8(caption), this);
+    auto* edit = new QDateEdit(this);
+    edit->setCalendarPopup(true);
+    edit->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+    // The minimum stands for "no bound" and shows as a dash.
+    edit->setMinimumDate(QDate(2000, 1, 1));
+    edit->setSpecialValueText(QStringLiteral("—"));
+    edit->setDate(edit->minimumDate());
+    label->setBuddy(edit);
+    return edit;
+  };
+  FromEdit = make_date(FromLabel, "с");
+  ToEdit = make_date(ToLabel, "по");
   ExportButton = new QPushButton(QStringLiteral("Экспорт в CSV"), this);
   CopyButton = new QPushButton(QStringLiteral("Копировать"), this);
   ReloadButton = new QPushButton(QStringLiteral("Обновить"), this);
@@ -209,6 +333,19 @@ ArchiveWindow::ArchiveWindow(archive::Archive& archive, QWidget* parent)
     view->horizontalHeader()->setStretchLastSection(true);
     for (std::size_t i = 0; i < widths.size(); ++i)
       view->setColumnWidth(static_cast<int>(i), widths[i]);
+    // A header click orders the listing in the archive; the indicator shows
+    // the order in force, which a column without one leaves as it was.
+    QHeaderView* header = view->horizontalHeader();
+    header->setSortIndicator(model->OrderColumn(), model->Order());
+    view->setSortingEnabled(true);
+    connect(header, &QHeaderView::sortIndicatorChanged, this, [header, model] {
+      if (header->sortIndicatorSection() == model->OrderColumn() &&
+          header->sortIndicatorOrder() == model->Order())
+        return;
+      const QSignalBlocker blocker(header);
+      header->setSortIndicator(model->OrderColumn(), model->Order());
+    });
+    view->installEventFilter(this);
     return view;
   };
   ReceivedView = make_view(received_, {170, 120, 140});
@@ -227,6 +364,10 @@ ArchiveWindow::ArchiveWindow(archive::Archive& archive, QWidget* parent)
   auto* bar = new QHBoxLayout;
   bar->addWidget(FilterLabel);
   bar->addWidget(FilterEdit, 1);
+  bar->addWidget(FromLabel);
+  bar->addWidget(FromEdit);
+  bar->addWidget(ToLabel);
+  bar->addWidget(ToEdit);
   bar->addWidget(ExportButton);
   bar->addWidget(CopyButton);
   bar->addWidget(ReloadButton);
@@ -241,6 +382,8 @@ ArchiveWindow::ArchiveWindow(archive::Archive& archive, QWidget* parent)
     sent_->SetMatch(match);
     ShowStatus();
   });
+  connect(FromEdit, &QDateEdit::dateChanged, this, &ArchiveWindow::RangeChanged);
+  connect(ToEdit, &QDateEdit::dateChanged, this, &ArchiveWindow::RangeChanged);
   connect(ExportButton, &QPushButton::clicked, this, &ArchiveWindow::ExportClicked);
   connect(CopyButton, &QPushButton::clicked, this, &ArchiveWindow::CopyClicked);
   connect(ReloadButton, &QPushButton::clicked, this, &ArchiveWindow::Reload);
@@ -255,11 +398,60 @@ QTableView* ArchiveWindow::CurrentView() const {
   return static_cast<QTableView*>(Tabs->currentWidget());
 }
 
-void ArchiveWindow::Reload() {
-  received_->Reload();
-  sent_->Reload();
-  raw_->Reload();
+void ArchiveWindow::RangeChanged() {
+  const auto bound = [this](const QDateEdit* edit, int days_after) {
+    if (edit->date() == edit->minimumDate()) return std::string();
+    return DayStartUtc(edit->date().addDays(days_after), zone_);
+  };
+  // Whole local days: from the first day's start up to the start of the day
+  // after the last.
+  const std::string since = bound(FromEdit, 0), until = bound(ToEdit, 1);
+  for (ArchiveTableModel* model : {received_, sent_, raw_}) model->SetRange(since, until);
   ShowStatus();
+}
+
+void ArchiveWindow::KeepPlaceAndReload(QTableView* view, ArchiveTableModel* model) {
+  std::set<std::int64_t> selected;
+  for (const QModelIndex& index : view->selectionModel()->selectedRows())
+    selected.insert(model->Id(index.row()));
+  QScrollBar* scroll = view->verticalScrollBar();
+  const int top_row = scroll->value() > 0 ? view->rowAt(0) : -1;
+  const std::int64_t top_id = top_row >= 0 ? model->Id(top_row) : 0;
+  const int loaded = model->rowCount();
+
+  model->Reload();
+  while (model->rowCount() < loaded && model->canFetchMore({})) model->fetchMore({});
+
+  QItemSelection selection;
+  int top_again = -1;
+  for (int row = 0; row < model->rowCount(); ++row) {
+    const std::int64_t id = model->Id(row);
+    if (selected.count(id))
+      selection.select(model->index(row, 0), model->index(row, model->columnCount() - 1));
+    if (top_id != 0 && id == top_id) top_again = row;
+  }
+  view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+  if (top_again >= 0) view->scrollTo(model->index(top_again, 0), QAbstractItemView::PositionAtTop);
+}
+
+void ArchiveWindow::Reload() {
+  writes_seen_ = archive_.Writes();
+  KeepPlaceAndReload(ReceivedView, received_);
+  KeepPlaceAndReload(SentView, sent_);
+  KeepPlaceAndReload(RawView, raw_);
+  ShowStatus();
+}
+
+void ArchiveWindow::ReloadIfWritten() {
+  if (isVisible() && archive_.Writes() != writes_seen_) Reload();
+}
+
+void ArchiveWindow::PlaceBeside(const QWidget& other) {
+  const QScreen* screen = other.screen() ? other.screen() : QApplication::primaryScreen();
+  if (!screen) return;
+  // The frame's size is known once shown; before that the margins are a guess.
+  const QSize frame = isVisible() ? frameGeometry().size() : size() + QSize(16, 40);
+  move(BesidePosition(other.frameGeometry(), frame, screen->availableGeometry()));
 }
 
 void ArchiveWindow::showEvent(QShowEvent* event) {
@@ -267,6 +459,19 @@ void ArchiveWindow::showEvent(QShowEvent* event) {
   // The first showing has the rows the constructor just read.
   if (shown_before_ && !event->spontaneous()) Reload();
   shown_before_ = true;
+}
+
+bool ArchiveWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Taken before the view, whose own copy would take the current cell only.
+  if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->matches(QKeySequence::Copy)) {
+      if (event->type() == QEvent::KeyPress) CopyClicked();
+      event->accept();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void ArchiveWindow::ShowStatus() {
@@ -286,18 +491,13 @@ bool ArchiveWindow::ExportTo(const QString& path) {
     StatusLabel->setText(Q(status.OperatorMessage()));
     return false;
   }
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-      file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
-      !file.flush()) {
-    StatusLabel->setText(QStringLiteral("Файл %1 не записан: %2").arg(path, file.errorString()));
+  if (const auto reason = WriteWholeFile(platform::PathFromUtf8(path.toStdString()), csv)) {
+    StatusLabel->setText(QStringLiteral("Файл %1 не записан: %2").arg(path, Q(*reason)));
     return false;
   }
-  file.close();
   StatusLabel->setText(QStringLiteral("Записан файл %1").arg(path));
   return true;
 }
-
 QString ArchiveWindow::SelectedRowsText() const {
   const QTableView* view = CurrentView();
   const ArchiveTableModel* model = CurrentModel();

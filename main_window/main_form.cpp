@@ -23,6 +23,7 @@
 #include "main_window/archive_window.h"
 #include "main_window/form_messaging.h"
 #include "platform/cp1251.h"
+#include "platform/error_box.h"
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"
 #include "platform/profile.h"
@@ -177,6 +178,9 @@ TForm1::TForm1(Options options)
       folder_(options.folder.empty() ? platform::ExecutableFolder() : options.folder) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Vestrel"));
+  // Error boxes belong here, whichever window is active when they come (the
+  // owner is forgotten by itself when the window goes).
+  platform::SetErrorBoxOwner(this);
   // One decoded picture for the window and the tray; the application's icon
   // is the same picture when the program entry has set it.
   const QIcon icon =
@@ -397,6 +401,8 @@ void TForm1::RunDialogue(Dialogue&& dialogue) {
   }
   // An archive that failed in this dialogue is told once it is over: the
   // dialogue itself went on as if there were none.
+  // What the dialogue put into the archive shows in its window at once.
+  if (ArchiveWindow1) ArchiveWindow1->ReloadIfWritten();
   if (ArchiveRecord1) {
     if (auto failure = ArchiveRecord1->TakeFailure())
       platform::ReportException(std::make_exception_ptr(platform::Exception(*failure)));
@@ -458,6 +464,7 @@ void TForm1::N5Click(QObject*) {
     // A window of its own, which does not keep the program running.
     ArchiveWindow1->setAttribute(Qt::WA_QuitOnClose, false);
     ArchiveWindow1->setWindowIcon(windowIcon());
+    ArchiveWindow1->PlaceBeside(*this);
   }
   ArchiveWindow1->show();
   ArchiveWindow1->raise();

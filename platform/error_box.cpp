@@ -1,17 +1,32 @@
 #include "platform/error_box.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <set>
 
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
 
 namespace vestrel::platform {
+namespace {
+
+QPointer<QWidget>& Owner() {
+  static QPointer<QWidget> owner;
+  return owner;
+}
+
+}  // namespace
+
+void SetErrorBoxOwner(QWidget* owner) {
+  Owner() = owner;
+}
 
 std::unique_ptr<QMessageBox> MakeErrorBox(const std::string& text, const std::string& caption) {
-  auto box =
-      std::make_unique<QMessageBox>(QMessageBox::Critical, ToQString(caption), ToQString(text),
-                                    QMessageBox::Ok, QApplication::activeWindow());
+  // A box without an owner would be modal over the whole program, the
+  // notification-area icon included, which then ignores clicks until OK.
+  QWidget* owner = Owner() ? Owner().data() : QApplication::activeWindow();
+  auto box = std::make_unique<QMessageBox>(QMessageBox::Critical, ToQString(caption),
+                                           ToQString(text), QMessageBox::Ok, owner);
   // Over its window only: the notification-area icon and the program's other
   // windows still answer while it is open.
   if (box->parentWidget()) box->setWindowModality(Qt::WindowModal);

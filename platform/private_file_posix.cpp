@@ -3,19 +3,20 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 #include <utility>
 
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/private_file.h"
+#include "platform/system_reason.h"
 
 namespace vestrel::platform {
 namespace {
 
 [[noreturn]] void Fail(const char* what_utf8, const std::string& path, int error) {
-  throw Exception(Cp1251FromUtf8(what_utf8) + " \"" + path + "\" (" + std::strerror(error) + ")");
+  throw Exception(Cp1251FromUtf8(what_utf8) + " \"" + path + "\" (" +
+                  Cp1251FromUtf8(ErrnoReason(error)) + ")");
 }
 
 class Descriptor {

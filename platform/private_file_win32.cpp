@@ -8,6 +8,7 @@
 #include "platform/exceptions.h"
 #include "platform/private_file.h"
 #include "platform/utf8.h"
+#include "platform/system_reason.h"
 
 namespace vestrel::platform {
 namespace {
@@ -17,8 +18,9 @@ std::wstring Wide(const std::string& utf8) {
 }
 
 [[noreturn]] void Fail(const char* what_utf8, const std::string& path, DWORD error) {
-  throw Exception(Cp1251FromUtf8(what_utf8) + " \"" + Cp1251FromUtf8(path) + "\" (error " +
-                  std::to_string(error) + ")");
+  const std::error_code code(static_cast<int>(error), std::system_category());
+  throw Exception(Cp1251FromUtf8(what_utf8) + " \"" + Cp1251FromUtf8(path) + "\" (" +
+                  Cp1251FromUtf8(SystemReason(code)) + ")");
 }
 
 class Handle {

@@ -193,7 +193,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   if (!WriteProfileValue(file_, section, key, value)) {
-    throw Exception("Unable to write to " + Cp1251FromUtf8(file_.string()));
+    throw Exception(Cp1251FromUtf8("Не удаётся записать в файл " + file_.string()));
   }
 }
 

@@ -84,10 +84,11 @@ void QtTrayApplication::Restore() {
   window_->setWindowState((window_->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   window_->raise();
   window_->activateWindow();
-  // A box open over the window went down with it; it comes back on top, as
-  // the window takes no input while the box is open.
-  if (QWidget* box = QApplication::activeModalWidget(); box && box->isMinimized()) {
-    box->setWindowState(box->windowState() & ~Qt::WindowMinimized);
+  // A box open over the window (gone down with it, or opened while the window
+  // was away) comes back on top with the keyboard, as the window takes no
+  // input while the box is open.
+  if (QWidget* box = QApplication::activeModalWidget()) {
+    if (box->isMinimized()) box->setWindowState(box->windowState() & ~Qt::WindowMinimized);
     box->raise();
     box->activateWindow();
   }

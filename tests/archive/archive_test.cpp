@@ -1,11 +1,13 @@
 // The archive's records and listings: a fresh file and one of the first
 // layout, a message read twice, sends with parts and answers, raw bytes, the
-// filter with Cyrillic letters of either case, paging, the since-date and
-// where the file lives.
+// filter with Cyrillic letters of either case (е finding ё), paging in any
+// order, the since-date and where the file lives.
 #include "archive/archive.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include <algorithm>
 
 #include "archive/archive_path.h"
 #include "archive_test_support.h"
@@ -66,7 +68,8 @@ TEST(ArchiveSchema, FreshFileIsPrivateAndAtTheCurrentVersion) {
   ASSERT_EQ(::stat((file.string() + "-wal").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   archive.Close();
-  EXPECT_EQ(Sql(file, "PRAGMA user_version"), std::vector<std::string>{"2"});
+  EXPECT_EQ(Sql(file, "PRAGMA user_version"),
+            std::vector<std::string>{std::to_string(kSchemaVersion)});
   EXPECT_EQ(Sql(file, "PRAGMA journal_mode"), std::vector<std::string>{"wal"});
   EXPECT_EQ(
       Sql(file, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
@@ -79,7 +82,8 @@ TEST(ArchiveSchema, Version1FileIsCarriedForwardWithItsRecords) {
   MakeVersion1File(file);
   Archive archive(file);
   ASSERT_TRUE(archive.Open().ok());
-  EXPECT_EQ(Sql(file, "PRAGMA user_version"), std::vector<std::string>{"2"});
+  EXPECT_EQ(Sql(file, "PRAGMA user_version"),
+            std::vector<std::string>{std::to_string(kSchemaVersion)});
 
   std::vector<ReceivedRow> rows;
   ASSERT_TRUE(archive.ListReceived({}, rows).ok());
@@ -280,7 +284,9 @@ TEST_F(ArchiveFilter, CyrillicAndLatinMatchWithoutRegardToCase) {
   EXPECT_EQ(Matching("привет"), (std::vector<std::string>{"пРИВЕТ мир", "Привет, ЁЖИК"}));
   EXPECT_EQ(Matching("ПРИВЕТ, ё"), (std::vector<std::string>{"Привет, ЁЖИК"}));
   EXPECT_EQ(Matching("ёжик"), (std::vector<std::string>{"Привет, ЁЖИК"}));
-  EXPECT_TRUE(Matching("ежик").empty());  // Ё is its own letter, not a case of Е
+  // People type е for ё: either finds both, in either case.
+  EXPECT_EQ(Matching("ежик"), (std::vector<std::string>{"Привет, ЁЖИК"}));
+  EXPECT_EQ(Matching("ЕЖ"), (std::vector<std::string>{"Привет, ЁЖИК"}));
   EXPECT_EQ(Matching("hello world"), (std::vector<std::string>{"Hello WORLD"}));
   EXPECT_EQ(Matching("ҐАНОК І ЇЖАК"), (std::vector<std::string>{"Ґанок і Їжак"}));
   EXPECT_EQ(Matching("подВал"), (std::vector<std::string>{"подвал", "ПОДВАЛ"}));
@@ -402,6 +408,106 @@ TEST(ArchiveNotice, OneMessagePerReadingWhateverFailed) {
   notice.Reset();
   notice.Note({ArchiveError::kDiskFull, false, "третья"});
   EXPECT_EQ(notice.TakeMessage(), std::string("Архив СМС недоступен: третья"));
+}
+
+// Ordered listings read a page at a time, each page asked for after the last
+// row of the one before, give every row once, in the order of the column and
+// then of the id, as sorting all rows would.
+TEST(ArchiveOrder, EveryOrderPagesThroughAllRowsAsAFullSortWould) {
+  TempDir dir;
+  Archive archive(dir / "archive.sqlite");
+  // Numbers and texts repeat, so that rows of one value follow their ids;
+  // part counts past 9 show numbers ordered as numbers.
+  for (int i = 0; i < 14; ++i) {
+    ASSERT_TRUE(archive
+                    .StoreReceived(Shown("+7916" + std::to_string(i % 3),
+                                         "26/12/0" + std::to_string(i % 4) + ",10:00:00",
+                                         i % 2 ? "ёлка" : "Арбуз " + std::to_string(i)))
+                    .ok());
+    std::int64_t id;
+    ASSERT_TRUE(archive.StoreSendStarted("COM1", "7926" + std::to_string(i % 5), "t", i, id).ok());
+  }
+  std::vector<ReceivedRow> all;
+  ASSERT_TRUE(archive.ListReceived({}, all).ok());
+  std::vector<SentRow> all_sent;
+  ASSERT_TRUE(archive.ListSent({}, all_sent).ok());
+
+  const auto received_value = [](const ReceivedRow& row, const std::string& key) {
+    return key == "number" ? row.number : key == "send_time" ? row.send_time : row.text;
+  };
+  const struct {
+    std::string key;
+    bool ascending;
+  } cases[] = {{"shown_at", true}, {"shown_at", false}, {"number", true},
+               {"number", false},  {"send_time", true}, {"text", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key + (c.ascending ? " ascending" : " descending"));
+    std::vector<ReceivedRow> expected = all;
+    std::stable_sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) {
+      const auto ka = c.key == "shown_at" ? std::string() : received_value(a, c.key);
+      const auto kb = c.key == "shown_at" ? std::string() : received_value(b, c.key);
+      if (ka != kb) return c.ascending ? ka < kb : ka > kb;
+      return c.ascending ? a.id < b.id : a.id > b.id;
+    });
+    Query query;
+    query.order_by = c.key;
+    query.ascending = c.ascending;
+    query.limit = 4;
+    std::vector<std::int64_t> got;
+    for (std::vector<ReceivedRow> page;; query.before_id = page.back().id) {
+      if (query.before_id) query.before_value = received_value(page.back(), c.key);
+      ASSERT_TRUE(archive.ListReceived(query, page).ok());
+      for (const auto& row : page) got.push_back(row.id);
+      if (page.size() < 4u) break;
+    }
+    std::vector<std::int64_t> want;
+    for (const auto& row : expected) want.push_back(row.id);
+    EXPECT_EQ(got, want);
+  }
+
+  Query by_parts;
+  by_parts.order_by = "part_count";
+  by_parts.ascending = true;
+  by_parts.limit = 5;
+  by_parts.before_id = all_sent[all_sent.size() - 9].id;  // the row with 8 parts
+  by_parts.before_value = "8";
+  std::vector<SentRow> sent;
+  ASSERT_TRUE(archive.ListSent(by_parts, sent).ok());
+  std::vector<std::int32_t> parts;
+  for (const auto& row : sent) parts.push_back(row.part_count);
+  EXPECT_EQ(parts, (std::vector<std::int32_t>{9, 10, 11, 12, 13}));
+
+  Query unknown;
+  unknown.order_by = "raw_header";
+  const Status refused = archive.ListReceived(unknown, all);
+  EXPECT_EQ(refused.error, ArchiveError::kOther);
+  EXPECT_TRUE(all.empty());
+}
+
+// A file of the layout before ё was read as е keeps its folded copy with ё:
+// opening it brings the copy up to date.
+TEST(ArchiveSchema, Version2FileLearnsThatEFindsYo) {
+  TempDir dir;
+  const auto file = dir / "archive.sqlite";
+  {
+    Archive archive(file);
+    ASSERT_TRUE(archive.StoreReceived(Shown("+79160000001", "t", "Ёлка")).ok());
+    std::int64_t id;
+    ASSERT_TRUE(
+        archive.StoreSendStarted("COM1", "7926", platform::Cp1251FromUtf8("ёж"), 1, id).ok());
+  }
+  Sql(file,
+      "UPDATE received SET search = '+79160000001' || char(10) || 'ёлка';"
+      " UPDATE sends SET search = '7926' || char(10) || 'ёж'; PRAGMA user_version = 2;");
+  Archive archive(file);
+  std::vector<ReceivedRow> rows;
+  ASSERT_TRUE(archive.ListReceived(test::Matching("ЕЛКА"), rows).ok());
+  EXPECT_EQ(Texts(rows), std::vector<std::string>{"Ёлка"});
+  std::vector<SentRow> sent;
+  ASSERT_TRUE(archive.ListSent(test::Matching("еж"), sent).ok());
+  EXPECT_EQ(sent.size(), 1u);
+  EXPECT_EQ(Sql(file, "PRAGMA user_version"),
+            std::vector<std::string>{std::to_string(kSchemaVersion)});
 }
 
 }  // namespace

@@ -1,20 +1,27 @@
 // The archive window under the offscreen platform: its Russian captions, the
-// listing loaded a page at a time newest first, the filter with Cyrillic of
-// either case, export of the whole listing and copy of the selected rows.
+// listing loaded a page at a time newest first or in a clicked column's order,
+// local times and days, the filter with Cyrillic of either case, export of the
+// whole listing, copy of the selected rows (button and Ctrl+C), and what a
+// dialogue wrote shown at once.
 #include "main_window/archive_window.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateEdit>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <algorithm>
+#include <chrono>
 
 #include "archive/archive_export.h"
 #include "archive_test_support.h"
@@ -193,6 +200,155 @@ TEST_F(ArchiveWindowTest, UnavailableArchiveIsSaidInTheWindow) {
       << window.StatusLabel->text().toStdString();
   EXPECT_FALSE(window.ExportTo(QString::fromStdString((dir / "x.csv").string())));
   EXPECT_FALSE(std::filesystem::exists(dir / "x.csv"));
+}
+
+// Every row of the listing, all pages loaded.
+std::vector<std::string> AllTexts(ArchiveWindow& window, ArchiveTableModel* model) {
+  for (int i = 0; i < 20 && model->canFetchMore({}); ++i) {
+    window.ReceivedView->scrollToBottom();
+    QApplication::processEvents();
+  }
+  std::vector<std::string> texts;
+  for (int row = 0; row < model->rowCount(); ++row) texts.push_back(model->Fields(row)[3]);
+  return texts;
+}
+
+void ClickHeader(QTableView* view, int section) {
+  QHeaderView* header = view->horizontalHeader();
+  const QPoint at(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                  header->height() / 2);
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+}
+
+TEST_F(ArchiveWindowTest, HeaderClickOrdersTheWholeArchiveAndASecondClickReverses) {
+  Fill(450);
+  ArchiveWindow window(archive);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ArchiveTableModel* model = window.ReceivedModel();
+  std::vector<std::string> sorted = AllTexts(window, model);
+  ASSERT_EQ(sorted.size(), 450u);
+  std::sort(sorted.begin(), sorted.end());
+
+  ClickHeader(window.ReceivedView, 3);
+  ASSERT_EQ(model->OrderColumn(), 3);
+  const Qt::SortOrder first = model->Order();
+  EXPECT_EQ(model->rowCount(), ArchiveTableModel::kPageRows);  // read anew, a page
+  std::vector<std::string> texts = AllTexts(window, model);
+  if (first == Qt::DescendingOrder) std::reverse(texts.begin(), texts.end());
+  EXPECT_EQ(texts, sorted);
+
+  ClickHeader(window.ReceivedView, 3);
+  EXPECT_NE(model->Order(), first);
+  texts = AllTexts(window, model);
+  if (first == Qt::AscendingOrder) std::reverse(texts.begin(), texts.end());
+  EXPECT_EQ(texts, sorted);
+  EXPECT_EQ(window.ReceivedView->horizontalHeader()->sortIndicatorOrder(), model->Order());
+
+  // The bytes of readings have no order: a click there leaves the order as it was.
+  ClickHeader(window.RawView, 3);
+  EXPECT_EQ(window.RawModel()->OrderColumn(), 0);
+  EXPECT_EQ(window.RawView->horizontalHeader()->sortIndicatorSection(), 0);
+}
+
+TEST_F(ArchiveWindowTest, TimesAreLocalTheHeaderNamesTheZoneAndDaysAreLocal) {
+  std::chrono::system_clock::time_point at{};
+  archive.SetClock([&] { return at; });
+  // 23:00 of the 8th and 01:30 of the 9th in a zone three hours ahead.
+  const std::chrono::system_clock::time_point base =
+      std::chrono::sys_days(std::chrono::year(2026) / 12 / 8);
+  for (const auto minutes : {20 * 60, 22 * 60 + 30}) {
+    at = base + std::chrono::minutes(minutes);
+    ASSERT_TRUE(archive.StoreRawBytes("COM11", "x").ok());
+  }
+  ArchiveWindow window(archive, nullptr, QTimeZone(3 * 3600));
+  ArchiveTableModel* raw = window.RawModel();
+  EXPECT_EQ(raw->headerData(0, Qt::Horizontal).toString(), Q("Время (UTC+03:00)"));
+  ASSERT_EQ(raw->rowCount(), 2);
+  EXPECT_EQ(raw->Fields(0)[0], "2026-12-09 01:30:00");
+  EXPECT_EQ(raw->Fields(1)[0], "2026-12-08 23:00:00");
+
+  const QDate none = window.FromEdit->minimumDate();
+  const struct {
+    QDate from, to;
+    int rows;
+  } cases[] = {
+      {QDate(2026, 12, 9), none, 1},
+      {none, QDate(2026, 12, 8), 1},
+      {QDate(2026, 12, 8), QDate(2026, 12, 9), 2},
+      {QDate(2026, 12, 10), none, 0},
+      {none, none, 2},
+  };
+  for (const auto& c : cases) {
+    window.FromEdit->setDate(c.from);
+    window.ToEdit->setDate(c.to);
+    EXPECT_EQ(raw->rowCount(), c.rows)
+        << c.from.toString().toStdString() << " " << c.to.toString().toStdString();
+  }
+  EXPECT_EQ(LocalTime("not a time", QTimeZone(3600)), Q("not a time"));
+  archive::Query wrong;
+  wrong.until = "вчера";
+  std::vector<archive::RawRow> rows;
+  EXPECT_EQ(archive.ListRawBytes(wrong, rows).reason, "дата «вчера» не понята");
+}
+
+TEST_F(ArchiveWindowTest, CtrlCCopiesTheSelectedRowsAsTheButtonDoes) {
+  Fill(4);
+  ArchiveWindow window(archive);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QTableView* view = window.ReceivedView;
+  view->setFocus();
+  view->selectRow(1);
+  view->selectionModel()->select(view->model()->index(2, 0),
+                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  QApplication::clipboard()->clear();
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), window.SelectedRowsText());
+  EXPECT_EQ(window.SelectedRowsText().count(QLatin1Char('\n')), 2);
+}
+
+TEST_F(ArchiveWindowTest, WhatADialogueWroteShowsKeepingTheSelection) {
+  Fill(3);
+  ArchiveWindow window(archive);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ArchiveTableModel* model = window.ReceivedModel();
+  window.ReceivedView->selectRow(1);
+  const std::int64_t selected = model->Id(1);
+
+  QSignalSpy resets(model, &QAbstractItemModel::modelReset);
+  window.ReloadIfWritten();  // nothing written: nothing read
+  EXPECT_EQ(resets.count(), 0);
+  ASSERT_TRUE(archive.StoreReceived(Shown("+79160000000", "26/12/08,12:00:00", "новое")).ok());
+  window.ReloadIfWritten();
+  ASSERT_EQ(model->rowCount(), 4);
+  EXPECT_EQ(Text(model, 0), "новое");
+  const auto rows = window.ReceivedView->selectionModel()->selectedRows();
+  ASSERT_EQ(rows.size(), 1);
+  EXPECT_EQ(model->Id(rows[0].row()), selected);
+}
+
+TEST(ArchiveWindowPlace, BesideTheMainWindowOnTheScreen) {
+  const QRect screen(0, 0, 1920, 1080);
+  const QSize size(900, 600);
+  const struct {
+    QRect main;
+    QPoint expected;
+  } cases[] = {
+      {{218, 161, 580, 400}, {806, 161}},   // room on the right
+      {{1100, 100, 580, 400}, {192, 100}},  // room on the left only
+      {{500, 700, 900, 400}, {1020, 480}},  // no room either side: at the right edge, on screen
+  };
+  for (const auto& c : cases) EXPECT_EQ(BesidePosition(c.main, size, screen), c.expected);
+}
+
+TEST_F(ArchiveWindowTest, ExportFailureIsToldInRussian) {
+  ArchiveWindow window(archive);
+  const QString path = QString::fromStdString((dir / "no" / "such.csv").string());
+  EXPECT_FALSE(window.ExportTo(path));
+  EXPECT_EQ(window.StatusLabel->text(),
+            Q("Файл ") + path + Q(" не записан: нет такого файла или папки"));
 }
 
 }  // namespace

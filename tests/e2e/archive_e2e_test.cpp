@@ -72,6 +72,30 @@ TEST_F(ArchiveE2e, AReadingKeepsEveryShownMessageOnceAndItsBytes) {
   EXPECT_EQ(Received(File()).size(), 3u);
 }
 
+// The archive window open meanwhile lists a reading and a send as they end,
+// without the operator asking.
+TEST_F(ArchiveE2e, AReadingAndASendShowInTheOpenArchiveWindow) {
+  StartSim("demo");
+  TForm1& form = StartArchivingForm({100, 300});
+  form.N5Click(nullptr);
+  ArchiveWindow& window = *form.ArchiveWindow1;
+  ASSERT_TRUE(window.isVisible());
+  EXPECT_EQ(window.ReceivedModel()->rowCount(), 0);
+  form.Button4Click(nullptr);
+  ASSERT_TRUE(ServeUntil([&] { return Inbox().SmsShown >= 3; }));
+  Settle();
+  EXPECT_EQ(window.ReceivedModel()->rowCount(), 3);
+  EXPECT_GT(window.RawModel()->rowCount(), 0);
+
+  form.Edit1->setText(QStringLiteral("79161234567"));
+  form.Memo3->setPlainText(QStringLiteral("hello"));
+  form.Button1Click(nullptr);
+  ASSERT_TRUE(sim().WaitForCount("sms", 1));
+  Settle();
+  ASSERT_EQ(window.SentModel()->rowCount(), 1);
+  EXPECT_EQ(window.SentModel()->Fields(0)[3], "hello");
+}
+
 TEST_F(ArchiveE2e, ASendKeepsItsPartsAsWritten) {
   StartSim("empty");
   TForm1& form = StartArchivingForm({100, 300});

@@ -341,6 +341,11 @@ std::vector<WindowId> DesktopSession::ProgramWindows() {
   return out;
 }
 
+void DesktopSession::HangUpPort() {
+  if (pty_master_ >= 0) ::close(pty_master_);
+  pty_master_ = -1;
+}
+
 WindowId DesktopSession::FindWindow(const std::string& title, bool dialog) {
   const Atom type =
       x_->Intern(dialog ? "_NET_WM_WINDOW_TYPE_DIALOG" : "_NET_WM_WINDOW_TYPE_NORMAL");

@@ -47,6 +47,9 @@ class DesktopSession {
   // until its main window is shown and framed; returns that window.
   WindowId StartProgram();
   pid_t ProgramPid() const { return program_; }
+  // Hangs up the program's port (the modem's end goes away): the program
+  // reports the lost device.
+  void HangUpPort();
   // What the program wrote to its standard output and error.
   std::string ProgramOutput() const;
   // The program's exit status once it has ended by itself within the limit.

@@ -393,7 +393,8 @@ TEST_F(MainFormTest, UnwritableFolderReportsThePathAndLeavesThePortClosed) {
   TForm1::Options options;
   options.folder = folder;
   TForm1 form(options);
-  const std::string expected = "Unable to write to " + (folder / "Pelmora.ini").string();
+  const std::string expected =
+      platform::Cp1251FromUtf8("Не удаётся записать в файл " + (folder / "Pelmora.ini").string());
   EXPECT_EQ(errors.messages(), std::vector<std::string>{expected});
   EXPECT_EQ(platform::ErrorBoxText(errors.messages().at(0)), expected + ".");
   EXPECT_FALSE(errors.entries()[0].window_visible);

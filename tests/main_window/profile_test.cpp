@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
+#include "platform/system_reason.h"
 #include "platform/text_case.h"
 #include "shell_test_support.h"
 
@@ -149,7 +152,7 @@ TEST(ProfileWrite, UnwritableFolderFailsAndLeavesNothing) {
     file.WriteString("MODEM", kKey, "COM11");
     FAIL() << "no exception";
   } catch (const platform::Exception& e) {
-    EXPECT_EQ(e.Message(), "Unable to write to " + ini.string());
+    EXPECT_EQ(e.Message(), Cp1251FromUtf8("Не удаётся записать в файл " + ini.string()));
   }
 }
 
@@ -163,8 +166,23 @@ TEST(ProfileWrite, MessageNamesTheFullPathInWindows1251) {
     FAIL() << "no exception";
   } catch (const platform::Exception& e) {
     EXPECT_EQ(e.Message(),
-              "Unable to write to " + Cp1251FromUtf8((folder / "Pelmora.ini").string()));
+              Cp1251FromUtf8("Не удаётся записать в файл " + (folder / "Pelmora.ini").string()));
   }
+}
+
+// The reasons the program names in its messages, in Russian; an unknown one by its code.
+TEST(SystemReason, CommonReasonsInRussianOthersByCode) {
+  const struct {
+    int error;
+    const char* reason;
+  } cases[] = {
+      {EACCES, "нет прав доступа"},
+      {ENOSPC, "нет места на диске"},
+      {EROFS, "файловая система доступна только для чтения"},
+      {ENOENT, "нет такого файла или папки"},
+      {9999, "системная ошибка 9999"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(platform::ErrnoReason(c.error), c.reason) << c.error;
 }
 
 TEST(Cp1251Case, LowerCaseCoversLatinAndCyrillic) {

@@ -48,6 +48,33 @@ TEST(DesktopTray, LeftPressOnTheIconRestoresTheWindowWhileTheAboutBoxIsOpen) {
   EXPECT_TRUE(WaitUntil([&] { return !desktop.Viewable(box); }));
 }
 
+// A port error that comes while the program is in the notification area: the
+// icon still answers, bringing the window back with the box over it.
+TEST(DesktopTray, LeftPressOnTheIconRestoresTheWindowWithAPortErrorBox) {
+  if (const auto missing = DesktopSession::Missing(); !missing.empty()) GTEST_SKIP() << missing;
+  DesktopSession desktop;
+  const auto main = desktop.StartProgram();
+  ASSERT_NE(main, 0u) << "the main window did not appear";
+  const auto icon = MinimiseToTray(desktop, main);
+  ASSERT_NE(icon, 0u) << "the program did not go to the notification area";
+
+  desktop.HangUpPort();
+  WindowId box = 0;
+  ASSERT_TRUE(WaitUntil([&] { return (box = desktop.FindWindow("Vestrel", true)) != 0; }))
+      << "no error box for the lost port";
+  const Rect at = desktop.Client(icon);
+  desktop.Click(at.x + at.width / 2, at.y + at.height / 2);
+
+  EXPECT_TRUE(WaitUntil([&] { return desktop.Viewable(main); }))
+      << "the icon ignored the click while the box was open";
+  ASSERT_TRUE(WaitUntil([&] { return desktop.Viewable(box); }, std::chrono::seconds(5)))
+      << "the box is not shown";
+  ASSERT_TRUE(WaitUntil([&] { return desktop.Focused(box); }, std::chrono::seconds(5)))
+      << "the box does not have the keyboard";
+  desktop.Keys({"Return"});
+  EXPECT_TRUE(WaitUntil([&] { return !desktop.Viewable(box); }));
+}
+
 TEST(DesktopTray, CloseRequestWhileInTheNotificationAreaEndsTheProgram) {
   if (const auto missing = DesktopSession::Missing(); !missing.empty()) GTEST_SKIP() << missing;
   DesktopSession desktop;

@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
 
 #include "main_window/main_form.h"
+#include "platform/error_box.h"
 #include "platform/exceptions.h"
 #include "tests/support/qt_environment.h"
 #include "tests/support/temp_dir.h"
@@ -87,6 +91,51 @@ TEST_F(FormTrayTest, DestroyingTheWindowRemovesItsIcon) {
   form.reset();
   EXPECT_EQ(QtNotifyArea::Instance().IconOf(window, 0), nullptr);
   QCoreApplication::processEvents();
+}
+
+// A port error raised while the window is away in the notification area, with
+// another window active: the box belongs to the main window, is modal over it
+// alone, and the icon still brings the window back with the box over it.
+TEST_F(FormTrayTest, AnErrorBoxBelongsToTheWindowAndTheIconStillRestoresIt) {
+  TForm1 form(Options());
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  form.showMinimized();
+  QCoreApplication::processEvents();
+  TTrayIcon& tray = *form.TrayIcon1;
+  ASSERT_TRUE(tray.Visible());
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  QCoreApplication::processEvents();
+
+  platform::InstallErrorBoxHandler("Vestrel");
+  QWidget* parent = nullptr;
+  Qt::WindowModality modality = Qt::NonModal;
+  bool restored_under_box = false;
+  int boxes = 0;
+  QTimer poll;
+  poll.setInterval(5);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    ++boxes;
+    parent = box->parentWidget();
+    modality = box->windowModality();
+    // A left press on the icon, as the notification area reports it.
+    tray.Window().SendMessage(TTrayIcon::kCallbackMessage, 0, kWmLButtonDown);
+    QCoreApplication::processEvents();
+    restored_under_box =
+        !tray.Visible() && form.isVisible() && !form.isMinimized() && box->isVisible();
+    box->button(QMessageBox::Ok)->click();
+  });
+  poll.start();
+  platform::RunGuarded([] { throw platform::Exception("COM11: port error"); });
+  poll.stop();
+  EXPECT_EQ(boxes, 1);
+  EXPECT_EQ(parent, &form);
+  EXPECT_EQ(modality, Qt::WindowModal);
+  EXPECT_TRUE(restored_under_box);
 }
 
 }  // namespace
