@@ -46,9 +46,19 @@ void LogView::ShowTop() {
   cursor_ = anchor_ = {};
   selecting_ = false;
   horizontal_offset_ = 0;
-  UpdateScrollRange();
   verticalScrollBar()->setValue(0);
   viewport()->update();
+  // The scroll range follows once the chunks that arrive together are in:
+  // each change of the range queues an event of the scroll bar's, and a burst
+  // of chunks handled without a pause would queue one for every chunk.
+  if (range_due_) return;
+  range_due_ = true;
+  QMetaObject::invokeMethod(
+      this, [this] { SyncScrollRange(); }, Qt::QueuedConnection);
+}
+
+void LogView::SyncScrollRange() {
+  if (range_due_) UpdateScrollRange();
 }
 
 std::size_t LogView::LineCount() const {
@@ -118,6 +128,7 @@ void LogView::ShareSelection() const {
 // Lines in view are counted as the plain-text pane counts them: from the
 // bottom, the last line with the bottom margin, until one no longer fits.
 void LogView::UpdateScrollRange() {
+  range_due_ = false;
   QTextLayout empty;
   empty.setFont(font());
   empty.beginLayout();
@@ -240,6 +251,7 @@ void LogView::EnsureCursorVisible() {
 }
 
 void LogView::keyPressEvent(QKeyEvent* event) {
+  SyncScrollRange();
   if (event == QKeySequence::Copy) {
     Copy();
     return;
@@ -305,12 +317,14 @@ void LogView::keyPressEvent(QKeyEvent* event) {
 }
 
 void LogView::mousePressEvent(QMouseEvent* event) {
+  SyncScrollRange();
   if (event->button() != Qt::LeftButton) return;
   selecting_ = true;
   MoveCursor(PositionAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
 }
 
 void LogView::mouseMoveEvent(QMouseEvent* event) {
+  SyncScrollRange();
   if (!selecting_) return;
   const QPoint at = event->position().toPoint();
   // Dragging past an edge scrolls the text under the mouse.
@@ -327,6 +341,7 @@ void LogView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void LogView::mouseDoubleClickEvent(QMouseEvent* event) {
+  SyncScrollRange();
   if (event->button() != Qt::LeftButton) return;
   const Position at = PositionAt(event->position().toPoint());
   const QString text = LineText(at.line);
@@ -339,6 +354,7 @@ void LogView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void LogView::contextMenuEvent(QContextMenuEvent* event) {
+  SyncScrollRange();
   QMenu menu(this);
   QAction* copy =
       menu.addAction(QCoreApplication::translate("QWidgetTextControl", "&Copy") + u'\t' +

@@ -36,6 +36,9 @@ class LogView : public QAbstractScrollArea {
   void SetSource(const LogText* text);
   // After a change of the text: the selection goes, the top is shown.
   void ShowTop();
+  // Brings the scroll range up to the text now rather than when the event
+  // loop comes round (ShowTop leaves it to then).
+  void SyncScrollRange();
 
   QString toPlainText() const;  // each line break as one LF
   QString SelectedText() const;
@@ -77,6 +80,7 @@ class LogView : public QAbstractScrollArea {
   Position cursor_;
   Position anchor_;
   bool selecting_ = false;
+  bool range_due_ = false;
 };
 
 }  // namespace vestrel
