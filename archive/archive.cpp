@@ -64,6 +64,33 @@ constexpr const char* kMigrations[] = {
          received_at TEXT NOT NULL,
          port TEXT NOT NULL,
          bytes BLOB NOT NULL);)",
+    // 2 -> 3: an index of the folded text's three-letter pieces, so that a
+    // match finds its rows without reading every record (a million of them
+    // take seconds to read); kept up to date by the triggers.
+    R"(CREATE VIRTUAL TABLE received_text USING fts5(search, content='received',
+         content_rowid='id', tokenize='trigram');
+       INSERT INTO received_text(received_text) VALUES ('rebuild');
+       CREATE TRIGGER received_text_insert AFTER INSERT ON received BEGIN
+         INSERT INTO received_text(rowid, search) VALUES (new.id, new.search); END;
+       CREATE TRIGGER received_text_delete AFTER DELETE ON received BEGIN
+         INSERT INTO received_text(received_text, rowid, search)
+           VALUES ('delete', old.id, old.search); END;
+       CREATE TRIGGER received_text_update AFTER UPDATE OF search ON received BEGIN
+         INSERT INTO received_text(received_text, rowid, search)
+           VALUES ('delete', old.id, old.search);
+         INSERT INTO received_text(rowid, search) VALUES (new.id, new.search); END;
+       CREATE VIRTUAL TABLE sends_text USING fts5(search, content='sends',
+         content_rowid='id', tokenize='trigram');
+       INSERT INTO sends_text(sends_text) VALUES ('rebuild');
+       CREATE TRIGGER sends_text_insert AFTER INSERT ON sends BEGIN
+         INSERT INTO sends_text(rowid, search) VALUES (new.id, new.search); END;
+       CREATE TRIGGER sends_text_delete AFTER DELETE ON sends BEGIN
+         INSERT INTO sends_text(sends_text, rowid, search)
+           VALUES ('delete', old.id, old.search); END;
+       CREATE TRIGGER sends_text_update AFTER UPDATE OF search ON sends BEGIN
+         INSERT INTO sends_text(sends_text, rowid, search)
+           VALUES ('delete', old.id, old.search);
+         INSERT INTO sends_text(rowid, search) VALUES (new.id, new.search); END;)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -632,6 +659,20 @@ std::string BareNumber(std::string_view number) {
   return bare;
 }
 
+// The number of characters of UTF-8 text.
+std::size_t Characters(std::string_view utf8) {
+  std::size_t n = 0;
+  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80 ? 1 : 0;
+  return n;
+}
+
+// An FTS5 string: the text in double quotes, a quote doubled.
+std::string Phrase(std::string_view text) {
+  std::string phrase = "\"";
+  for (char c : text) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return phrase + "\"";
+}
+
 // False when the since- or until-text is not a date.
 bool BuildFilter(const Query& query, const ListColumns& columns, Filter& filter) {
   std::vector<std::string> clauses;
@@ -639,9 +680,21 @@ bool BuildFilter(const Query& query, const ListColumns& columns, Filter& filter)
     filter.texts.push_back(std::move(value));
     return "?" + std::to_string(filter.texts.size());
   };
-  if (columns.search && !query.match.empty())
-    clauses.push_back("instr(" + std::string(columns.search) + ", " +
-                      parameter(FoldCase(query.match)) + ") > 0");
+  const std::string folded = FoldCase(query.match);
+  // The index answers for three characters or more; it walks its rows newest
+  // first, and the text is still compared, so the index only narrows.
+  const bool indexed = columns.search && columns.text_index && Characters(folded) >= 3;
+  std::string id = "id";
+  if (indexed) {
+    const std::string index = columns.text_index;
+    const std::string table = columns.table;
+    filter.sql = " JOIN " + index + " ON " + index + ".rowid = " + table + ".id";
+    clauses.push_back(index + " MATCH " + parameter(Phrase(folded)));
+    clauses.push_back("instr(" + table + "." + columns.search + ", " + parameter(folded) + ") > 0");
+    id = index + ".rowid";
+  } else if (columns.search && !query.match.empty()) {
+    clauses.push_back("instr(" + std::string(columns.search) + ", " + parameter(folded) + ") > 0");
+  }
   if (columns.number && !query.number.empty())
     clauses.push_back(std::string(kBareNumber) + " = " + parameter(BareNumber(query.number)));
   if (!query.since.empty()) {
@@ -658,10 +711,10 @@ bool BuildFilter(const Query& query, const ListColumns& columns, Filter& filter)
                                                        : parameter(*until);
     clauses.push_back(std::string(columns.time) + " < " + bound);
   }
-  if (query.before_id) clauses.push_back("id < ?" + std::to_string(filter.texts.size() + 1));
+  if (query.before_id) clauses.push_back(id + " < ?" + std::to_string(filter.texts.size() + 1));
   for (std::size_t i = 0; i < clauses.size(); ++i)
     filter.sql += (i == 0 ? " WHERE " : " AND ") + clauses[i];
-  filter.sql += " ORDER BY id DESC";
+  filter.sql += " ORDER BY " + id + " DESC";
   if (query.limit > 0) filter.sql += " LIMIT " + std::to_string(query.limit);
   filter.before_id = query.before_id;
   return true;
@@ -747,8 +800,8 @@ constexpr char kSelectReceived[] =
     " raw_body FROM received";
 constexpr char kSelectSent[] = "SELECT id, started_at, port, number, text, part_count FROM sends";
 constexpr char kSelectRaw[] = "SELECT id, received_at, port, bytes FROM raw_reads";
-constexpr ListColumns kReceivedColumns{"shown_at", "search", "number"};
-constexpr ListColumns kSentColumns{"started_at", "search", "number"};
+constexpr ListColumns kReceivedColumns{"shown_at", "search", "number", "received", "received_text"};
+constexpr ListColumns kSentColumns{"started_at", "search", "number", "sends", "sends_text"};
 // Raw bytes carry no number; their text is matched as Windows-1251.
 constexpr ListColumns kRawColumns{"received_at", "vestrel_fold_1251(bytes)", nullptr};
 

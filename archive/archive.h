@@ -26,7 +26,7 @@ struct sqlite3;
 namespace vestrel::archive {
 
 // The layout this code writes. Older files are brought up to it on open.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 enum class ArchiveError {
   kNone,
@@ -185,11 +185,14 @@ class SendAnswerLines {
 };
 
 // The columns a listing's filter reads: the time, the folded text the match
-// looks in and the number (null: none).
+// looks in and the number (null: none); the table and the full-text index of
+// its folded text, where there is one.
 struct ListColumns {
   const char* time = nullptr;
   const char* search = nullptr;
   const char* number = nullptr;
+  const char* table = nullptr;
+  const char* text_index = nullptr;
 };
 
 // What a purge removed, or would remove.
