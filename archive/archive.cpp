@@ -68,6 +68,33 @@ constexpr const char* kMigrations[] = {
     // 2 -> 3: ё is read as е in the folded copy, so the filter finds either.
     R"(UPDATE received SET search = vestrel_fold(number || char(10) || text);
        UPDATE sends SET search = vestrel_fold(number || char(10) || text);)",
+    // 3 -> 4: an index of the folded text's three-letter pieces, so that a
+    // match finds its rows without reading every record (a million of them
+    // take seconds to read); kept up to date by the triggers.
+    R"(CREATE VIRTUAL TABLE received_text USING fts5(search, content='received',
+         content_rowid='id', tokenize='trigram');
+       INSERT INTO received_text(received_text) VALUES ('rebuild');
+       CREATE TRIGGER received_text_insert AFTER INSERT ON received BEGIN
+         INSERT INTO received_text(rowid, search) VALUES (new.id, new.search); END;
+       CREATE TRIGGER received_text_delete AFTER DELETE ON received BEGIN
+         INSERT INTO received_text(received_text, rowid, search)
+           VALUES ('delete', old.id, old.search); END;
+       CREATE TRIGGER received_text_update AFTER UPDATE OF search ON received BEGIN
+         INSERT INTO received_text(received_text, rowid, search)
+           VALUES ('delete', old.id, old.search);
+         INSERT INTO received_text(rowid, search) VALUES (new.id, new.search); END;
+       CREATE VIRTUAL TABLE sends_text USING fts5(search, content='sends',
+         content_rowid='id', tokenize='trigram');
+       INSERT INTO sends_text(sends_text) VALUES ('rebuild');
+       CREATE TRIGGER sends_text_insert AFTER INSERT ON sends BEGIN
+         INSERT INTO sends_text(rowid, search) VALUES (new.id, new.search); END;
+       CREATE TRIGGER sends_text_delete AFTER DELETE ON sends BEGIN
+         INSERT INTO sends_text(sends_text, rowid, search)
+           VALUES ('delete', old.id, old.search); END;
+       CREATE TRIGGER sends_text_update AFTER UPDATE OF search ON sends BEGIN
+         INSERT INTO sends_text(sends_text, rowid, search)
+           VALUES ('delete', old.id, old.search);
+         INSERT INTO sends_text(rowid, search) VALUES (new.id, new.search); END;)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -93,6 +120,20 @@ void FoldFunction(sqlite3_context* context, int, sqlite3_value** values) noexcep
   try {
     const std::string folded = SearchFold(
         std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
+    sqlite3_result_text(context, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
+  } catch (...) {
+    sqlite3_result_error_nomem(context);
+  }
+}
+
+// vestrel_fold_1251(bytes): received bytes as Windows-1251 text, folded as the
+// filter folds, so that a match finds words in the raw readings too.
+void Fold1251Function(sqlite3_context* context, int, sqlite3_value** values) noexcept {
+  const auto* bytes = static_cast<const char*>(sqlite3_value_blob(values[0]));
+  const auto size = static_cast<std::size_t>(sqlite3_value_bytes(values[0]));
+  try {
+    const std::string folded =
+        SearchFold(Cp1251ToUtf8(std::string_view(bytes ? bytes : "", size)));
     sqlite3_result_text(context, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
   } catch (...) {
     sqlite3_result_error_nomem(context);
@@ -286,6 +327,8 @@ Status Archive::OpenFile() {
   }
   sqlite3_create_function(db_, "vestrel_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                           FoldFunction, nullptr, nullptr);
+  sqlite3_create_function(db_, "vestrel_fold_1251", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                          Fold1251Function, nullptr, nullptr);
   // A file of a newer program is refused before anything in it changes (the
   // journal mode is written into the file's header).
   std::int64_t version = 0;
@@ -615,46 +658,95 @@ struct Filter {
   std::int32_t limit = 0;
 };
 
+// The number as compared: without + ( ) - and blanks.
+constexpr char kBareNumber[] =
+    "replace(replace(replace(replace(replace(number, '+', ''), ' ', ''), '-', ''), '(', ''),"
+    " ')', '')";
+
+std::string BareNumber(std::string_view number) {
+  std::string bare;
+  for (char c : number)
+    if (c != '+' && c != ' ' && c != '-' && c != '(' && c != ')') bare += c;
+  return bare;
+}
+
+// The number of characters of UTF-8 text.
+std::size_t Characters(std::string_view utf8) {
+  std::size_t n = 0;
+  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80 ? 1 : 0;
+  return n;
+}
+
+// An FTS5 string: the text in double quotes, a quote doubled.
+std::string Phrase(std::string_view text) {
+  std::string phrase = "\"";
+  for (char c : text) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return phrase + "\"";
+}
+
 // Empty when the query can be listed, else what is wrong with it.
-std::string BuildFilter(const Query& query, const char* time_column, bool with_match,
-                        std::span<const char* const> orders, Filter& filter) {
+std::string BuildFilter(const Query& query, const ListColumns& columns, Filter& filter) {
   std::vector<std::string> clauses;
-  const auto parameter = [&](std::string text) {
-    filter.texts.push_back(std::move(text));
+  const auto parameter = [&](std::string value) {
+    filter.texts.push_back(std::move(value));
     return "?" + std::to_string(filter.texts.size());
   };
-  if (with_match && !query.match.empty())
-    clauses.push_back("instr(search, " + parameter(SearchFold(query.match)) + ") > 0");
-  for (const auto& [bound, op] : {std::pair{&query.since, " >= "}, {&query.until, " < "}}) {
-    if (bound->empty()) continue;
-    const auto normalized = NormalizeSince(*bound);
-    if (!normalized) return "дата «" + *bound + "» не понята";
-    clauses.push_back(time_column + (op + parameter(*normalized)));
+  const std::string folded = SearchFold(query.match);
+  // The index answers for three characters or more; the text is still
+  // compared, so the index only narrows.
+  const bool indexed = columns.search && columns.text_index && Characters(folded) >= 3;
+  std::string id = "id";
+  if (indexed) {
+    const std::string index = columns.text_index;
+    const std::string table = columns.table;
+    filter.sql = " JOIN " + index + " ON " + index + ".rowid = " + table + ".id";
+    clauses.push_back(index + " MATCH " + parameter(Phrase(folded)));
+    clauses.push_back("instr(" + table + "." + columns.search + ", " + parameter(folded) + ") > 0");
+    id = index + ".rowid";
+  } else if (columns.search && !query.match.empty()) {
+    clauses.push_back("instr(" + std::string(columns.search) + ", " + parameter(folded) + ") > 0");
+  }
+  if (columns.number && !query.number.empty())
+    clauses.push_back(std::string(kBareNumber) + " = " + parameter(BareNumber(query.number)));
+  if (!query.since.empty()) {
+    const auto since = NormalizeSince(query.since);
+    if (!since) return "дата «" + query.since + "» не понята";
+    clauses.push_back(std::string(columns.time) + " >= " + parameter(*since));
+  }
+  if (!query.until.empty()) {
+    const auto until = NormalizeSince(query.until);
+    if (!until) return "дата «" + query.until + "» не понята";
+    // A date alone takes in its whole day.
+    const std::string bound = query.until.size() == 10 ? "strftime('%Y-%m-%d %H:%M:%f', " +
+                                                             parameter(*until) + ", '+1 day')"
+                                                       : parameter(*until);
+    clauses.push_back(std::string(columns.time) + " < " + bound);
   }
   if (!query.order_by.empty() &&
-      std::find(orders.begin(), orders.end(), query.order_by) == orders.end())
+      std::find(columns.orders.begin(), columns.orders.end(), query.order_by) ==
+          columns.orders.end())
     return "порядок по столбцу «" + query.order_by + "» не предусмотрен";
   // Records are numbered as they come: the record's time orders as its id,
   // which needs no index of its own.
-  const bool by_id = query.order_by.empty() || query.order_by == time_column;
-  const std::string column = by_id ? "id" : query.order_by;
+  const bool by_id = query.order_by.empty() || query.order_by == columns.time;
+  const std::string column = by_id ? id : query.order_by;
   const char* after = query.ascending ? " > " : " < ";
   const char* direction = query.ascending ? " ASC" : " DESC";
   if (query.before_id) {
     // The id's parameter comes after all the texts.
-    const std::string id = "?" + std::to_string(filter.texts.size() + (by_id ? 1 : 2));
+    const std::string key = "?" + std::to_string(filter.texts.size() + (by_id ? 1 : 2));
     if (by_id) {
-      clauses.push_back("id" + (after + id));
+      clauses.push_back(id + after + key);
     } else {
       const std::string value = parameter(query.before_value.value_or(std::string()));
-      clauses.push_back("(" + column + after + value + " OR (" + column + " = " + value +
-                        " AND id" + after + id + "))");
+      clauses.push_back("(" + column + after + value + " OR (" + column + " = " + value + " AND " +
+                        id + after + key + "))");
     }
   }
   for (std::size_t i = 0; i < clauses.size(); ++i)
     filter.sql += (i == 0 ? " WHERE " : " AND ") + clauses[i];
   filter.sql += " ORDER BY " + column + direction;
-  if (!by_id) filter.sql += std::string(", id") + direction;
+  if (!by_id) filter.sql += ", " + id + direction;
   if (query.limit > 0) filter.sql += " LIMIT " + std::to_string(query.limit);
   filter.before_id = query.before_id;
   return {};
@@ -678,7 +770,7 @@ namespace {
 
 template <typename Row, typename Fill>
 void ListRows(sqlite3* db, const std::string& sql, const Filter* filter, std::int64_t key,
-              std::vector<Row>& rows, Fill fill, int& code) {
+              const std::function<bool(Row&)>& each, Fill fill, int& code) {
   Statement select(db, sql);
   if (filter)
     Bind(select, *filter);
@@ -687,69 +779,186 @@ void ListRows(sqlite3* db, const std::string& sql, const Filter* filter, std::in
   while ((code = select.Step()) == SQLITE_ROW) {
     Row row;
     fill(select, row);
-    rows.push_back(std::move(row));
+    if (!each(row)) break;
   }
-  if (code == SQLITE_DONE) code = SQLITE_OK;
+  if (code == SQLITE_DONE || code == SQLITE_ROW) code = SQLITE_OK;
 }
+
+template <typename Row>
+std::function<bool(Row&)> Into(std::vector<Row>& rows) {
+  rows.clear();
+  return [&rows](Row& row) {
+    rows.push_back(std::move(row));
+    return true;
+  };
+}
+
+void FillReceived(const Statement& s, ReceivedRow& row) {
+  row.id = s.ColumnInt(0);
+  row.shown_at = s.ColumnText(1);
+  row.port = s.ColumnText(2);
+  if (!s.ColumnNull(3)) row.storage_index = static_cast<std::int32_t>(s.ColumnInt(3));
+  row.number = s.ColumnText(4);
+  row.send_time = s.ColumnText(5);
+  row.text = s.ColumnText(6);
+  row.raw_header = s.ColumnText(7);
+  row.raw_body = s.ColumnText(8);
+}
+
+void FillSent(const Statement& s, SentRow& row) {
+  row.id = s.ColumnInt(0);
+  row.started_at = s.ColumnText(1);
+  row.port = s.ColumnText(2);
+  row.number = s.ColumnText(3);
+  row.text = s.ColumnText(4);
+  row.part_count = static_cast<std::int32_t>(s.ColumnInt(5));
+}
+
+void FillRaw(const Statement& s, RawRow& row) {
+  row.id = s.ColumnInt(0);
+  row.received_at = s.ColumnText(1);
+  row.port = s.ColumnText(2);
+  row.bytes = s.ColumnText(3);
+}
+
+constexpr char kSelectReceived[] =
+    "SELECT id, shown_at, port, storage_index, number, send_time, text, raw_header,"
+    " raw_body FROM received";
+constexpr char kSelectSent[] = "SELECT id, started_at, port, number, text, part_count FROM sends";
+constexpr char kSelectRaw[] = "SELECT id, received_at, port, bytes FROM raw_reads";
+constexpr ListColumns kReceivedColumns{"shown_at", "search",  "number",
+                                       "received", "received_text", kReceivedOrders};
+constexpr ListColumns kSentColumns{"started_at", "search", "number",
+                                   "sends",      "sends_text", kSentOrders};
+// Raw bytes carry no number; their text is matched as Windows-1251.
+constexpr ListColumns kRawColumns{"received_at", "vestrel_fold_1251(bytes)", nullptr, nullptr,
+                                  nullptr,       kRawOrders};
 
 }  // namespace
 
 template <typename Row, typename Fill>
-Status Archive::List(std::string select, const Query* query, const char* time_column,
-                     bool with_match, std::span<const char* const> orders, std::int64_t key,
-                     std::vector<Row>& rows, Fill fill) noexcept {
-  rows.clear();
+Status Archive::List(std::string select, const Query* query, const ListColumns& columns,
+                     std::int64_t key, const Each<Row>& each, Fill fill) noexcept {
   return Guarded([&]() -> Status {
     Filter filter;
     if (query) {
-      if (std::string wrong = BuildFilter(*query, time_column, with_match, orders, filter);
-          !wrong.empty())
+      if (std::string wrong = BuildFilter(*query, columns, filter); !wrong.empty())
         return {ArchiveError::kOther, false, wrong};
       select += filter.sql;
     }
     Status opened = OpenIfNeeded();
     if (!db_) return opened;
     int code = SQLITE_OK;
-    ListRows(db_, select, query ? &filter : nullptr, key, rows, fill, code);
+    ListRows(db_, select, query ? &filter : nullptr, key, each, fill, code);
     if (code != SQLITE_OK) return Fail(code, "list");
     return Listed(opened);
   });
 }
 
 Status Archive::ListReceived(const Query& query, std::vector<ReceivedRow>& rows) noexcept {
-  return List(
-      "SELECT id, shown_at, port, storage_index, number, send_time, text, raw_header,"
-      " raw_body FROM received",
-      &query, "shown_at", true, kReceivedOrders, 0, rows, [](const Statement& s, ReceivedRow& row) {
-        row.id = s.ColumnInt(0);
-        row.shown_at = s.ColumnText(1);
-        row.port = s.ColumnText(2);
-        if (!s.ColumnNull(3)) row.storage_index = static_cast<std::int32_t>(s.ColumnInt(3));
-        row.number = s.ColumnText(4);
-        row.send_time = s.ColumnText(5);
-        row.text = s.ColumnText(6);
-        row.raw_header = s.ColumnText(7);
-        row.raw_body = s.ColumnText(8);
-      });
+  return ListReceived(query, Into(rows));
+}
+
+Status Archive::ListReceived(const Query& query, const Each<ReceivedRow>& each) noexcept {
+  return List(kSelectReceived, &query, kReceivedColumns, 0, each, FillReceived);
 }
 
 Status Archive::ListSent(const Query& query, std::vector<SentRow>& rows) noexcept {
-  return List("SELECT id, started_at, port, number, text, part_count FROM sends", &query,
-              "started_at", true, kSentOrders, 0, rows, [](const Statement& s, SentRow& row) {
-                row.id = s.ColumnInt(0);
-                row.started_at = s.ColumnText(1);
-                row.port = s.ColumnText(2);
-                row.number = s.ColumnText(3);
-                row.text = s.ColumnText(4);
-                row.part_count = static_cast<std::int32_t>(s.ColumnInt(5));
-              });
+  return ListSent(query, Into(rows));
+}
+
+Status Archive::ListSent(const Query& query, const Each<SentRow>& each) noexcept {
+  return List(kSelectSent, &query, kSentColumns, 0, each, FillSent);
+}
+
+// The parts and answers of every send come newest send first, as the sends
+// do, and are taken off in step with them.
+Status Archive::ListSentWithDetails(const Query& query, const Each<SentDetail>& each) noexcept {
+  return Guarded([&]() -> Status {
+    Filter filter;
+    if (std::string wrong = BuildFilter(query, kSentColumns, filter); !wrong.empty())
+      return {ArchiveError::kOther, false, wrong};
+    Status opened = OpenIfNeeded();
+    if (!db_) return opened;
+    Statement sends(db_, kSelectSent + filter.sql);
+    Bind(sends, filter);
+    Statement parts(db_,
+                    "SELECT send_id, part_number, pdu, written_at FROM send_parts"
+                    " ORDER BY send_id DESC, part_number, id");
+    Statement answers(db_,
+                      "SELECT send_id, line, seen_at FROM send_answers ORDER BY send_id DESC, id");
+    int part = parts.Step(), answer = answers.Step(), code;
+    while ((code = sends.Step()) == SQLITE_ROW) {
+      SentDetail detail;
+      FillSent(sends, detail.send);
+      const std::int64_t id = detail.send.id;
+      for (; part == SQLITE_ROW && parts.ColumnInt(0) >= id; part = parts.Step()) {
+        if (parts.ColumnInt(0) == id)
+          detail.parts.push_back({static_cast<std::int32_t>(parts.ColumnInt(1)),
+                                  parts.ColumnText(2), parts.ColumnText(3)});
+      }
+      for (; answer == SQLITE_ROW && answers.ColumnInt(0) >= id; answer = answers.Step()) {
+        if (answers.ColumnInt(0) == id)
+          detail.answers.push_back({answers.ColumnText(1), answers.ColumnText(2)});
+      }
+      if (!each(detail)) break;
+    }
+    for (int result : {code, part, answer}) {
+      if (result != SQLITE_ROW && result != SQLITE_DONE) return Fail(result, "list");
+    }
+    return Listed(opened);
+  });
+}
+
+Status Archive::Purge(std::string_view before, bool apply, PurgeCounts& counts) noexcept {
+  counts = {};
+  const auto bound = NormalizeSince(before);
+  if (!bound) return {ArchiveError::kOther, false, "дата «" + std::string(before) + "» не понята"};
+  return Guarded([&]() -> Status {
+    const auto count = [&]() -> int {
+      const std::pair<const char*, std::int64_t*> counted[] = {
+          {"SELECT count(*) FROM received WHERE shown_at < ?1", &counts.received},
+          {"SELECT count(*) FROM sends WHERE started_at < ?1", &counts.sends},
+          {"SELECT count(*) FROM raw_reads WHERE received_at < ?1", &counts.raw}};
+      for (const auto& [sql, n] : counted) {
+        Statement select(db_, sql);
+        select.Text(1, *bound);
+        const int code = select.Step();
+        if (code != SQLITE_ROW) return code;
+        *n = select.ColumnInt(0);
+      }
+      return SQLITE_OK;
+    };
+    if (!apply) {
+      Status opened = OpenIfNeeded();
+      if (!db_) return opened;
+      const int code = count();
+      return code == SQLITE_OK ? Listed(opened) : Fail(code, "count");
+    }
+    return Write([&]() -> int {
+      int code = count();
+      for (const char* sql :
+           {"DELETE FROM send_parts WHERE send_id IN (SELECT id FROM sends WHERE started_at < ?1)",
+            "DELETE FROM send_answers WHERE send_id IN"
+            " (SELECT id FROM sends WHERE started_at < ?1)",
+            "DELETE FROM sends WHERE started_at < ?1", "DELETE FROM received WHERE shown_at < ?1",
+            "DELETE FROM raw_reads WHERE received_at < ?1"}) {
+        if (code != SQLITE_OK) break;
+        Statement remove(db_, sql);
+        remove.Text(1, *bound);
+        code = remove.Step();
+        if (code == SQLITE_DONE) code = SQLITE_OK;
+      }
+      return code;
+    });
+  });
 }
 
 Status Archive::ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noexcept {
   return List(
       "SELECT part_number, pdu, written_at FROM send_parts WHERE send_id = ?1"
       " ORDER BY part_number, id",
-      nullptr, nullptr, false, {}, send_id, rows, [](const Statement& s, PartRow& row) {
+      nullptr, {}, send_id, Into(rows), [](const Statement& s, PartRow& row) {
         row.part_number = static_cast<std::int32_t>(s.ColumnInt(0));
         row.pdu = s.ColumnText(1);
         row.written_at = s.ColumnText(2);
@@ -757,22 +966,19 @@ Status Archive::ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noex
 }
 
 Status Archive::ListAnswers(std::int64_t send_id, std::vector<AnswerRow>& rows) noexcept {
-  return List("SELECT line, seen_at FROM send_answers WHERE send_id = ?1 ORDER BY id", nullptr,
-              nullptr, false, {}, send_id, rows, [](const Statement& s, AnswerRow& row) {
+  return List("SELECT line, seen_at FROM send_answers WHERE send_id = ?1 ORDER BY id", nullptr, {},
+              send_id, Into(rows), [](const Statement& s, AnswerRow& row) {
                 row.line = s.ColumnText(0);
                 row.seen_at = s.ColumnText(1);
               });
 }
 
-// Raw bytes carry no number or text to match.
 Status Archive::ListRawBytes(const Query& query, std::vector<RawRow>& rows) noexcept {
-  return List("SELECT id, received_at, port, bytes FROM raw_reads", &query, "received_at", false,
-              kRawOrders, 0, rows, [](const Statement& s, RawRow& row) {
-                row.id = s.ColumnInt(0);
-                row.received_at = s.ColumnText(1);
-                row.port = s.ColumnText(2);
-                row.bytes = s.ColumnText(3);
-              });
+  return ListRawBytes(query, Into(rows));
+}
+
+Status Archive::ListRawBytes(const Query& query, const Each<RawRow>& each) noexcept {
+  return List(kSelectRaw, &query, kRawColumns, 0, each, FillRaw);
 }
 
 }  // namespace vestrel::archive

@@ -26,7 +26,7 @@ struct sqlite3;
 namespace vestrel::archive {
 
 // The layout this code writes. Older files are brought up to it on open.
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 enum class ArchiveError {
   kNone,
@@ -145,9 +145,12 @@ struct Query {
   // Only records from this UTC time on: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM[:SS]"
   // (see NormalizeSince); empty: no limit.
   std::string since;
-  // Only records before this UTC time (not at it), in the forms since takes;
-  // empty: no limit.
+  // Only records before this UTC time (not at it), in the same forms; a date
+  // alone takes in its whole day. Empty: no limit.
   std::string until;
+  // Only records whose number is this one, both compared without + ( ) -
+  // and blanks; empty: any. Raw bytes have no number: they are not filtered.
+  std::string number;
   // The column the rows are ordered by, one of the listing's (kReceivedOrders,
   // kSentOrders, kRawOrders); empty: the order of arrival. Rows of one value
   // follow their ids in the same direction.
@@ -195,6 +198,25 @@ class SendAnswerLines {
  private:
   std::string line_;       // the line so far, while it may be an answer
   bool skipping_ = false;  // in a line that is no answer, up to its end
+};
+
+// The columns a listing's filter reads: the time, the folded text the match
+// looks in and the number (null: none); the table and the full-text index of
+// its folded text, where there is one.
+struct ListColumns {
+  const char* time = nullptr;
+  const char* search = nullptr;
+  const char* number = nullptr;
+  const char* table = nullptr;
+  const char* text_index = nullptr;
+  std::span<const char* const> orders;  // the columns it may be ordered by
+};
+
+// What a purge removed, or would remove.
+struct PurgeCounts {
+  std::int64_t received = 0;
+  std::int64_t sends = 0;  // with their parts and answers
+  std::int64_t raw = 0;
 };
 
 class Archive {
@@ -247,8 +269,31 @@ class Archive {
   Status ListSent(const Query& query, std::vector<SentRow>& rows) noexcept;
   Status ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noexcept;
   Status ListAnswers(std::int64_t send_id, std::vector<AnswerRow>& rows) noexcept;
-  // Raw bytes of readings; match is not applied.
+  // Raw bytes of readings, matched as Windows-1251 text.
   Status ListRawBytes(const Query& query, std::vector<RawRow>& rows) noexcept;
+
+  // The same listings row by row, as the query yields them, so that a long
+  // listing is never held whole: `each` gets every row at once, and its false
+  // ends the listing there (that is no failure).
+  template <typename Row>
+  using Each = std::function<bool(Row& row)>;
+  Status ListReceived(const Query& query, const Each<ReceivedRow>& each) noexcept;
+  Status ListSent(const Query& query, const Each<SentRow>& each) noexcept;
+  Status ListRawBytes(const Query& query, const Each<RawRow>& each) noexcept;
+  // Sends with their parts and answers, by three queries for the whole
+  // listing rather than two more for every send.
+  struct SentDetail {
+    SentRow send;
+    std::vector<PartRow> parts;
+    std::vector<AnswerRow> answers;
+  };
+  Status ListSentWithDetails(const Query& query, const Each<SentDetail>& each) noexcept;
+
+  // Removes the received messages, sends (with their parts and answers) and
+  // raw readings older than `before` (a date as NormalizeSince takes it; a
+  // date alone means that day's start), in one transaction. With apply false
+  // nothing is removed and counts says what would be.
+  Status Purge(std::string_view before, bool apply, PurgeCounts& counts) noexcept;
 
  private:
   Status OpenIfNeeded();
@@ -265,12 +310,11 @@ class Archive {
   template <typename Body>
   Status Write(Body&& body);
   // One listing: the rows that `select` gives, with the query's filter on
-  // time_column (match on number and text when with_match) and its order (one
-  // of orders) appended, or with key bound to ?1 when there is no query.
+  // the columns and its order (one of the columns' orders) appended, or with
+  // key bound to ?1 when there is no query.
   template <typename Row, typename Fill>
-  Status List(std::string select, const Query* query, const char* time_column, bool with_match,
-              std::span<const char* const> orders, std::int64_t key, std::vector<Row>& rows,
-              Fill fill) noexcept;
+  Status List(std::string select, const Query* query, const ListColumns& columns, std::int64_t key,
+              const Each<Row>& each, Fill fill) noexcept;
 
   std::filesystem::path file_;
   Options options_;

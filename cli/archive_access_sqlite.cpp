@@ -1,5 +1,6 @@
 // vestrel-sms with the message archive: what the dialogues pass is kept in
 // the SQLite file, and the archive command lists it.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -67,67 +68,122 @@ std::unique_ptr<MessageRecord> OpenMessageRecord(const Options& options,
   return std::make_unique<KeptInArchive>(ArchiveFile(), std::move(port_name));
 }
 
-// What the archive holds, newest first, in the form asked for.
-int ArchiveCommand(const Options& options) {
-  archive::Archive kept(ArchiveFile());
-  archive::Query query;
-  query.match = options.match;
-  query.since = options.since;
-  archive::Status status;
-  std::string out;
-  if (options.listing == Listing::Received) {
-    std::vector<archive::ReceivedRow> rows;
-    status = kept.ListReceived(query, rows);
-    if (options.csv) {
-      out = archive::ReceivedCsv(rows);
-    } else {
-      for (const auto& row : rows) {
-        out += options.json ? archive::ReceivedJson(row)
-                            : row.shown_at + " " +
-                                  platform::Cp1251ToUtf8(
-                                      MessageLogLine({platform::Cp1251FromUtf8(row.number),
-                                                      platform::Cp1251FromUtf8(row.send_time),
-                                                      {},
-                                                      platform::Cp1251FromUtf8(row.text)}));
-        out += "\n";
-      }
-    }
-  } else if (options.listing == Listing::Sent) {
-    std::vector<archive::SentRow> rows;
-    status = kept.ListSent(query, rows);
-    if (options.csv) {
-      out = archive::SentCsv(rows);
-    } else {
-      for (const auto& row : rows) {
-        std::vector<archive::PartRow> parts;
-        std::vector<archive::AnswerRow> answers;
-        if (status.ok()) status = kept.ListParts(row.id, parts);
-        if (status.ok()) status = kept.ListAnswers(row.id, answers);
-        out += options.json ? archive::SentJson(row, parts, answers)
-                            : row.started_at + " " + row.number + " (" +
-                                  std::to_string(row.part_count) + ") " + row.text;
-        out += "\n";
-      }
-    }
-  } else {
-    std::vector<archive::RawRow> rows;
-    status = kept.ListRawBytes(query, rows);
-    if (options.csv) {
-      out = archive::RawCsv(rows);
-    } else {
-      for (const auto& row : rows)
-        out += (options.json
-                    ? archive::RawJson(row)
-                    : row.received_at + " " + row.port + " " + archive::ShownBytes(row.bytes)) +
-               "\n";
-    }
+namespace {
+
+// Standard output line by line. A reader that stopped (a closed pipe, as
+// `head` leaves it; SIGPIPE is ignored from the start) ends the listing at
+// once, and that is no failure.
+class ListingOutput {
+ public:
+  bool Put(const std::string& text) {
+    if (failed_) return false;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) Failed();
+    return !failed_;
   }
+  bool Line(const std::string& line) { return Put(line + "\n"); }
+  int Finish() {
+    if (!failed_ && std::fflush(stdout) != 0) Failed();
+    return !failed_ || reader_gone_ ? kExitDone : kExitPortIo;
+  }
+
+ private:
+  void Failed() {
+    failed_ = true;
+    reader_gone_ = errno == EPIPE;
+  }
+  bool failed_ = false;
+  bool reader_gone_ = false;
+};
+
+std::string ReceivedLine(const archive::ReceivedRow& row) {
+  return row.shown_at + " " +
+         platform::Cp1251ToUtf8(MessageLogLine({platform::Cp1251FromUtf8(row.number),
+                                                platform::Cp1251FromUtf8(row.send_time),
+                                                platform::Cp1251FromUtf8(row.text)}));
+}
+
+std::string PurgeCounted(const archive::PurgeCounts& counts) {
+  return std::to_string(counts.received) + " messages read, " + std::to_string(counts.sends) +
+         " sends with their parts and answers, " + std::to_string(counts.raw) + " raw readings";
+}
+
+// --purge-before: without --yes it only says what would go.
+int Purge(archive::Archive& kept, const Options& options) {
+  archive::PurgeCounts counts;
+  const archive::Status status = kept.Purge(options.purge_before, options.yes, counts);
   if (!status.ok()) {
     PrintError(status.OperatorMessage());
     return kExitArchive;
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (!options.yes) {
+    std::fprintf(stderr, "vestrel-sms: would remove %s older than %s; add --yes to remove them\n",
+                 PurgeCounted(counts).c_str(), options.purge_before.c_str());
+    return kExitUsage;
+  }
+  std::printf("removed %s older than %s\n", PurgeCounted(counts).c_str(),
+              options.purge_before.c_str());
   return std::fflush(stdout) == 0 ? kExitDone : kExitPortIo;
+}
+
+}  // namespace
+
+// What the archive holds, newest first, in the form asked for, each row
+// written as the archive yields it.
+int ArchiveCommand(const Options& options) {
+  archive::Archive kept(ArchiveFile());
+  if (!options.purge_before.empty()) return Purge(kept, options);
+  archive::Query query;
+  query.match = options.match;
+  query.since = options.since;
+  query.until = options.until;
+  query.number = options.number_filter;
+  query.limit = options.limit;
+  ListingOutput out;
+  archive::Status status;
+  if (options.count) {
+    // Counted as listed, so that every filter counts alike.
+    std::int64_t count = 0;
+    const auto counted = [&count](auto&) { return ++count > 0; };
+    if (options.listing == Listing::Received) {
+      status = kept.ListReceived(query, archive::Archive::Each<archive::ReceivedRow>(counted));
+    } else if (options.listing == Listing::Sent) {
+      status = kept.ListSent(query, archive::Archive::Each<archive::SentRow>(counted));
+    } else {
+      status = kept.ListRawBytes(query, archive::Archive::Each<archive::RawRow>(counted));
+    }
+    if (status.ok()) out.Line(std::to_string(count));
+  } else if (options.listing == Listing::Received) {
+    if (options.csv) out.Put(archive::kUtf8Bom + archive::CsvRecord(archive::ReceivedColumns()));
+    status = kept.ListReceived(query, [&](archive::ReceivedRow& row) {
+      if (options.csv) return out.Put(archive::CsvRecord(archive::ReceivedFields(row)));
+      return out.Line(options.json ? archive::ReceivedJson(row) : ReceivedLine(row));
+    });
+  } else if (options.listing == Listing::Sent && options.json) {
+    status = kept.ListSentWithDetails(query, [&](archive::Archive::SentDetail& sent) {
+      return out.Line(archive::SentJson(sent.send, sent.parts, sent.answers));
+    });
+  } else if (options.listing == Listing::Sent) {
+    if (options.csv) out.Put(archive::kUtf8Bom + archive::CsvRecord(archive::SentColumns()));
+    status = kept.ListSent(query, [&](archive::SentRow& row) {
+      if (options.csv) return out.Put(archive::CsvRecord(archive::SentFields(row)));
+      return out.Line(row.started_at + " " + row.number + " (" + std::to_string(row.part_count) +
+                      ") " + row.text);
+    });
+  } else {
+    if (options.csv) out.Put(archive::kUtf8Bom + archive::CsvRecord(archive::RawColumns()));
+    status = kept.ListRawBytes(query, [&](archive::RawRow& row) {
+      if (options.csv) return out.Put(archive::CsvRecord(archive::RawFields(row)));
+      return out.Line(options.json ? archive::RawJson(row)
+                                   : row.received_at + " " + row.port + " " +
+                                         archive::ShownBytes(row.bytes));
+    });
+  }
+  const int written = out.Finish();
+  if (!status.ok()) {
+    PrintError(status.OperatorMessage());
+    return kExitArchive;
+  }
+  return written;
 }
 
 std::optional<std::string> NormalizeSinceOption(std::string_view text) {
@@ -147,8 +203,18 @@ ArchiveHelp ArchiveHelpText() {
   help.options = R"(  --csv               archive: CSV (UTF-8 with BOM) with a header line
   --since DATE        archive: only records from DATE on (UTC), as
                       YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]
-  --match TEXT        archive: only records whose number or text holds TEXT,
-                      in any letter case
+  --until DATE        archive: only records before DATE (UTC; a date alone
+                      takes in its whole day)
+  --match TEXT        archive: only records whose number or text (with --raw:
+                      whose bytes) hold TEXT, in any letter case
+  --number NUMBER     archive: only messages from or to NUMBER, compared
+                      without + ( ) - and blanks
+  --limit N           archive: at most the N newest records
+  --count             archive: print how many records there are, not them
+  --purge-before DATE archive: remove the messages read, the sends and the raw
+                      readings older than DATE; without --yes only says what
+                      it would remove (exit status 2)
+  --yes               archive --purge-before: remove them
 )";
   help.no_archive = "  --no-archive        send, read: keep nothing in the archive\n";
   help.exit_code = R"(  7    the archive could not be used (the messages were still read, printed

@@ -54,6 +54,38 @@ std::uint32_t ParseTimeout(const std::string& text) {
   return value;
 }
 
+std::int32_t ParseLimit(const std::string& text) {
+  std::int32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty() || value <= 0)
+    throw UsageError("--limit wants a whole number of records from 1, not \"" + text + "\"");
+  return value;
+}
+
+// A date option's value, checked as the archive reads it.
+std::string DateValue(std::string_view option, const std::string& text) {
+  if (!NormalizeSinceOption(text))
+    throw UsageError(std::string(option) +
+                     " wants a date as YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS], not \"" + text + "\"");
+  return text;
+}
+
+// A number as people write it, "+7 (916) 123-45-67": the digits alone.
+std::string NumberValue(const std::string& text) {
+  std::string digits;
+  for (char c : text) {
+    if (c == '+' || c == ' ' || c == '-' || c == '(' || c == ')') continue;
+    if (c < '0' || c > '9') {
+      digits.clear();
+      break;
+    }
+    digits += c;
+  }
+  if (digits.empty())
+    throw UsageError("--number wants a telephone number of digits, not \"" + text + "\"");
+  return digits;
+}
+
 }  // namespace
 
 Options ParseCommandLine(const std::vector<std::string>& args) {
@@ -88,12 +120,24 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       options.no_archive = true;
     } else if (arg == "--probe") {
       options.probe = true;
+    } else if (arg == "--count") {
+      options.count = true;
+      listing_option = true;
+    } else if (arg == "--yes") {
+      options.yes = true;
     } else if (auto since = OptionValue(args, i, "--since")) {
-      const auto normalized = NormalizeSinceOption(*since);
-      if (!normalized)
-        throw UsageError("--since wants a date as YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS], not \"" +
-                         *since + "\"");
-      options.since = *since;
+      options.since = DateValue("--since", *since);
+      listing_option = true;
+    } else if (auto until = OptionValue(args, i, "--until")) {
+      options.until = DateValue("--until", *until);
+      listing_option = true;
+    } else if (auto purge = OptionValue(args, i, "--purge-before")) {
+      options.purge_before = DateValue("--purge-before", *purge);
+    } else if (auto limit = OptionValue(args, i, "--limit")) {
+      options.limit = ParseLimit(*limit);
+      listing_option = true;
+    } else if (auto number = OptionValue(args, i, "--number")) {
+      options.number_filter = NumberValue(*number);
       listing_option = true;
     } else if (auto match = OptionValue(args, i, "--match")) {
       options.match = *match;
@@ -145,7 +189,20 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("--json belongs to the read and archive commands");
   if (options.json && options.csv) throw UsageError("--json and --csv exclude each other");
   if ((options.csv || listing_option || options.listing != Listing::Received) && !archive)
-    throw UsageError("--csv, --sent, --raw, --since and --match belong to the archive command");
+    throw UsageError(
+        "--csv, --sent, --raw, --since, --until, --match, --number, --limit and --count belong to "
+        "the archive command");
+  if (!options.purge_before.empty() && !archive)
+    throw UsageError("--purge-before belongs to the archive command");
+  if (!options.purge_before.empty() &&
+      (listing_option || options.json || options.csv || options.listing != Listing::Received))
+    throw UsageError("--purge-before removes; it takes no listing options");
+  if (options.yes && options.purge_before.empty())
+    throw UsageError("--yes belongs to --purge-before");
+  if (options.count && (options.json || options.csv))
+    throw UsageError("--count prints a number; it takes neither --json nor --csv");
+  if (!options.number_filter.empty() && options.listing == Listing::Raw)
+    throw UsageError("--number: the raw readings have no number");
   if (options.no_archive && options.command != Command::Read && options.command != Command::Send)
     throw UsageError("--no-archive belongs to the send and read commands");
   if (options.probe && options.command != Command::Ports)

@@ -42,6 +42,12 @@ struct Options {
   bool csv = false;                     // archive --csv
   std::string since;                    // archive --since, as given (checked)
   std::string match;                    // archive --match (UTF-8)
+  std::string until;                    // archive --until, as given (checked)
+  std::string number_filter;            // archive --number, digits only
+  std::int32_t limit = 0;               // archive --limit (0: all)
+  bool count = false;                   // archive --count
+  std::string purge_before;             // archive --purge-before, as given (checked)
+  bool yes = false;                     // archive --purge-before ... --yes
   MessagingDurations durations;
   // help COMMAND, COMMAND --help: the command whose help is asked for; none:
   // the whole program's.

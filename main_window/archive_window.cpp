@@ -12,10 +12,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSaveFile>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTabWidget>
@@ -66,16 +68,6 @@ std::string DayStartUtc(const QDate& day, const QTimeZone& zone) {
       .toStdString();
 }
 
-// Writes the whole file; the system's reason, in Russian, when that fails.
-std::optional<std::string> WriteWholeFile(const std::filesystem::path& path,
-                                          const std::string& bytes) {
-  errno = 0;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (out) out.close();
-  if (out) return std::nullopt;
-  return errno != 0 ? platform::ErrnoReason(errno) : std::string("причина не сообщена системой");
-}
 
 }  // namespace
 
@@ -218,30 +210,42 @@ std::vector<std::string> ArchiveTableModel::Columns() const {
   return {};
 }
 
+namespace {
+
+std::vector<std::string> RowFields(const archive::ReceivedRow& row) {
+  return archive::ReceivedFields(row);
+}
+std::vector<std::string> RowFields(const archive::SentRow& row) {
+  return archive::SentFields(row);
+}
+std::vector<std::string> RowFields(const archive::RawRow& row) {
+  return archive::RawFields(row);
+}
+
+}  // namespace
+
 archive::Status ArchiveTableModel::ListedCsv(std::string& csv) const {
+  csv.clear();
+  return ListedCsv([&csv](const std::string& piece) {
+    csv += piece;
+    return true;
+  });
+}
+
+archive::Status ArchiveTableModel::ListedCsv(
+    const std::function<bool(const std::string& piece)>& put) const {
   const archive::Query query = MakeQuery();
-  archive::Status status;
+  if (!put(archive::kUtf8Bom + archive::CsvRecord(Columns()))) return {};
+  const auto each = [&put](const auto& row) { return put(archive::CsvRecord(RowFields(row))); };
   switch (kind_) {
-    case Kind::kReceived: {
-      std::vector<archive::ReceivedRow> rows;
-      status = archive_.ListReceived(query, rows);
-      csv = archive::ReceivedCsv(rows);
-      break;
-    }
-    case Kind::kSent: {
-      std::vector<archive::SentRow> rows;
-      status = archive_.ListSent(query, rows);
-      csv = archive::SentCsv(rows);
-      break;
-    }
-    case Kind::kRaw: {
-      std::vector<archive::RawRow> rows;
-      status = archive_.ListRawBytes(query, rows);
-      csv = archive::RawCsv(rows);
-      break;
-    }
+    case Kind::kReceived:
+      return archive_.ListReceived(query, archive::Archive::Each<archive::ReceivedRow>(each));
+    case Kind::kSent:
+      return archive_.ListSent(query, archive::Archive::Each<archive::SentRow>(each));
+    case Kind::kRaw:
+      return archive_.ListRawBytes(query, archive::Archive::Each<archive::RawRow>(each));
   }
-  return status;
+  return {};
 }
 
 int ArchiveTableModel::rowCount(const QModelIndex& parent) const {
@@ -484,15 +488,44 @@ void ArchiveWindow::ShowStatus() {
   StatusLabel->setText(QStringLiteral("Файл: ") + Q(platform::PathToUtf8(archive_.file())));
 }
 
+// The rows go to the file as the archive yields them, with their count shown
+// and a button that stops; the file appears only when it is complete.
 bool ArchiveWindow::ExportTo(const QString& path) {
-  std::string csv;
-  const archive::Status status = CurrentModel()->ListedCsv(csv);
+  QSaveFile file(path);
+  QProgressDialog progress(QStringLiteral("Экспорт в CSV"), QStringLiteral("Отмена"), 0, 0, this);
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(300);
+  std::int64_t rows = 0;
+  bool stopped = false;
+  errno = 0;
+  bool written = file.open(QIODevice::WriteOnly);
+  const archive::Status status =
+      !written ? archive::Status{} : CurrentModel()->ListedCsv([&](const std::string& piece) {
+        const auto size = static_cast<qint64>(piece.size());
+        if (file.write(piece.data(), size) != size) return written = false;
+        if (++rows % 2000 == 0) {
+          progress.setLabelText(QStringLiteral("Экспорт в CSV: %1 строк").arg(rows - 1));
+          QCoreApplication::processEvents();
+          if (progress.wasCanceled()) return !(stopped = true);
+        }
+        return true;
+      });
+  progress.reset();
+  if (stopped || !status.ok() || !written) file.cancelWriting();
+  if (stopped) {
+    StatusLabel->setText(QStringLiteral("Экспорт прерван, файл %1 не записан").arg(path));
+    return false;
+  }
   if (!status.ok()) {
     StatusLabel->setText(Q(status.OperatorMessage()));
     return false;
   }
-  if (const auto reason = WriteWholeFile(platform::PathFromUtf8(path.toStdString()), csv)) {
-    StatusLabel->setText(QStringLiteral("Файл %1 не записан: %2").arg(path, Q(*reason)));
+  if (!written || !file.commit()) {
+    // The system's reason in Russian; Qt's own words would be English.
+    const int error = errno;
+    const std::string reason = error != 0 ? platform::ErrnoReason(error)
+                                          : std::string("причина не сообщена системой");
+    StatusLabel->setText(QStringLiteral("Файл %1 не записан: %2").arg(path, Q(reason)));
     return false;
   }
   StatusLabel->setText(QStringLiteral("Записан файл %1").arg(path));

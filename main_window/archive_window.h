@@ -14,6 +14,7 @@
 #include <QTimeZone>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,10 @@ class ArchiveTableModel : public QAbstractTableModel {
   // Everything the listing holds (every page, not only the loaded ones) as a
   // CSV document.
   archive::Status ListedCsv(std::string& csv) const;
+  // The same document piece by piece as the archive yields its rows: the
+  // byte order mark with the column names, then one piece a row. A false from
+  // `put` stops it there.
+  archive::Status ListedCsv(const std::function<bool(const std::string& piece)>& put) const;
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;

@@ -1,15 +1,11 @@
 #include "main_window/form_messaging.h"
 
-#include <algorithm>
-
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QTextCursor>
-#include <QTextDocument>
-#include <QTextLayout>
 
+#include "main_window/log_view.h"
 #include "platform/qt_glue.h"
 
 namespace vestrel {
@@ -23,48 +19,10 @@ QString Displayed(const std::string& bytes) {
   return text;
 }
 
-// Returns how many blocks (lines) the insertion added.
-int Insert(QPlainTextEdit* memo, QTextCursor::MoveOperation where, const std::string& bytes) {
-  QTextDocument* document = memo->document();
-  const int before = document->blockCount();
-  QTextCursor cursor(document);
+void Insert(QPlainTextEdit* memo, QTextCursor::MoveOperation where, const std::string& bytes) {
+  QTextCursor cursor(memo->document());
   cursor.movePosition(where);
   cursor.insertText(Displayed(bytes));
-  return document->blockCount() - before;
-}
-
-// A block out of view keeps no layout: its lines and shaped glyphs are let go,
-// and the pane lays it out again when it is painted or measured. Otherwise a
-// day's modem log would keep the glyphs of every line it ever received, a few
-// hundred bytes for every line of text.
-void ReleaseLayouts(QTextBlock block, int count) {
-  for (; block.isValid() && count > 0; block = block.next(), --count) {
-    QTextLayout* layout = block.layout();
-    if (layout->lineCount() == 0) continue;
-    // An empty layout pass leaves no lines and frees what the last pass shaped.
-    layout->beginLayout();
-    layout->endLayout();
-  }
-}
-
-// After a change, the blocks just below the viewport: those that lines put in
-// front have pushed out of view, and those that showing the top again had
-// laid out. The last page of the text keeps its layouts: the pane measures it
-// for its scroll range after every change.
-void ReleaseLayoutsBelowView(QPlainTextEdit* memo, int added) {
-  const int viewport_height = memo->viewport()->height();
-  const QTextBlock last_shown = memo->cursorForPosition(QPoint(0, viewport_height)).block();
-  const int page = viewport_height / std::max(1, memo->fontMetrics().lineSpacing()) + 2;
-  const QTextBlock first_hidden = last_shown.next();
-  const int last_page = memo->document()->blockCount() - page;
-  const int count = std::min(added + page, last_page - first_hidden.blockNumber());
-  if (first_hidden.isValid() && count > 0) ReleaseLayouts(first_hidden, count);
-}
-
-void ShowTop(QPlainTextEdit* memo) {
-  memo->moveCursor(QTextCursor::Start);
-  memo->verticalScrollBar()->setValue(0);
-  memo->horizontalScrollBar()->setValue(0);
 }
 
 void ShowBottom(QPlainTextEdit* memo) {
@@ -89,23 +47,11 @@ ShadowPane::Display CommandLogDisplay(QPlainTextEdit* memo) {
           }};
 }
 
-// Each change leaves the pane showing its top, as setting its whole text did.
-ShadowPane::Display ModemLogDisplay(QPlainTextEdit* memo) {
-  memo->document()->setUndoRedoEnabled(false);
-  return {[memo](const std::string& text) {
-            memo->setPlainText(Displayed(text));
-            ShowTop(memo);
-          },
-          [memo](const std::string& bytes) {
-            const int added = Insert(memo, QTextCursor::Start, bytes);
-            ShowTop(memo);
-            ReleaseLayoutsBelowView(memo, added);
-          },
-          [memo](const std::string& bytes) {
-            Insert(memo, QTextCursor::End, bytes);
-            ShowTop(memo);
-            ReleaseLayoutsBelowView(memo, 0);
-          }};
+// The pane reads its lines from the pane's own bytes; each change leaves it
+// showing its top, as setting its whole text did.
+ShadowPane::Display ModemLogDisplay(LogView* view) {
+  const auto show_top = [view](const std::string&) { view->ShowTop(); };
+  return {show_top, show_top, show_top};
 }
 
 }  // namespace
@@ -121,7 +67,7 @@ std::string PlainTextField::Text() const {
 }
 
 FormMessaging::FormMessaging(TBComPort& com_port, QPlainTextEdit* command_log_memo,
-                             QPlainTextEdit* modem_log_memo, QLineEdit* number_edit,
+                             LogView* modem_log_memo, QLineEdit* number_edit,
                              QPlainTextEdit* text_memo, MessagingDurations durations)
     : port(com_port),
       // The newest command stays in view at the bottom of the command log.
@@ -131,6 +77,8 @@ FormMessaging::FormMessaging(TBComPort& com_port, QPlainTextEdit* command_log_me
       number(number_edit),
       text(text_memo),
       sms(port, command_log, number, text, durations, &stop),
-      inbox(port, command_log, modem_log, durations, kStagingFileName, &stop) {}
+      inbox(port, command_log, modem_log, durations, kStagingFileName, &stop) {
+  modem_log_memo->SetSource(&modem_log.Lines());
+}
 
 }  // namespace vestrel

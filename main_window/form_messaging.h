@@ -13,6 +13,10 @@ class QLineEdit;
 class QPlainTextEdit;
 
 namespace vestrel {
+class LogView;
+}
+
+namespace vestrel {
 
 // A single-line field's text in Windows-1251.
 class LineEditField : public InputField {
@@ -35,7 +39,7 @@ class PlainTextField : public InputField {
 };
 
 struct FormMessaging {
-  FormMessaging(TBComPort& port, QPlainTextEdit* command_log_memo, QPlainTextEdit* modem_log_memo,
+  FormMessaging(TBComPort& port, QPlainTextEdit* command_log_memo, LogView* modem_log_memo,
                 QLineEdit* number_edit, QPlainTextEdit* text_memo, MessagingDurations durations);
 
   // Asked for when the window is closed in the middle of a dialogue.

@@ -84,6 +84,16 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, QRect geometry, bool
   return m;
 }
 
+// Read-only, unwrapped, a vertical bar always and no horizontal one.
+LogView* MakeLogView(QWidget* parent, const char* name, QRect geometry) {
+  auto* v = new LogView(parent);
+  v->setObjectName(QString::fromLatin1(name));
+  v->setGeometry(geometry);
+  v->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  v->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  return v;
+}
+
 QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry) {
   auto* e = new QLineEdit(parent);
   e->setObjectName(QString::fromLatin1(name));
@@ -289,7 +299,7 @@ void TForm1::CreateControls() {
 
   Label3 = new TWrapLabel(c);
   MakeLabel(Label3, "Label3", "С л у ж е б н а я   ч а с т ь", {208, 8, 8, 195});
-  Memo2 = MakeMemo(c, "Memo2", {224, 0, 337, 217}, true, false, true);
+  Memo2 = MakeLogView(c, "Memo2", {224, 0, 337, 217});
   Memo1 = MakeMemo(c, "Memo1", {224, 224, 185, 89}, true, true, true);
   Edit2 = MakeEdit(c, "Edit2", {224, 320, 185, 21});
   Edit2->setEnabled(false);

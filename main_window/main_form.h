@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "comport/b_com_port.h"
+#include "main_window/log_view.h"
 #include "messaging/messaging_io.h"
 
 namespace vestrel {
@@ -89,7 +90,7 @@ class TForm1 : public QMainWindow {
   TWrapLabel* Label4;
   QFrame* Splitter1;
   TWrapLabel* Label3;
-  QPlainTextEdit* Memo2;  // modem log
+  LogView* Memo2;         // modem log
   QPlainTextEdit* Memo1;  // command log
   QLineEdit* Edit2;       // raw command (disabled)
   QPushButton* Button2;   // PortOpen

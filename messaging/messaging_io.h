@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "messaging/log_text.h"
 #include "platform/messages.h"
 
 namespace vestrel {
@@ -66,15 +67,14 @@ class ShadowPane : public LogPane {
   explicit ShadowPane(Show reset) { display_.reset = std::move(reset); }
   explicit ShadowPane(Display display) : display_(std::move(display)) {}
 
-  std::string Text() const override { return std::string(front_.rbegin(), front_.rend()) + back_; }
+  std::string Text() const override { return text_.Text(); }
   void SetText(const std::string& text) override {
-    front_.clear();
-    back_ = text;
+    text_.Assign(text);
     Reset();
   }
   void AddLine(const std::string& line) override { Append(Empty() ? line : "\r\n" + line); }
   void Prepend(const std::string& bytes) override {
-    front_.append(bytes.rbegin(), bytes.rend());
+    text_.Prepend(bytes);
     if (display_.prepend) {
       display_.prepend(bytes);
     } else {
@@ -82,24 +82,23 @@ class ShadowPane : public LogPane {
     }
   }
   void Append(const std::string& bytes) override {
-    back_ += bytes;
+    text_.Append(bytes);
     if (display_.append) {
       display_.append(bytes);
     } else {
       Reset();
     }
   }
+  // The bytes and their lines, for a display that reads what it shows.
+  const LogText& Lines() const { return text_; }
 
  private:
-  bool Empty() const { return front_.empty() && back_.empty(); }
+  bool Empty() const { return text_.Size() == 0; }
   void Reset() {
     if (display_.reset) display_.reset(Text());
   }
 
-  // The text is front_ reversed, then back_: putting bytes in front costs
-  // only those bytes.
-  std::string front_;
-  std::string back_;
+  LogText text_;
   Display display_;
 };
 

@@ -71,9 +71,11 @@ TEST(ArchiveSchema, FreshFileIsPrivateAndAtTheCurrentVersion) {
   EXPECT_EQ(Sql(file, "PRAGMA user_version"),
             std::vector<std::string>{std::to_string(kSchemaVersion)});
   EXPECT_EQ(Sql(file, "PRAGMA journal_mode"), std::vector<std::string>{"wal"});
-  EXPECT_EQ(
-      Sql(file, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
-      (std::vector<std::string>{"raw_reads", "received", "send_answers", "send_parts", "sends"}));
+  EXPECT_EQ(Sql(file,
+                "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE '%_text_%'"
+                " ORDER BY name"),
+            (std::vector<std::string>{"raw_reads", "received", "received_text", "send_answers",
+                                      "send_parts", "sends", "sends_text"}));
 }
 
 TEST(ArchiveSchema, Version1FileIsCarriedForwardWithItsRecords) {

@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -22,6 +23,7 @@
 #include <QTest>
 #include <algorithm>
 #include <chrono>
+#include <QTimer>
 
 #include "archive/archive_export.h"
 #include "archive_test_support.h"
@@ -146,6 +148,19 @@ TEST_F(ArchiveWindowTest, ExportWritesEveryListedRowNotOnlyTheLoadedPage) {
   ASSERT_TRUE(window.ExportTo(path));
   EXPECT_EQ(archive::test::ReadFile(dir / "listed.csv"), archive::SentCsv({}));
   EXPECT_FALSE(window.ExportTo(QString::fromStdString((dir / "no" / "such.csv").string())));
+}
+
+// A long export shows its progress and can be stopped; nothing is left then.
+TEST_F(ArchiveWindowTest, ExportStoppedHalfWayLeavesNoFile) {
+  Fill(5000);
+  ArchiveWindow window(archive);
+  const auto file = dir / "stopped.csv";
+  QTimer::singleShot(0, &window, [&window] {
+    if (auto* progress = window.findChild<QProgressDialog*>()) progress->cancel();
+  });
+  EXPECT_FALSE(window.ExportTo(QString::fromStdString(file.string())));
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_TRUE(window.StatusLabel->text().contains(Q("прерван")));
 }
 
 TEST_F(ArchiveWindowTest, CopyTakesTheSelectedRowsInListOrder) {

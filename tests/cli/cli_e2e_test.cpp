@@ -448,6 +448,31 @@ TEST_F(CliE2e, ReadingsAreKeptAndListed) {
   EXPECT_EQ(f.exit_code, 0) << f.err;
   f = Child(TestingProgram(), {"archive", "--json"}).Wait();
   EXPECT_EQ(std::count(f.out.begin(), f.out.end(), '\n'), 3);
+  // Narrower listings, and removing what is older than a date.
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"archive", "--count"}, 0, "3\n"},
+      {{"archive", "--count", "--number", "+7 (916) 123-45-67"}, 0, "1\n"},
+      {{"archive", "--count", "--until", "2000-01-01"}, 0, "0\n"},
+      {{"archive", "--count", "--raw", "--match", "cmgr"}, 0, "1\n"},
+      {{"archive", "--limit", "1", "--json", "--sent"}, 0, ""},
+      {{"archive", "--purge-before", "2999-01-01"}, 2, ""},
+      {{"archive", "--count"}, 0, "3\n"},
+      {{"archive", "--purge-before", "2999-01-01", "--yes"},
+       0,
+       "removed 3 messages read, 0 sends with their parts and answers, 2 raw readings older than "
+       "2999-01-01\n"},
+      {{"archive", "--count"}, 0, "0\n"},
+  };
+  for (const Case& c : cases) {
+    f = Child(TestingProgram(), c.args).Wait();
+    EXPECT_EQ(f.exit_code, c.exit_code) << c.args[1] << " " << f.err;
+    EXPECT_EQ(f.out, c.out) << c.args[1];
+  }
   // An archive that cannot be used: nothing can be kept, so nothing is
   // deleted; the exit code and the messages say why.
   std::ofstream(data.path() / "blocked") << "x";

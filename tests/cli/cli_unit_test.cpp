@@ -53,6 +53,16 @@ TEST(CliOptions, CommandsAndOptionsInAnyOrder) {
   o = Parse({"send", "--", "79161234567", "-5 градусов"});
   EXPECT_EQ(o.text, "-5 градусов");
 
+  o = Parse({"archive", "--until=2026-12-08", "--number", "+7 (916) 123-45-67", "--limit", "10",
+             "--count", "--sent", "--match", "ok"});
+  EXPECT_EQ(o.until, "2026-12-08");
+  EXPECT_EQ(o.number_filter, "79161234567");
+  EXPECT_EQ(o.limit, 10);
+  EXPECT_TRUE(o.count);
+  o = Parse({"archive", "--purge-before", "2026-01-01", "--yes"});
+  EXPECT_EQ(o.purge_before, "2026-01-01");
+  EXPECT_TRUE(o.yes);
+
   EXPECT_EQ(Parse({"ports"}).command, Command::Ports);
   EXPECT_EQ(Parse({"read", "--help"}).command, Command::Help);
   EXPECT_EQ(Parse({"--version"}).command, Command::Version);
@@ -88,6 +98,18 @@ TEST(CliOptions, WrongCommandLinesAreUsageErrors) {
       {"help", "send", "read"},
       {"ports", "COM3"},
       {"read", "--probe"},
+      {"archive", "--until", "soon"},
+      {"archive", "--limit", "0"},
+      {"archive", "--limit", "5x"},
+      {"archive", "--number", "7916abc"},
+      {"archive", "--number", "+ ()"},
+      {"archive", "--raw", "--number", "79161234567"},
+      {"archive", "--count", "--json"},
+      {"archive", "--yes"},
+      {"archive", "--purge-before", "2026-01-01", "--sent"},
+      {"archive", "--purge-before", "someday", "--yes"},
+      {"read", "--purge-before", "2026-01-01"},
+      {"read", "--count"},
   };
   for (const auto& args : wrong) {
     std::string joined;

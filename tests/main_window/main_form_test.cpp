@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFrame>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,10 +17,12 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextLayout>
 
 #include "comport/b_com_port.h"
 #include "main_window/form_messaging.h"
+#include "main_window/log_view.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
@@ -37,6 +40,10 @@ using test::WriteFile;
 
 QString Q(const char* utf8) {
   return QString::fromUtf8(utf8);
+}
+
+std::string W(const char* utf8) {
+  return Cp1251FromUtf8(utf8);
 }
 
 std::string IniWithPort(const std::string& port_cp1251) {
@@ -105,7 +112,7 @@ TEST_F(MainFormTest, EveryControlAtItsPlaceWithItsCaption) {
     }
   }
   EXPECT_EQ(form->Button4, form->ClientArea->findChild<QPushButton*>("Button4"));
-  EXPECT_EQ(form->Memo2, form->ClientArea->findChild<QPlainTextEdit*>("Memo2"));
+  EXPECT_EQ(form->Memo2, form->ClientArea->findChild<LogView*>("Memo2"));
 }
 
 TEST_F(MainFormTest, WindowIsFixedWithMinimiseAndNoMaximise) {
@@ -153,16 +160,12 @@ TEST_F(MainFormTest, StatesOfFieldsAndLogs) {
   EXPECT_EQ(form->Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
   EXPECT_EQ(form->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(form->Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-  // Memo2: modem log, read-only, vertical bar, no wrap and no horizontal bar.
-  EXPECT_TRUE(form->Memo2->isReadOnly());
-  EXPECT_EQ(form->Memo2->lineWrapMode(), QPlainTextEdit::NoWrap);
+  // Memo2: modem log (read-only and unwrapped by its kind), vertical bar, no horizontal bar.
   EXPECT_EQ(form->Memo2->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(form->Memo2->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-  // Logs are selectable, never editable.
-  for (auto* memo : {form->Memo1, form->Memo2}) {
-    EXPECT_TRUE(memo->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
-    EXPECT_FALSE(memo->textInteractionFlags().testFlag(Qt::TextEditable));
-  }
+  // The command log is selectable, never editable.
+  EXPECT_TRUE(form->Memo1->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+  EXPECT_FALSE(form->Memo1->textInteractionFlags().testFlag(Qt::TextEditable));
   // Memo3: SMS text, editable, wrap, no bars.
   EXPECT_FALSE(form->Memo3->isReadOnly());
   EXPECT_EQ(form->Memo3->lineWrapMode(), QPlainTextEdit::WidgetWidth);
@@ -182,58 +185,129 @@ TEST_F(MainFormTest, StatesOfFieldsAndLogs) {
   EXPECT_FALSE(form->Label1->wordWrap());
   EXPECT_FALSE(form->Label2->wordWrap());
 
-  // A long line of the modem log stays one line.
+  // A long line of the command log wraps.
   const QString long_line(500, u'x');
-  form->Memo2->setPlainText(long_line);
   form->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-  const QTextBlock block = form->Memo2->document()->firstBlock();
-  ASSERT_NE(block.layout(), nullptr);
-  EXPECT_EQ(block.layout()->lineCount(), 1);
   form->Memo1->setPlainText(long_line + " " + long_line);
   QApplication::processEvents();
   EXPECT_GT(form->Memo1->document()->firstBlock().layout()->lineCount(), 1);
 }
 
-// A long modem log keeps layouts only for what is in view, and lays the rest
-// out again when it is shown: wherever it is scrolled to, the pane looks and
-// answers the mouse as a pane given the same text at once.
-TEST_F(MainFormTest, LongModemLogShowsEveryPartAsAFreshPane) {
-  auto grown = MakeFormWithMissingPort();
-  auto fresh = MakeForm();
-  grown->show();
-  fresh->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(grown.get()));
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(fresh.get()));
+// The modem log as the plain-text pane it replaces showed it: a read-only,
+// unwrapped QPlainTextEdit given the whole text at once is the reference.
+QPlainTextEdit* ReferencePane(QWidget* parent, const std::string& bytes) {
+  auto* memo = new QPlainTextEdit(parent);
+  memo->setReadOnly(true);
+  memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  QString text = platform::ToQString(bytes);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  memo->setPlainText(text);
+  memo->show();
+  return memo;
+}
+
+// Grown chunk by chunk (a CR at the end of one chunk and the LF in front of
+// the next make one break), the modem log looks, scrolls and answers the mouse
+// as the reference pane wherever it is scrolled to, at several sizes.
+TEST_F(MainFormTest, ModemLogLooksAsThePlainTextPane) {
+  auto form = MakeFormWithMissingPort();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  ShadowPane& log = form->Messaging->modem_log;
   for (int i = 0; i < 300; ++i) {
-    grown->Messaging->modem_log.Prepend("\r\n+CSQ: " + std::to_string(i % 32) + ",99 #" +
-                                        std::to_string(i) + std::string(i % 7, '-') + "\r\n");
-    if (i % 100 == 50) grown->Messaging->modem_log.Append("\r\nline " + std::to_string(i));
+    log.Prepend("\n+CSQ: " + std::to_string(i % 32) + ",99 #" + std::to_string(i) +
+                std::string(i % 7, '-') + W(" Уровень") + (i % 3 ? "\r\n" : "\r"));
+    if (i % 100 == 50) log.Append("\r\nline " + std::to_string(i) + std::string(120, 'x'));
   }
   QApplication::processEvents();
-  fresh->Messaging->modem_log.SetText(grown->Messaging->modem_log.Text());
-  QApplication::processEvents();
-  QPlainTextEdit* const memos[] = {grown->Memo2, fresh->Memo2};
-  ASSERT_EQ(memos[0]->toPlainText(), memos[1]->toPlainText());
-  ASSERT_EQ(memos[0]->document()->blockCount(), 2 * 300 + 1 + 3);
+  LogView* view = form->Memo2;
+  QPlainTextEdit* reference = ReferencePane(view->parentWidget(), log.Text());
+  ASSERT_EQ(view->toPlainText(), reference->toPlainText());
 
-  // Laid out: what is in view and the last page, not the whole log.
-  int laid_out = 0;
-  for (QTextBlock b = memos[0]->document()->begin(); b.isValid(); b = b.next())
-    laid_out += b.layout()->lineCount() > 0 ? 1 : 0;
-  EXPECT_LT(laid_out, 80);
-
-  EXPECT_EQ(memos[0]->verticalScrollBar()->maximum(), memos[1]->verticalScrollBar()->maximum());
-  const int maximum = memos[1]->verticalScrollBar()->maximum();
-  for (int value : {0, 17, maximum / 3, maximum / 2, maximum - 5, maximum}) {
-    SCOPED_TRACE("scrolled to " + std::to_string(value));
-    for (QPlainTextEdit* memo : memos) memo->verticalScrollBar()->setValue(value);
+  struct Case {
+    QSize size;
+    std::vector<int> values;  // -1: the end
+  };
+  const Case cases[] = {{{337, 217}, {0, 1, 17, 150, 599, -1}},
+                        {{200, 61}, {0, 3, 300, -1}},
+                        {{337, 30}, {0, 1, -1}}};
+  for (const Case& c : cases) {
+    view->resize(c.size);
+    reference->resize(c.size);
     QApplication::processEvents();
-    EXPECT_EQ(memos[0]->grab().toImage(), memos[1]->grab().toImage());
-    for (QPoint at : {QPoint(5, 3), QPoint(60, 100), QPoint(30, 200)})
-      EXPECT_EQ(memos[0]->cursorForPosition(at).position(),
-                memos[1]->cursorForPosition(at).position());
+    SCOPED_TRACE(std::to_string(c.size.width()) + "x" + std::to_string(c.size.height()));
+    ASSERT_EQ(view->verticalScrollBar()->maximum(), reference->verticalScrollBar()->maximum());
+    EXPECT_EQ(view->verticalScrollBar()->pageStep(), reference->verticalScrollBar()->pageStep());
+    for (int value : c.values) {
+      if (value < 0) value = reference->verticalScrollBar()->maximum();
+      SCOPED_TRACE("scrolled to " + std::to_string(value));
+      view->verticalScrollBar()->setValue(value);
+      reference->verticalScrollBar()->setValue(value);
+      QApplication::processEvents();
+      EXPECT_EQ(view->grab().toImage(), reference->grab().toImage());
+      for (QPoint at : {QPoint(5, 3), QPoint(60, 25), QPoint(30, c.size.height() - 8)}) {
+        const QTextCursor cursor = reference->cursorForPosition(at);
+        const LogView::Position expected{static_cast<std::size_t>(cursor.blockNumber()),
+                                         static_cast<std::size_t>(cursor.positionInBlock())};
+        EXPECT_EQ(view->PositionAt(at), expected) << at.x() << "," << at.y();
+      }
+    }
   }
+
+  // A selection across lines is painted as the reference paints it.
+  view->resize(337, 217);
+  reference->resize(337, 217);
+  view->verticalScrollBar()->setValue(0);
+  reference->verticalScrollBar()->setValue(0);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(30, 10));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier, QPoint(80, 60));
+  QTest::mouseClick(reference->viewport(), Qt::LeftButton, {}, QPoint(30, 10));
+  QTest::mouseClick(reference->viewport(), Qt::LeftButton, Qt::ShiftModifier, QPoint(80, 60));
+  form->setFocus();
+  QApplication::processEvents();
+  EXPECT_EQ(view->SelectedText(),
+            reference->textCursor().selectedText().replace(QChar::ParagraphSeparator, u'\n'));
+  EXPECT_EQ(view->grab().toImage(), reference->grab().toImage());
+}
+
+// The keyboard selects and copies; a change of the text shows the top and
+// drops the selection.
+TEST_F(MainFormTest, ModemLogSelectsAndCopiesByKeyboard) {
+  auto form = MakeFormWithMissingPort();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  ShadowPane& log = form->Messaging->modem_log;
+  log.SetText(W("первая\r\nsecond\nthird\rlast"));
+  LogView* view = form->Memo2;
+  view->setFocus();
+  struct Case {
+    std::vector<std::pair<int, Qt::KeyboardModifiers>> keys;
+    QString selected;
+  };
+  const Case cases[] = {
+      {{{Qt::Key_Right, Qt::ShiftModifier}, {Qt::Key_Right, Qt::ShiftModifier}}, Q("пе")},
+      {{{Qt::Key_Down, {}}, {Qt::Key_End, Qt::ShiftModifier}}, Q("second")},
+      {{{Qt::Key_End, {}}, {Qt::Key_Right, Qt::ShiftModifier}, {Qt::Key_Down, Qt::ShiftModifier}},
+       Q("\nsecond\n")},
+      {{{Qt::Key_End, Qt::ControlModifier}, {Qt::Key_Up, Qt::ShiftModifier}}, Q("d\nlast")},
+      {{{Qt::Key_A, Qt::ControlModifier}}, Q("первая\nsecond\nthird\nlast")},
+  };
+  for (const Case& c : cases) {
+    view->ShowTop();
+    for (const auto& [key, modifiers] : c.keys) QTest::keyClick(view, Qt::Key(key), modifiers);
+    EXPECT_EQ(view->SelectedText(), c.selected);
+    QApplication::clipboard()->clear();
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), c.selected);
+  }
+  log.Prepend("\r\nOK\r\n");
+  EXPECT_EQ(view->SelectedText(), QString());
+  EXPECT_EQ(view->verticalScrollBar()->value(), 0);
 }
 
 TEST_F(MainFormTest, VerticalLabelsStandOneLetterPerLineWithEmptyLinesBetweenWords) {
