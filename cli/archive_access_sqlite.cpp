@@ -99,7 +99,19 @@ std::string ReceivedLine(const archive::ReceivedRow& row) {
   return row.shown_at + " " +
          platform::Cp1251ToUtf8(MessageLogLine({platform::Cp1251FromUtf8(row.number),
                                                 platform::Cp1251FromUtf8(row.send_time),
+                                                {},
                                                 platform::Cp1251FromUtf8(row.text)}));
+}
+
+// The archive's object with the send time and its zone, as the header kept
+// with the message gives them.
+std::string ReceivedJsonLine(const archive::ReceivedRow& row) {
+  std::string json = archive::ReceivedJson(row);
+  const std::vector<std::string> fields = HeaderFields(row.raw_header);
+  const std::string sent_at = fields.size() > 3 ? SentAtFromTimestamp(fields[3]) : std::string();
+  if (!sent_at.empty() && !json.empty() && json.back() == '}')
+    json.insert(json.size() - 1, ",\"sent_at\":\"" + sent_at + "\"");
+  return json;
 }
 
 std::string PurgeCounted(const archive::PurgeCounts& counts) {
@@ -156,7 +168,7 @@ int ArchiveCommand(const Options& options) {
     if (options.csv) out.Put(archive::kUtf8Bom + archive::CsvRecord(archive::ReceivedColumns()));
     status = kept.ListReceived(query, [&](archive::ReceivedRow& row) {
       if (options.csv) return out.Put(archive::CsvRecord(archive::ReceivedFields(row)));
-      return out.Line(options.json ? archive::ReceivedJson(row) : ReceivedLine(row));
+      return out.Line(options.json ? ReceivedJsonLine(row) : ReceivedLine(row));
     });
   } else if (options.listing == Listing::Sent && options.json) {
     status = kept.ListSentWithDetails(query, [&](archive::Archive::SentDetail& sent) {
