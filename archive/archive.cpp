@@ -64,6 +64,22 @@ constexpr const char* kMigrations[] = {
          received_at TEXT NOT NULL,
          port TEXT NOT NULL,
          bytes BLOB NOT NULL);)",
+    // 2 -> 3: what the modem answered to each part and to the send. Sends
+    // kept before are judged by the answers seen while they ran (which were
+    // not matched to parts): refused with any +CMS ERROR, accepted with a
+    // +CMGS for every part, unknown otherwise.
+    R"(ALTER TABLE sends ADD COLUMN status TEXT NOT NULL DEFAULT 'unknown';
+       UPDATE sends SET status = CASE
+         WHEN EXISTS (SELECT 1 FROM send_answers a WHERE a.send_id = sends.id
+                      AND CAST(a.line AS TEXT) LIKE '+CMS ERROR:%') THEN 'refused'
+         WHEN (SELECT count(*) FROM send_answers a WHERE a.send_id = sends.id
+               AND CAST(a.line AS TEXT) LIKE '+CMGS:%') >= part_count THEN 'accepted'
+         ELSE 'unknown' END;
+       ALTER TABLE send_parts ADD COLUMN text TEXT;
+       ALTER TABLE send_parts ADD COLUMN status TEXT;
+       ALTER TABLE send_parts ADD COLUMN reference INTEGER;
+       ALTER TABLE send_parts ADD COLUMN error_code INTEGER;
+       ALTER TABLE send_parts ADD COLUMN error TEXT;)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -180,6 +196,18 @@ class Statement {
 };
 
 }  // namespace
+
+const char* SendStatusName(SendStatus status) {
+  switch (status) {
+    case SendStatus::kAccepted:
+      return "accepted";
+    case SendStatus::kRefused:
+      return "refused";
+    case SendStatus::kUnknown:
+      break;
+  }
+  return "unknown";
+}
 
 std::string Status::OperatorMessage() const {
   return kUnavailablePrefix + reason;
@@ -595,6 +623,49 @@ Status Archive::StoreSendAnswer(std::int64_t send_id, std::string_view line) noe
   });
 }
 
+Status Archive::StorePartResult(std::int64_t send_id, std::int32_t part_number,
+                                const PartOutcome& outcome) noexcept {
+  if (send_id <= 0) return NoSend();
+  return Guarded([&] {
+    return Write([&] {
+      Statement update(db_,
+                       "UPDATE send_parts SET text = ?1, status = ?2, reference = ?3,"
+                       " error_code = ?4, error = ?5 WHERE send_id = ?6 AND part_number = ?7");
+      update.Text(1, Cp1251ToUtf8(outcome.text));
+      update.Text(2, SendStatusName(outcome.status));
+      if (outcome.reference)
+        update.Int(3, *outcome.reference);
+      else
+        update.Null(3);
+      if (outcome.error_code)
+        update.Int(4, *outcome.error_code);
+      else
+        update.Null(4);
+      if (outcome.error.empty())
+        update.Null(5);
+      else
+        update.Text(5, Cp1251ToUtf8(outcome.error));
+      update.Int(6, send_id);
+      update.Int(7, part_number);
+      const int code = update.Step();
+      return code == SQLITE_DONE ? SQLITE_OK : code;
+    });
+  });
+}
+
+Status Archive::StoreSendResult(std::int64_t send_id, SendStatus status) noexcept {
+  if (send_id <= 0) return NoSend();
+  return Guarded([&] {
+    return Write([&] {
+      Statement update(db_, "UPDATE sends SET status = ?1 WHERE id = ?2");
+      update.Text(1, SendStatusName(status));
+      update.Int(2, send_id);
+      const int code = update.Step();
+      return code == SQLITE_DONE ? SQLITE_OK : code;
+    });
+  });
+}
+
 namespace {
 
 // The WHERE and LIMIT of a listing, numbered from parameter 1.
@@ -700,7 +771,7 @@ Status Archive::ListReceived(const Query& query, std::vector<ReceivedRow>& rows)
 }
 
 Status Archive::ListSent(const Query& query, std::vector<SentRow>& rows) noexcept {
-  return List("SELECT id, started_at, port, number, text, part_count FROM sends", &query,
+  return List("SELECT id, started_at, port, number, text, part_count, status FROM sends", &query,
               "started_at", true, 0, rows, [](const Statement& s, SentRow& row) {
                 row.id = s.ColumnInt(0);
                 row.started_at = s.ColumnText(1);
@@ -708,17 +779,23 @@ Status Archive::ListSent(const Query& query, std::vector<SentRow>& rows) noexcep
                 row.number = s.ColumnText(3);
                 row.text = s.ColumnText(4);
                 row.part_count = static_cast<std::int32_t>(s.ColumnInt(5));
+                row.status = s.ColumnText(6);
               });
 }
 
 Status Archive::ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noexcept {
   return List(
-      "SELECT part_number, pdu, written_at FROM send_parts WHERE send_id = ?1"
-      " ORDER BY part_number, id",
+      "SELECT part_number, pdu, written_at, text, status, reference, error_code, error"
+      " FROM send_parts WHERE send_id = ?1 ORDER BY part_number, id",
       nullptr, nullptr, false, send_id, rows, [](const Statement& s, PartRow& row) {
         row.part_number = static_cast<std::int32_t>(s.ColumnInt(0));
         row.pdu = s.ColumnText(1);
         row.written_at = s.ColumnText(2);
+        row.text = s.ColumnText(3);
+        row.status = s.ColumnText(4);
+        if (!s.ColumnNull(5)) row.reference = s.ColumnInt(5);
+        if (!s.ColumnNull(6)) row.error_code = static_cast<std::int32_t>(s.ColumnInt(6));
+        row.error = s.ColumnText(7);
       });
 }
 

@@ -37,6 +37,9 @@ class KeptInArchive : public MessageRecord {
   void PartWritten(std::size_t part, const std::string& pdu) noexcept override {
     record_.PartWritten(part, pdu);
   }
+  void PartAnswered(std::size_t part, const PartResult& result) noexcept override {
+    record_.PartAnswered(part, result);
+  }
   void SendEnded() noexcept override { record_.SendEnded(); }
   std::optional<std::string> TakeFailure() override { return record_.TakeFailure(); }
 
@@ -105,9 +108,10 @@ int ArchiveCommand(const Options& options) {
         std::vector<archive::AnswerRow> answers;
         if (status.ok()) status = kept.ListParts(row.id, parts);
         if (status.ok()) status = kept.ListAnswers(row.id, answers);
-        out += options.json ? archive::SentJson(row, parts, answers)
-                            : row.started_at + " " + row.number + " (" +
-                                  std::to_string(row.part_count) + ") " + row.text;
+        out += options.json
+                   ? archive::SentJson(row, parts, answers)
+                   : row.started_at + " " + row.number + " (" + std::to_string(row.part_count) +
+                         ") " + row.status + " " + row.text;
         out += "\n";
       }
     }

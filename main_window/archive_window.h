@@ -14,6 +14,7 @@
 
 #include "archive/archive.h"
 
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -47,6 +48,8 @@ class ArchiveTableModel : public QAbstractTableModel {
   std::vector<std::string> Columns() const;
   // The cells of a loaded row, UTF-8.
   const std::vector<std::string>& Fields(int row) const { return rows_[row].fields; }
+  // The archive's id of a loaded row.
+  std::int64_t Id(int row) const { return rows_[row].id; }
   // Everything the listing holds (every page, not only the loaded ones) as a
   // CSV document.
   archive::Status ListedCsv(std::string& csv) const;
@@ -91,6 +94,11 @@ class ArchiveWindow : public QWidget {
   // Reads the archive again (after new records) keeping the filter. Done by
   // itself each time the window is shown again after being hidden.
   void Reload();
+  // Opens a send of the sent tab (a double click or Enter does it): its
+  // parts with their text, status and reference or error, and the modem's
+  // answers seen while it ran. The box closes itself; null when the row is
+  // not loaded.
+  QDialog* OpenSend(int row);
 
   ArchiveTableModel* ReceivedModel() const { return received_; }
   ArchiveTableModel* SentModel() const { return sent_; }

@@ -131,6 +131,10 @@ FormMessaging::FormMessaging(TBComPort& com_port, QPlainTextEdit* command_log_me
       number(number_edit),
       text(text_memo),
       sms(port, command_log, number, text, durations, &stop),
-      inbox(port, command_log, modem_log, durations, kStagingFileName, &stop) {}
+      inbox(port, command_log, modem_log, durations, kStagingFileName, &stop) {
+  // Every chunk passes the send on its way to the record: a send reads its
+  // answers there.
+  inbox.SetRecord(&sms.AnswerTap());
+}
 
 }  // namespace vestrel
