@@ -310,7 +310,7 @@ TEST(ArchiveSharing, TwoProcessesWritingAtOnceLoseNothing) {
   EXPECT_EQ(Sql(file, "SELECT count(*) FROM send_answers a JOIN sends s ON a.send_id = s.id"),
             std::vector<std::string>{"80"});
   EXPECT_EQ(Sql(file, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
-  EXPECT_EQ(Sql(file, "PRAGMA user_version"), std::vector<std::string>{"2"});
+  EXPECT_EQ(Sql(file, "PRAGMA user_version"), std::vector<std::string>{"3"});
 }
 
 }  // namespace
