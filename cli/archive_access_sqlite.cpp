@@ -144,8 +144,8 @@ ArchiveHelp ArchiveHelpText() {
   ArchiveHelp help;
   help.command = R"(  archive             list what the message archive holds, newest first:
                       the messages read (default), --sent the messages sent
-                      with their parts, or --raw the bytes received during
-                      readings
+                      with their status (accepted, refused, unknown) and
+                      parts, or --raw the bytes received during readings
 )";
   help.json = R"(                      and index when known) instead of the text line;
                       archive: one JSON object per record

@@ -183,10 +183,6 @@ void SmsSubmission::send_SMS_na_russkom(const std::string& number, const std::st
   durations_.ModemWait(et);
 }
 
-}  // namespace vestrel
-
-namespace vestrel {
-
 void SmsSubmission::Tap::ReadingStarted() noexcept {
   if (owner_.record_) owner_.record_->ReadingStarted();
 }
