@@ -95,6 +95,22 @@ constexpr const char* kMigrations[] = {
          INSERT INTO sends_text(sends_text, rowid, search)
            VALUES ('delete', old.id, old.search);
          INSERT INTO sends_text(rowid, search) VALUES (new.id, new.search); END;)",
+    // 4 -> 5: what the modem answered to each part and to the send. Sends
+    // kept before are judged by the answers seen while they ran (which were
+    // not matched to parts): refused with any +CMS ERROR, accepted with a
+    // +CMGS for every part, unknown otherwise.
+    R"(ALTER TABLE sends ADD COLUMN status TEXT NOT NULL DEFAULT 'unknown';
+       UPDATE sends SET status = CASE
+         WHEN EXISTS (SELECT 1 FROM send_answers a WHERE a.send_id = sends.id
+                      AND CAST(a.line AS TEXT) LIKE '+CMS ERROR:%') THEN 'refused'
+         WHEN (SELECT count(*) FROM send_answers a WHERE a.send_id = sends.id
+               AND CAST(a.line AS TEXT) LIKE '+CMGS:%') >= part_count THEN 'accepted'
+         ELSE 'unknown' END;
+       ALTER TABLE send_parts ADD COLUMN text TEXT;
+       ALTER TABLE send_parts ADD COLUMN status TEXT;
+       ALTER TABLE send_parts ADD COLUMN reference INTEGER;
+       ALTER TABLE send_parts ADD COLUMN error_code INTEGER;
+       ALTER TABLE send_parts ADD COLUMN error TEXT;)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -225,6 +241,18 @@ class Statement {
 };
 
 }  // namespace
+
+const char* SendStatusName(SendStatus status) {
+  switch (status) {
+    case SendStatus::kAccepted:
+      return "accepted";
+    case SendStatus::kRefused:
+      return "refused";
+    case SendStatus::kUnknown:
+      break;
+  }
+  return "unknown";
+}
 
 std::string Status::OperatorMessage() const {
   return kUnavailablePrefix + reason;
@@ -647,6 +675,49 @@ Status Archive::StoreSendAnswer(std::int64_t send_id, std::string_view line) noe
   });
 }
 
+Status Archive::StorePartResult(std::int64_t send_id, std::int32_t part_number,
+                                const PartOutcome& outcome) noexcept {
+  if (send_id <= 0) return NoSend();
+  return Guarded([&] {
+    return Write([&] {
+      Statement update(db_,
+                       "UPDATE send_parts SET text = ?1, status = ?2, reference = ?3,"
+                       " error_code = ?4, error = ?5 WHERE send_id = ?6 AND part_number = ?7");
+      update.Text(1, Cp1251ToUtf8(outcome.text));
+      update.Text(2, SendStatusName(outcome.status));
+      if (outcome.reference)
+        update.Int(3, *outcome.reference);
+      else
+        update.Null(3);
+      if (outcome.error_code)
+        update.Int(4, *outcome.error_code);
+      else
+        update.Null(4);
+      if (outcome.error.empty())
+        update.Null(5);
+      else
+        update.Text(5, Cp1251ToUtf8(outcome.error));
+      update.Int(6, send_id);
+      update.Int(7, part_number);
+      const int code = update.Step();
+      return code == SQLITE_DONE ? SQLITE_OK : code;
+    });
+  });
+}
+
+Status Archive::StoreSendResult(std::int64_t send_id, SendStatus status) noexcept {
+  if (send_id <= 0) return NoSend();
+  return Guarded([&] {
+    return Write([&] {
+      Statement update(db_, "UPDATE sends SET status = ?1 WHERE id = ?2");
+      update.Text(1, SendStatusName(status));
+      update.Int(2, send_id);
+      const int code = update.Step();
+      return code == SQLITE_DONE ? SQLITE_OK : code;
+    });
+  });
+}
+
 namespace {
 
 // The WHERE, ORDER BY and LIMIT of a listing; its texts are bound from
@@ -812,6 +883,21 @@ void FillSent(const Statement& s, SentRow& row) {
   row.number = s.ColumnText(3);
   row.text = s.ColumnText(4);
   row.part_count = static_cast<std::int32_t>(s.ColumnInt(5));
+  row.status = s.ColumnText(6);
+}
+
+// A part's columns, from the statement's column first on.
+constexpr char kPartColumns[] =
+    "part_number, pdu, written_at, text, status, reference, error_code, error";
+void FillPart(const Statement& s, int first, PartRow& row) {
+  row.part_number = static_cast<std::int32_t>(s.ColumnInt(first));
+  row.pdu = s.ColumnText(first + 1);
+  row.written_at = s.ColumnText(first + 2);
+  row.text = s.ColumnText(first + 3);
+  row.status = s.ColumnText(first + 4);
+  if (!s.ColumnNull(first + 5)) row.reference = s.ColumnInt(first + 5);
+  if (!s.ColumnNull(first + 6)) row.error_code = static_cast<std::int32_t>(s.ColumnInt(first + 6));
+  row.error = s.ColumnText(first + 7);
 }
 
 void FillRaw(const Statement& s, RawRow& row) {
@@ -824,7 +910,8 @@ void FillRaw(const Statement& s, RawRow& row) {
 constexpr char kSelectReceived[] =
     "SELECT id, shown_at, port, storage_index, number, send_time, text, raw_header,"
     " raw_body FROM received";
-constexpr char kSelectSent[] = "SELECT id, started_at, port, number, text, part_count FROM sends";
+constexpr char kSelectSent[] =
+    "SELECT id, started_at, port, number, text, part_count, status FROM sends";
 constexpr char kSelectRaw[] = "SELECT id, received_at, port, bytes FROM raw_reads";
 constexpr ListColumns kReceivedColumns{"shown_at", "search",  "number",
                                        "received", "received_text", kReceivedOrders};
@@ -882,9 +969,8 @@ Status Archive::ListSentWithDetails(const Query& query, const Each<SentDetail>& 
     if (!db_) return opened;
     Statement sends(db_, kSelectSent + filter.sql);
     Bind(sends, filter);
-    Statement parts(db_,
-                    "SELECT send_id, part_number, pdu, written_at FROM send_parts"
-                    " ORDER BY send_id DESC, part_number, id");
+    Statement parts(db_, std::string("SELECT send_id, ") + kPartColumns +
+                             " FROM send_parts ORDER BY send_id DESC, part_number, id");
     Statement answers(db_,
                       "SELECT send_id, line, seen_at FROM send_answers ORDER BY send_id DESC, id");
     int part = parts.Step(), answer = answers.Step(), code;
@@ -893,9 +979,10 @@ Status Archive::ListSentWithDetails(const Query& query, const Each<SentDetail>& 
       FillSent(sends, detail.send);
       const std::int64_t id = detail.send.id;
       for (; part == SQLITE_ROW && parts.ColumnInt(0) >= id; part = parts.Step()) {
-        if (parts.ColumnInt(0) == id)
-          detail.parts.push_back({static_cast<std::int32_t>(parts.ColumnInt(1)),
-                                  parts.ColumnText(2), parts.ColumnText(3)});
+        if (parts.ColumnInt(0) == id) {
+          detail.parts.emplace_back();
+          FillPart(parts, 1, detail.parts.back());
+        }
       }
       for (; answer == SQLITE_ROW && answers.ColumnInt(0) >= id; answer = answers.Step()) {
         if (answers.ColumnInt(0) == id)
@@ -956,13 +1043,9 @@ Status Archive::Purge(std::string_view before, bool apply, PurgeCounts& counts) 
 
 Status Archive::ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noexcept {
   return List(
-      "SELECT part_number, pdu, written_at FROM send_parts WHERE send_id = ?1"
-      " ORDER BY part_number, id",
-      nullptr, {}, send_id, Into(rows), [](const Statement& s, PartRow& row) {
-        row.part_number = static_cast<std::int32_t>(s.ColumnInt(0));
-        row.pdu = s.ColumnText(1);
-        row.written_at = s.ColumnText(2);
-      });
+      std::string("SELECT ") + kPartColumns +
+          " FROM send_parts WHERE send_id = ?1 ORDER BY part_number, id",
+      nullptr, {}, send_id, Into(rows), [](const Statement& s, PartRow& row) { FillPart(s, 0, row); });
 }
 
 Status Archive::ListAnswers(std::int64_t send_id, std::vector<AnswerRow>& rows) noexcept {

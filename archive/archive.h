@@ -26,7 +26,7 @@ struct sqlite3;
 namespace vestrel::archive {
 
 // The layout this code writes. Older files are brought up to it on open.
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 
 enum class ArchiveError {
   kNone,
@@ -110,6 +110,22 @@ struct ReceivedRow {
   std::string raw_body;    // bytes as received
 };
 
+// What became of a send or one of its parts. A send is accepted when the
+// modem took every part, refused when it refused one; unknown otherwise (no
+// answer in time, a send cut short, or not finished yet).
+enum class SendStatus { kUnknown, kAccepted, kRefused };
+// "accepted", "refused", "unknown": as stored and as --json gives it.
+const char* SendStatusName(SendStatus status);
+
+// A part's result as the send saw it.
+struct PartOutcome {
+  SendStatus status = SendStatus::kUnknown;
+  std::string text;  // the part's text, Windows-1251
+  std::optional<std::int64_t> reference;
+  std::optional<std::int32_t> error_code;
+  std::string error;  // why it was not accepted, for people, Windows-1251
+};
+
 struct SentRow {
   std::int64_t id = 0;
   std::string started_at;
@@ -117,12 +133,19 @@ struct SentRow {
   std::string number;
   std::string text;
   std::int32_t part_count = 0;
+  std::string status;  // SendStatusName
 };
 
 struct PartRow {
   std::int32_t part_number = 0;  // from 1
   std::string pdu;
   std::string written_at;
+  // Empty for parts of sends kept before results were (the status too).
+  std::string text;
+  std::string status;
+  std::optional<std::int64_t> reference;
+  std::optional<std::int32_t> error_code;
+  std::string error;
 };
 
 struct AnswerRow {
@@ -167,7 +190,8 @@ struct Query {
 // The columns each listing can be ordered by.
 inline constexpr const char* kReceivedOrders[] = {"shown_at", "port", "number", "send_time",
                                                   "text"};
-inline constexpr const char* kSentOrders[] = {"started_at", "port", "number", "part_count", "text"};
+inline constexpr const char* kSentOrders[] = {"started_at", "port",   "number",
+                                              "part_count", "status", "text"};
 inline constexpr const char* kRawOrders[] = {"received_at", "port"};
 
 // The since-filter in the stored time layout, or nothing when the text is not
@@ -260,6 +284,11 @@ class Archive {
   // An answer line ("+CMGS: n", "+CMS ERROR: n") seen while the send ran, as
   // seen; it is not matched to a part.
   Status StoreSendAnswer(std::int64_t send_id, std::string_view line) noexcept;
+  // The modem's answer to a part already written (a part never written is
+  // left out), and the result of the whole send.
+  Status StorePartResult(std::int64_t send_id, std::int32_t part_number,
+                         const PartOutcome& outcome) noexcept;
+  Status StoreSendResult(std::int64_t send_id, SendStatus status) noexcept;
 
   // How many writes this object has committed: a view over it lists again
   // only when this has changed.

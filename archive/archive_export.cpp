@@ -73,7 +73,18 @@ std::vector<std::string> ReceivedColumns() {
 }
 
 std::vector<std::string> SentColumns() {
-  return {"Время (UTC)", "Номер", "Частей", "Текст"};
+  return {"Время (UTC)", "Номер", "Частей", "Состояние", "Текст"};
+}
+
+std::vector<std::string> PartColumns() {
+  return {"Часть", "Текст", "Состояние", "Ссылка или ошибка", "Записана (UTC)"};
+}
+
+std::string StatusWord(std::string_view status) {
+  if (status == "accepted") return "принято";
+  if (status == "refused") return "отклонено";
+  if (status == "unknown") return "неизвестно";
+  return "не записано";
 }
 
 std::vector<std::string> RawColumns() {
@@ -85,7 +96,7 @@ std::vector<std::string> ReceivedColumnOrders() {
 }
 
 std::vector<std::string> SentColumnOrders() {
-  return {"started_at", "number", "part_count", "text"};
+  return {"started_at", "number", "part_count", "status", "text"};
 }
 
 // Bytes are not ordered: their shown form is not what the archive keeps.
@@ -125,7 +136,15 @@ std::vector<std::string> ReceivedFields(const ReceivedRow& row) {
 }
 
 std::vector<std::string> SentFields(const SentRow& row) {
-  return {row.started_at, row.number, std::to_string(row.part_count), row.text};
+  return {row.started_at, row.number, std::to_string(row.part_count), StatusWord(row.status),
+          row.text};
+}
+
+std::vector<std::string> PartFields(const PartRow& row) {
+  std::string outcome = row.error;
+  if (row.reference) outcome = "ссылка " + std::to_string(*row.reference);
+  return {std::to_string(row.part_number), row.text, StatusWord(row.status), outcome,
+          row.written_at};
 }
 
 std::string ReceivedCsv(const std::vector<ReceivedRow>& rows) {
@@ -207,9 +226,14 @@ std::string SentJson(const SentRow& row, const std::vector<PartRow>& parts,
   std::string part_list = "[";
   for (std::size_t i = 0; i < parts.size(); ++i) {
     if (i > 0) part_list += ",";
-    part_list += "{" + Field("part", std::to_string(parts[i].part_number)) + "," +
-                 Field("pdu", JsonString(parts[i].pdu)) + "," +
-                 Field("time", JsonString(parts[i].written_at)) + "}";
+    const PartRow& p = parts[i];
+    part_list += "{" + Field("part", std::to_string(p.part_number)) + "," +
+                 Field("pdu", JsonString(p.pdu)) + "," + Field("time", JsonString(p.written_at)) +
+                 "," + Field("text", p.status.empty() ? "null" : JsonString(p.text)) + "," +
+                 Field("status", p.status.empty() ? "null" : JsonString(p.status)) + "," +
+                 Field("reference", p.reference ? std::to_string(*p.reference) : "null") + "," +
+                 Field("error_code", p.error_code ? std::to_string(*p.error_code) : "null") + "," +
+                 Field("error", p.error.empty() ? "null" : JsonString(p.error)) + "}";
   }
   part_list += "]";
   std::string answer_list = "[";
@@ -223,7 +247,8 @@ std::string SentJson(const SentRow& row, const std::vector<PartRow>& parts,
          Field("time", JsonString(row.started_at)) + "," + Field("port", JsonString(row.port)) +
          "," + Field("number", JsonString(row.number)) + "," + Field("text", JsonString(row.text)) +
          "," + Field("part_count", std::to_string(row.part_count)) + "," +
-         Field("parts", part_list) + "," + Field("answers", answer_list) + "}";
+         Field("status", JsonString(row.status)) + "," + Field("parts", part_list) + "," +
+         Field("answers", answer_list) + "}";
 }
 
 std::string RawJson(const RawRow& row) {

@@ -23,7 +23,7 @@ std::string CsvRecord(const std::vector<std::string>& fields);
 
 // The columns of the listings, as the window shows them.
 std::vector<std::string> ReceivedColumns();  // Время (UTC), Номер, Время отправки, Текст
-std::vector<std::string> SentColumns();  // Время (UTC), Номер, Частей, Текст
+std::vector<std::string> SentColumns();  // Время (UTC), Номер, Частей, Состояние, Текст
 std::vector<std::string> RawColumns();   // Время (UTC), Порт, Байты, Байты (hex)
 // The archive column each listed column is ordered by (one of the listing's
 // orders in archive.h), column for column; empty where a column has no order.
@@ -33,6 +33,13 @@ std::vector<std::string> RawColumnOrders();
 std::vector<std::string> ReceivedFields(const ReceivedRow& row);
 std::vector<std::string> SentFields(const SentRow& row);
 std::vector<std::string> RawFields(const RawRow& row);
+// A send's parts as its details show them: number, text, status, the
+// reference or why it was not accepted, when it was written.
+std::vector<std::string> PartColumns();
+std::vector<std::string> PartFields(const PartRow& row);
+// A send's or part's status in Russian ("принято", "отклонено", "неизвестно";
+// "не записано" for a part kept before results were).
+std::string StatusWord(std::string_view status);
 
 // Received bytes as readable UTF-8: Windows-1251 letters as letters, CR, LF
 // and tab as \r, \n, \t, a backslash doubled, other control bytes and the

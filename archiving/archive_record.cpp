@@ -75,6 +75,9 @@ void ArchiveRecord::SendStarted(const std::string& number, const std::string& te
   answers_.Reset();
   sending_ = true;
   send_id_ = 0;
+  parts_ = parts;
+  accepted_ = 0;
+  refused_ = 0;
   notice_.Note(
       archive_.StoreSendStarted(Port(), number, text, static_cast<std::int32_t>(parts), send_id_));
 }
@@ -83,10 +86,42 @@ void ArchiveRecord::PartWritten(std::size_t part, const std::string& pdu) noexce
   notice_.Note(archive_.StorePartWritten(send_id_, static_cast<std::int32_t>(part), pdu));
 }
 
+void ArchiveRecord::PartAnswered(std::size_t part, const PartResult& result) noexcept {
+  PartOutcome outcome;
+  switch (result.status) {
+    case PartStatus::kAccepted:
+      outcome.status = SendStatus::kAccepted;
+      ++accepted_;
+      break;
+    case PartStatus::kRefused:
+      outcome.status = SendStatus::kRefused;
+      ++refused_;
+      break;
+    case PartStatus::kPending:
+    case PartStatus::kUnknown:
+      outcome.status = SendStatus::kUnknown;
+      break;
+  }
+  try {
+    outcome.text = result.text;
+    outcome.reference = result.reference;
+    outcome.error_code = result.error_code;
+    outcome.error = DescribeFailure(result);
+  } catch (...) {
+    // Out of memory: the status alone is kept.
+  }
+  notice_.Note(archive_.StorePartResult(send_id_, static_cast<std::int32_t>(part), outcome));
+}
+
 void ArchiveRecord::SendEnded() noexcept {
   // Answers to the last part come in the pause that ends the send; later
   // ones are not the send's.
   sending_ = false;
+  const SendStatus status = refused_ > 0                        ? SendStatus::kRefused
+                            : accepted_ == parts_ && parts_ > 0 ? SendStatus::kAccepted
+                                                                : SendStatus::kUnknown;
+  // A send stays unknown, as it was stored, unless its answers say more.
+  if (status != SendStatus::kUnknown) notice_.Note(archive_.StoreSendResult(send_id_, status));
 }
 
 std::optional<std::string> ArchiveRecord::TakeFailure() {

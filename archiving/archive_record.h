@@ -27,6 +27,7 @@ class ArchiveRecord : public MessageRecord {
   void SendStarted(const std::string& number, const std::string& text,
                    std::size_t parts) noexcept override;
   void PartWritten(std::size_t part, const std::string& pdu) noexcept override;
+  void PartAnswered(std::size_t part, const PartResult& result) noexcept override;
   void SendEnded() noexcept override;
 
   // "Архив СМС недоступен: …" in Windows-1251, once per reading or send in
@@ -42,6 +43,10 @@ class ArchiveRecord : public MessageRecord {
   SendAnswerLines answers_;
   bool sending_ = false;
   std::int64_t send_id_ = 0;
+  // The send's parts, and how many of them the modem took or refused.
+  std::size_t parts_ = 0;
+  std::size_t accepted_ = 0;
+  std::size_t refused_ = 0;
 };
 
 }  // namespace vestrel::archive

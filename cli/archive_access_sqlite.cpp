@@ -41,6 +41,9 @@ class KeptInArchive : public MessageRecord {
   void PartWritten(std::size_t part, const std::string& pdu) noexcept override {
     record_.PartWritten(part, pdu);
   }
+  void PartAnswered(std::size_t part, const PartResult& result) noexcept override {
+    record_.PartAnswered(part, result);
+  }
   void SendEnded() noexcept override { record_.SendEnded(); }
   std::optional<std::string> TakeFailure() override { return record_.TakeFailure(); }
 
@@ -179,7 +182,7 @@ int ArchiveCommand(const Options& options) {
     status = kept.ListSent(query, [&](archive::SentRow& row) {
       if (options.csv) return out.Put(archive::CsvRecord(archive::SentFields(row)));
       return out.Line(row.started_at + " " + row.number + " (" + std::to_string(row.part_count) +
-                      ") " + row.text);
+                      ") " + row.status + " " + row.text);
     });
   } else {
     if (options.csv) out.Put(archive::kUtf8Bom + archive::CsvRecord(archive::RawColumns()));
@@ -206,8 +209,8 @@ ArchiveHelp ArchiveHelpText() {
   ArchiveHelp help;
   help.command = R"(  archive             list what the message archive holds, newest first:
                       the messages read (default), --sent the messages sent
-                      with their parts, or --raw the bytes received during
-                      readings
+                      with their status (accepted, refused, unknown) and
+                      parts, or --raw the bytes received during readings
 )";
   help.json = R"(                      and index when known) instead of the text line;
                       archive: one JSON object per record

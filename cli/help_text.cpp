@@ -19,7 +19,10 @@ Commands:
                       standard input (UTF-8, or UTF-16 with its byte order
                       mark; one final line break dropped). Texts longer than
                       70 characters go out as several SMS, about 20 seconds
-                      apart.
+                      apart. The modem's answer to each is read: when it took
+                      every one, "sent N parts: references R1 R2 ..." is
+                      printed; a part it refused or left unanswered ends the
+                      send there (exit 8), named on standard error
   read                read every message stored in the phone's memory "ME",
                       deleting each from the phone, and print one line per
                       message: "№ тел: … Дата и время отправки: … Текст: …"
@@ -31,7 +34,10 @@ Commands:
 )";
   text += "\nOptions:\n";
   text += PortOptionHelp();
-  text += R"(  --json              read: one JSON object per message (number, time, text,
+  text += R"(  --json              send: one JSON object, {"status":"accepted","parts":N,
+                      "references":[...]} or with "status" "refused" or
+                      "unknown", the "part" and the "error";
+                      read: one JSON object per message (number, time, text,
 )";
   text += archive.json;
   text += archive.options;
@@ -60,6 +66,7 @@ Exit codes:
   6    time-out waiting for the modem
 )";
   text += archive.exit_code;
+  text += "  8    the modem refused a part of the send, or did not answer in time\n";
   text += "  130  interrupted (Ctrl-C)\n";
   text += archive.location;
   return text;

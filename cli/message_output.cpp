@@ -72,6 +72,10 @@ void MessageOutput::PartWritten(std::size_t part, const std::string& pdu) noexce
   if (kept_) kept_->PartWritten(part, pdu);
 }
 
+void MessageOutput::PartAnswered(std::size_t part, const PartResult& result) noexcept {
+  if (kept_) kept_->PartAnswered(part, result);
+}
+
 void MessageOutput::SendEnded() noexcept {
   if (kept_) kept_->SendEnded();
 }

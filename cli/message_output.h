@@ -34,6 +34,7 @@ class MessageOutput : public MessageRecord {
   void SendStarted(const std::string& number, const std::string& text,
                    std::size_t parts) noexcept override;
   void PartWritten(std::size_t part, const std::string& pdu) noexcept override;
+  void PartAnswered(std::size_t part, const PartResult& result) noexcept override;
   void SendEnded() noexcept override;
   void ReadingStarted() noexcept override;
   std::optional<std::string> TakeFailure() override;

@@ -185,8 +185,9 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("unknown command \"" + command + "\"");
   }
   const bool archive = options.command == Command::Archive;
-  if (options.json && options.command != Command::Read && !archive)
-    throw UsageError("--json belongs to the read and archive commands");
+  if (options.json && options.command != Command::Read && options.command != Command::Send &&
+      !archive)
+    throw UsageError("--json belongs to the read, send and archive commands");
   if (options.json && options.csv) throw UsageError("--json and --csv exclude each other");
   if ((options.csv || listing_option || options.listing != Listing::Received) && !archive)
     throw UsageError(

@@ -21,6 +21,7 @@ enum ExitCode : int {
   kExitNumberRefused = 5,
   kExitTimeout = 6,
   kExitArchive = 7,
+  kExitNotSent = 8,
   kExitInterrupted = 130,
 };
 
@@ -33,7 +34,7 @@ struct Options {
   Command command = Command::Help;
   std::optional<std::string> port;      // --port: a name as in Pelmora.ini
   std::optional<std::string> log_file;  // --log
-  bool json = false;                    // read --json
+  bool json = false;                    // read, send, archive --json
   std::uint32_t timeout_seconds = 60;   // read --timeout
   std::string number;                   // send NUMBER, as typed
   std::optional<std::string> text;      // send TEXT (UTF-8); none: standard input

@@ -161,6 +161,16 @@ class Session {
     FixedField text_field(text);
     SmsSubmission sms(port_, command_pane_, number_field, text_field, options_.durations, &stop_);
     sms.SetRecord(&output_);
+    // A script learns at once that a part was not taken, and nothing more is
+    // written after it.
+    sms.StopAtFirstFailure(true);
+    // The chunks pass the send on their way to the output: it reads its answers there.
+    struct Tapped {
+      InboxReader& inbox;
+      MessageRecord* record;
+      ~Tapped() { inbox.SetRecord(record); }
+    } tapped{inbox_, &output_};
+    inbox_.SetRecord(&sms.AnswerTap());
     sending_ = true;
     try {
       sms.Button1Click();
@@ -171,6 +181,7 @@ class Session {
     sending_ = false;
     progress_.Finish();
     TellArchiveFailure();
+    if (!failed_ && !stop_.Requested() && sms.Finished()) TellSendResult(sms);
     return Outcome();
   }
 
@@ -243,8 +254,50 @@ class Session {
     }
     if (stop_.Requested()) return InterruptGuard::ExitStatus();
     if (staging_failed_) return kExitPortIo;
+    if (not_sent_) return kExitNotSent;
     if (archive_failed_) return kExitArchive;
     return kExitDone;
+  }
+
+  // Every part accepted: their references on standard output. Else the part
+  // that was not, on standard error (and as an object with --json).
+  void TellSendResult(const SmsSubmission& sms) {
+    const SendResults& results = sms.Results();
+    const std::size_t failed = results.FirstFailure();
+    std::string references;
+    for (std::size_t part = 1; part <= results.Count(); ++part) {
+      const PartResult& result = results.Part(part);
+      if (result.status != PartStatus::kAccepted || !result.reference) continue;
+      if (!references.empty()) references += options_.json ? "," : " ";
+      references += std::to_string(*result.reference);
+    }
+    const std::string parts = std::to_string(results.Count());
+    std::string out;
+    if (failed == 0) {
+      if (options_.json)
+        out =
+            "{\"status\":\"accepted\",\"parts\":" + parts + ",\"references\":[" + references + "]}";
+      else if (results.Count() == 1)
+        out = "sent 1 part: reference " + references;
+      else
+        out = "sent " + parts + " parts: references " + references;
+    } else {
+      not_sent_ = true;
+      const PartResult& result = results.Part(failed);
+      if (sms.FailureText()) PrintError(platform::Cp1251ToUtf8(*sms.FailureText()));
+      if (options_.json)
+        out = std::string("{\"status\":\"") +
+              (result.status == PartStatus::kRefused ? "refused" : "unknown") +
+              "\",\"parts\":" + parts + ",\"part\":" + std::to_string(failed) +
+              ",\"error\":" + JsonString(platform::Cp1251ToUtf8(DescribeFailure(result))) +
+              ",\"error_code\":" +
+              (result.error_code ? std::to_string(*result.error_code) : std::string("null")) +
+              ",\"references\":[" + references + "]}";
+    }
+    if (out.empty()) return;
+    out += "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
   }
 
   // An archive that failed is told once per reading or send, after it.
@@ -339,6 +392,7 @@ class Session {
   bool output_failed_ = false;
   bool archive_failed_ = false;
   bool staging_failed_ = false;
+  bool not_sent_ = false;
 };
 
 int Usage(const std::string& message) {

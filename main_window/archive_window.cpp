@@ -4,6 +4,9 @@
 #include <QClipboard>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,6 +16,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -22,6 +26,7 @@
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
@@ -391,7 +396,66 @@ ArchiveWindow::ArchiveWindow(archive::Archive& archive, QWidget* parent, QTimeZo
   connect(ExportButton, &QPushButton::clicked, this, &ArchiveWindow::ExportClicked);
   connect(CopyButton, &QPushButton::clicked, this, &ArchiveWindow::CopyClicked);
   connect(ReloadButton, &QPushButton::clicked, this, &ArchiveWindow::Reload);
+  connect(SentView, &QTableView::activated, this,
+          [this](const QModelIndex& index) { OpenSend(index.row()); });
   ShowStatus();
+}
+
+QDialog* ArchiveWindow::OpenSend(int row) {
+  if (row < 0 || row >= sent_->rowCount()) return nullptr;
+  const std::vector<std::string>& send = sent_->Fields(row);
+  std::vector<archive::PartRow> parts;
+  std::vector<archive::AnswerRow> answers;
+  archive::Status status = archive_.ListParts(sent_->Id(row), parts);
+  if (status.ok()) status = archive_.ListAnswers(sent_->Id(row), answers);
+  if (!status.ok()) {
+    StatusLabel->setText(Q(status.OperatorMessage()));
+    return nullptr;
+  }
+
+  auto* box = new QDialog(this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  // Number and status of the send, as the row shows them.
+  box->setWindowTitle(QStringLiteral("Отправка на %1: %2").arg(Q(send.at(1)), Q(send.at(3))));
+  box->resize(760, 420);
+
+  const std::vector<std::string> columns = archive::PartColumns();
+  auto* table =
+      new QTableWidget(static_cast<int>(parts.size()), static_cast<int>(columns.size()), box);
+  table->setObjectName(QStringLiteral("Parts"));
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->verticalHeader()->setVisible(false);
+  table->horizontalHeader()->setStretchLastSection(true);
+  for (std::size_t c = 0; c < columns.size(); ++c)
+    table->setHorizontalHeaderItem(static_cast<int>(c), new QTableWidgetItem(Q(columns[c])));
+  for (std::size_t r = 0; r < parts.size(); ++r) {
+    const std::vector<std::string> fields = archive::PartFields(parts[r]);
+    for (std::size_t c = 0; c < fields.size(); ++c) {
+      auto* item = new QTableWidgetItem(Cell(fields[c]));
+      item->setToolTip(Q(fields[c]));
+      table->setItem(static_cast<int>(r), static_cast<int>(c), item);
+    }
+  }
+  table->setColumnWidth(1, 260);
+
+  auto* answer_text = new QPlainTextEdit(box);
+  answer_text->setObjectName(QStringLiteral("Answers"));
+  answer_text->setReadOnly(true);
+  QStringList lines;
+  for (const archive::AnswerRow& answer : answers)
+    lines << Q(answer.seen_at + "  " + archive::ShownBytes(answer.line));
+  answer_text->setPlainText(lines.join(QLatin1Char('\n')));
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, box);
+  connect(buttons, &QDialogButtonBox::rejected, box, &QDialog::close);
+  auto* layout = new QVBoxLayout(box);
+  layout->addWidget(new QLabel(QStringLiteral("Части"), box));
+  layout->addWidget(table, 2);
+  layout->addWidget(new QLabel(QStringLiteral("Ответы модема"), box));
+  layout->addWidget(answer_text, 1);
+  layout->addWidget(buttons);
+  box->show();
+  return box;
 }
 
 ArchiveTableModel* ArchiveWindow::CurrentModel() const {

@@ -21,6 +21,7 @@
 #include "archive/archive.h"
 
 class QDateEdit;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -72,6 +73,7 @@ class ArchiveTableModel : public QAbstractTableModel {
   std::vector<std::string> Columns() const;
   // The cells of a loaded row, UTF-8, times in the window's zone.
   const std::vector<std::string>& Fields(int row) const { return rows_[row].fields; }
+  // The archive's id of a loaded row.
   std::int64_t Id(int row) const { return rows_[row].id; }
   // Everything the listing holds (every page, not only the loaded ones) as a
   // CSV document.
@@ -139,6 +141,11 @@ class ArchiveWindow : public QWidget {
   void ReloadIfWritten();
   // Moves the window beside the other window, on the other's screen.
   void PlaceBeside(const QWidget& other);
+  // Opens a send of the sent tab (a double click or Enter does it): its
+  // parts with their text, status and reference or error, and the modem's
+  // answers seen while it ran. The box closes itself; null when the row is
+  // not loaded.
+  QDialog* OpenSend(int row);
 
   ArchiveTableModel* ReceivedModel() const { return received_; }
   ArchiveTableModel* SentModel() const { return sent_; }

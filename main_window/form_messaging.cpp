@@ -79,6 +79,9 @@ FormMessaging::FormMessaging(TBComPort& com_port, QPlainTextEdit* command_log_me
       sms(port, command_log, number, text, durations, &stop),
       inbox(port, command_log, modem_log, durations, kStagingFileName, &stop) {
   modem_log_memo->SetSource(&modem_log.Lines());
+  // Every chunk passes the send on its way to the record: a send reads its
+  // answers there.
+  inbox.SetRecord(&sms.AnswerTap());
 }
 
 }  // namespace vestrel

@@ -372,8 +372,8 @@ void TForm1::SetUpArchive(const std::filesystem::path& file) {
   Archive1 = std::make_unique<archive::Archive>(path);
   ArchiveRecord1 = std::make_unique<archive::ArchiveRecord>(
       *Archive1, [this] { return BComPort1 ? BComPort1->Port() : std::string(); });
+  // The reading's chunks reach the archive through the send's tap.
   Messaging->sms.SetRecord(ArchiveRecord1.get());
-  Messaging->inbox.SetRecord(ArchiveRecord1.get());
 }
 
 // ---- Handlers ----
@@ -436,6 +436,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::Button1Click(QObject*) {
   RunDialogue([this] { Messaging->sms.Button1Click(); });
+  // Every part was written, as always; the operator learns which one the
+  // modem did not take, once the send is over.
+  if (const auto& failure = Messaging->sms.FailureText())
+    platform::ReportException(std::make_exception_ptr(platform::Exception(*failure)));
 }
 
 void TForm1::Button2Click(QObject*) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "messaging/answer_scanner.h"
+#include "messaging/send_results.h"
 
 namespace vestrel {
 
@@ -37,6 +38,9 @@ class MessageRecord {
                            std::size_t parts) noexcept = 0;
   // Part number part (from 1) was written to the modem as this PDU.
   virtual void PartWritten(std::size_t part, const std::string& pdu) noexcept = 0;
+  // What the modem answered to part number part: accepted, refused, or
+  // unknown when no answer came in time. Once per part, before SendEnded.
+  virtual void PartAnswered(std::size_t /*part*/, const PartResult& /*result*/) noexcept {}
   virtual void SendEnded() noexcept = 0;
   // The first failure to keep a record since the reading or send began, for
   // the operator (Windows-1251), once; nothing when all was kept.

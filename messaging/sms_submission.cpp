@@ -71,6 +71,10 @@ std::size_t TpduLength(std::string_view pdu) {
 }
 
 void PumpPause(std::uint32_t ms, const DialogueStop* stop) {
+  PumpPause(ms, stop, nullptr);
+}
+
+bool PumpPause(std::uint32_t ms, const DialogueStop* stop, const std::function<bool()>& done) {
   // ms / 10 + 1 steps of one 10 ms time slice each, so that the pause lasts
   // about ms: a modem still busy sending the last part must not be handed the
   // next part's commands after a fraction of the pause.
@@ -78,13 +82,16 @@ void PumpPause(std::uint32_t ms, const DialogueStop* stop) {
     platform::SleepMs(kPauseStepMs);
     platform::ProcessMessages();
     if (stop) stop->ThrowIfRequested();
+    if (done && done()) return true;
   }
   const std::uint32_t start = platform::TickCount();
   for (;;) {
     platform::ProcessMessages();
+    if (done && done()) return true;
     const std::uint32_t now = platform::TickCount();
     if (now < start || now - start >= ms % 10) break;
   }
+  return false;
 }
 
 SmsSubmission::SmsSubmission(ModemPort& port, LogPane& command_log, InputField& number_field,
@@ -95,9 +102,15 @@ SmsSubmission::SmsSubmission(ModemPort& port, LogPane& command_log, InputField& 
       number_field_(number_field),
       text_field_(text_field),
       durations_(durations),
-      stop_(stop) {}
+      stop_(stop) {
+  results_.OnSettled([this](std::size_t part, const PartResult& result) {
+    if (record_) record_->PartAnswered(part, result);
+  });
+}
 
 void SmsSubmission::Button1Click() {
+  finished_ = false;
+  failure_text_.reset();
   const platform::EventHandle et = platform::OpenModemWaitEvent();
   port_.Open();
   // Taken once: editing the fields during the pauses does not change this send.
@@ -106,23 +119,55 @@ void SmsSubmission::Button1Click() {
   if (text.empty()) return;
   const std::string number = CheckedRecipient(typed_number);
   const std::vector<std::string> parts = SplitIntoParts(text);
+  // A send started from the pause of another keeps its own answers; the
+  // other's come back when it is over.
   struct SendRecord {
-    MessageRecord* record;
+    SmsSubmission& sms;
+    bool nested = sms.sending_;
+    SendResults outer = nested ? sms.results_ : SendResults();
+    // Whatever ends the send, a part still waiting for its answer is
+    // unknown, and the record hears the end.
     ~SendRecord() {
-      if (record) record->SendEnded();
+      sms.results_.ExpireOpen();
+      if (sms.record_) sms.record_->SendEnded();
+      sms.sending_ = nested;
+      if (nested) sms.results_ = std::move(outer);
     }
-  } send_record{record_};
+  } send_record{*this};
+  results_.Start(parts);
+  sending_ = true;
   if (record_) record_->SendStarted(number, text, parts.size());
   for (std::size_t i = 0; i < parts.size(); ++i) {
     // A part is written whole or not at all: a stop is seen only between parts.
     if (stop_) stop_->AtBoundary();
+    results_.PartBegins(i + 1);
     port_.WriteStr("AT+CMGF=0\r");
     command_log_.AddLine("AT+CMGF=0");
     durations_.ModemWait(et);
     current_part_ = i + 1;
     send_SMS_na_russkom(number, parts[i]);
-    PumpPause(durations_.pump_pause_ms, stop_);
+    if (!AwaitAnswer(i + 1, i + 1 == parts.size())) break;
   }
+  finished_ = true;
+  if (const std::size_t failed = results_.FirstFailure())
+    failure_text_ = platform::Cp1251FromUtf8("СМС не отправлено: часть ") + std::to_string(failed) +
+                    platform::Cp1251FromUtf8(" из ") + std::to_string(results_.Count()) +
+                    platform::Cp1251FromUtf8(" — ") + DescribeFailure(results_.Part(failed));
+}
+
+bool SmsSubmission::AwaitAnswer(std::size_t part, bool last) {
+  // The window keeps every pause whole, as the modem's own pace wants; a
+  // script need not wait past an answer after which nothing more is written.
+  const auto nothing_more = [&] {
+    return stop_at_failure_ && results_.Settled(part) && (last || results_.Failed(part));
+  };
+  PumpPause(durations_.pump_pause_ms, stop_, nothing_more);
+  // Past the pause only the answer is awaited: nothing further is written
+  // meanwhile, so the wire between the parts stays as it was.
+  if (!results_.Settled(part) && (last || stop_at_failure_))
+    PumpPause(AnswerGraceMs(durations_), stop_, [&] { return results_.Settled(part); });
+  results_.ExpireOpen();
+  return !(stop_at_failure_ && results_.Failed(part));
 }
 
 void SmsSubmission::send_SMS_na_russkom(const std::string& number, const std::string& text) {
@@ -136,6 +181,46 @@ void SmsSubmission::send_SMS_na_russkom(const std::string& number, const std::st
   if (record_) record_->PartWritten(current_part_, pdu);
   command_log_.AddLine(pdu);
   durations_.ModemWait(et);
+}
+
+void SmsSubmission::Tap::ReadingStarted() noexcept {
+  if (owner_.record_) owner_.record_->ReadingStarted();
+}
+
+void SmsSubmission::Tap::ChunkReceived(std::string_view bytes, bool reading) noexcept {
+  if (owner_.sending_) {
+    try {
+      owner_.results_.Feed(bytes);
+    } catch (...) {
+      // Only an allocation can fail; the part then counts as unanswered.
+    }
+  }
+  if (owner_.record_) owner_.record_->ChunkReceived(bytes, reading);
+}
+
+void SmsSubmission::Tap::MessageShown(const FoundMessage& found) noexcept {
+  if (owner_.record_) owner_.record_->MessageShown(found);
+}
+
+void SmsSubmission::Tap::SendStarted(const std::string& number, const std::string& text,
+                                     std::size_t parts) noexcept {
+  if (owner_.record_) owner_.record_->SendStarted(number, text, parts);
+}
+
+void SmsSubmission::Tap::PartWritten(std::size_t part, const std::string& pdu) noexcept {
+  if (owner_.record_) owner_.record_->PartWritten(part, pdu);
+}
+
+void SmsSubmission::Tap::PartAnswered(std::size_t part, const PartResult& result) noexcept {
+  if (owner_.record_) owner_.record_->PartAnswered(part, result);
+}
+
+void SmsSubmission::Tap::SendEnded() noexcept {
+  if (owner_.record_) owner_.record_->SendEnded();
+}
+
+std::optional<std::string> SmsSubmission::Tap::TakeFailure() {
+  return owner_.record_ ? owner_.record_->TakeFailure() : std::nullopt;
 }
 
 }  // namespace vestrel

@@ -110,22 +110,26 @@ TEST(ArchiveJson, LinesParseAndCarryTheRecord) {
   row.text = "«кавычки» \"и\" \\ слэш\n\x01 конец";
   row.raw_header = "+CMGR";
   row.raw_body = std::string("\0\xFF", 2);
-  SentRow sent{3, "2026-12-08 11:00:00.000", "COM11", "79161234567", "Ответ", 2};
+  SentRow sent{3, "2026-12-08 11:00:00.000", "COM11", "79161234567", "Ответ", 2, "refused"};
+  PartRow taken{1, "00AA", "t1", "От", "accepted", 4, {}, ""};
+  PartRow refused{2, "00BB", "t2", "вет", "refused", {}, 500, "модем ответил +CMS ERROR: 500"};
   RawRow raw{5, "2026-12-08 12:00:00.000", "COM11", "OK\r\n"};
   TempDir dir;
-  test::WriteFile(dir / "out.jsonl",
-                  ReceivedJson(row) + "\n" +
-                      SentJson(sent, {{1, "00AA", "t1"}, {2, "00BB", "t2"}}, {{"+CMGS: 4", "t3"}}) +
-                      "\n" + RawJson(raw) + "\n" + "{\"text\":" + JsonString("bad \xC0 byte") +
-                      "}\n");
+  test::WriteFile(dir / "out.jsonl", ReceivedJson(row) + "\n" +
+                                         SentJson(sent, {taken, refused}, {{"+CMGS: 4", "t3"}}) +
+                                         "\n" + RawJson(raw) + "\n" +
+                                         "{\"text\":" + JsonString("bad \xC0 byte") + "}\n");
   const std::string printed = Python(R"(
 import json, sys
 lines = [json.loads(l) for l in open(sys.argv[1], encoding='utf-8')]
 r, s, w, b = lines
 assert r['id'] == 7 and r['index'] is None and r['text'] == '«кавычки» "и" \\ слэш\n\x01 конец', r
 assert r['raw_body_hex'] == '00ff' and r['raw_header_hex'] == '2b434d4752'
-assert s['parts'][1] == {'part': 2, 'pdu': '00BB', 'time': 't2'} and s['answers'][0]['line'] == '+CMGS: 4'
-assert s['text'] == 'Ответ' and s['part_count'] == 2
+assert s['parts'][1] == {'part': 2, 'pdu': '00BB', 'time': 't2', 'text': 'вет', 'status': 'refused',
+  'reference': None, 'error_code': 500, 'error': 'модем ответил +CMS ERROR: 500'}, s
+assert s['parts'][0]['reference'] == 4 and s['parts'][0]['error'] is None
+assert s['answers'][0]['line'] == '+CMGS: 4'
+assert s['text'] == 'Ответ' and s['part_count'] == 2 and s['status'] == 'refused'
 assert w['bytes_hex'] == '4f4b0d0a'
 assert b['text'] == 'bad \ufffd byte'
 print('fine')

@@ -115,6 +115,41 @@ TEST(ArchiveSchema, Version1FileIsCarriedForwardWithItsRecords) {
   EXPECT_TRUE(archive.StoreRawBytes("COM11", "abc").ok());
 }
 
+// A file of the second layout: sends without results, judged on opening by
+// the answers kept with them.
+TEST(ArchiveSchema, Version2SendsGetTheirStatusFromTheAnswersKept) {
+  TempDir dir;
+  const auto file = dir / "archive.sqlite";
+  MakeVersion1File(file);
+  Sql(file, R"(
+    ALTER TABLE received ADD COLUMN search TEXT NOT NULL DEFAULT '';
+    ALTER TABLE sends ADD COLUMN search TEXT NOT NULL DEFAULT '';
+    CREATE TABLE raw_reads (id INTEGER PRIMARY KEY, received_at TEXT NOT NULL,
+      port TEXT NOT NULL, bytes BLOB NOT NULL);
+    INSERT INTO sends VALUES (2, '2026-01-04 00:00:00.000', 'COM11', '7916', 'two', 2, '');
+    INSERT INTO send_answers VALUES (2, 2, '+CMGS: 8', '2026-01-04 00:00:05.000');
+    INSERT INTO sends VALUES (3, '2026-01-05 00:00:00.000', 'COM11', '7916', 'three', 2, '');
+    INSERT INTO send_answers VALUES (3, 3, '+CMGS: 9', '2026-01-05 00:00:05.000');
+    INSERT INTO send_answers VALUES (4, 3, '+CMS ERROR: 500', '2026-01-05 00:00:25.000');
+    INSERT INTO sends VALUES (4, '2026-01-06 00:00:00.000', 'COM11', '7916', 'four', 1, '');
+    PRAGMA user_version = 2;)");
+  Archive archive(file);
+  ASSERT_TRUE(archive.Open().ok());
+  EXPECT_EQ(Sql(file, "PRAGMA user_version"), std::vector<std::string>{"3"});
+  std::vector<SentRow> sent;
+  ASSERT_TRUE(archive.ListSent({}, sent).ok());
+  std::vector<std::string> statuses;
+  for (const SentRow& row : sent) statuses.push_back(row.text + " " + row.status);
+  EXPECT_EQ(statuses, (std::vector<std::string>{"four unknown", "three refused", "two unknown",
+                                                "Ответ accepted"}));
+  // The old parts were kept without results.
+  std::vector<PartRow> parts;
+  ASSERT_TRUE(archive.ListParts(1, parts).ok());
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_EQ(parts[0].status, "");
+  EXPECT_FALSE(parts[0].reference);
+}
+
 TEST(ArchiveSchema, FileOfANewerProgramIsLeftUntouched) {
   TempDir dir;
   const auto file = dir / "archive.sqlite";
@@ -211,6 +246,45 @@ TEST(ArchiveSent, SendKeepsItsPartsAndTheAnswersSeen) {
   EXPECT_EQ(answers[1].line, "+CMS ERROR: 500");
   ASSERT_TRUE(archive.ListParts(other, parts).ok());
   EXPECT_TRUE(parts.empty());
+}
+
+TEST(ArchiveSent, PartResultsAndTheSendsStatus) {
+  TempDir dir;
+  Archive archive(dir / "archive.sqlite");
+  std::int64_t id = 0;
+  ASSERT_TRUE(archive.StoreSendStarted("COM11", "79161234567", "ab", 3, id).ok());
+  ASSERT_TRUE(archive.StorePartWritten(id, 1, "01").ok());
+  ASSERT_TRUE(archive.StorePartWritten(id, 2, "02").ok());
+  std::vector<SentRow> sent;
+  ASSERT_TRUE(archive.ListSent({}, sent).ok());
+  EXPECT_EQ(sent.at(0).status, "unknown");  // until the answers say more
+
+  ASSERT_TRUE(archive.StorePartResult(id, 1, {SendStatus::kAccepted, "a", 17, {}, ""}).ok());
+  ASSERT_TRUE(archive
+                  .StorePartResult(id, 2,
+                                   {SendStatus::kRefused,
+                                    platform::Cp1251FromUtf8("б"),
+                                    {},
+                                    500,
+                                    platform::Cp1251FromUtf8("модем ответил +CMS ERROR: 500")})
+                  .ok());
+  // The third part was never written: there is nothing to keep its result on.
+  ASSERT_TRUE(archive.StorePartResult(id, 3, {SendStatus::kUnknown, "c", {}, {}, ""}).ok());
+  ASSERT_TRUE(archive.StoreSendResult(id, SendStatus::kRefused).ok());
+  EXPECT_FALSE(archive.StoreSendResult(0, SendStatus::kAccepted).ok());
+
+  ASSERT_TRUE(archive.ListSent({}, sent).ok());
+  EXPECT_EQ(sent.at(0).status, "refused");
+  std::vector<PartRow> parts;
+  ASSERT_TRUE(archive.ListParts(id, parts).ok());
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].status, "accepted");
+  EXPECT_EQ(parts[0].reference, 17);
+  EXPECT_EQ(parts[0].error, "");
+  EXPECT_EQ(parts[1].text, "б");
+  EXPECT_EQ(parts[1].status, "refused");
+  EXPECT_EQ(parts[1].error_code, 500);
+  EXPECT_EQ(parts[1].error, "модем ответил +CMS ERROR: 500");
 }
 
 TEST(ArchiveSent, AnswerLinesAreKeptWholeWhereverTheChunksAreCut) {

@@ -10,16 +10,19 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateEdit>
+#include <QDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
@@ -122,7 +125,7 @@ TEST_F(ArchiveWindowTest, FilterMatchesCyrillicOfEitherCaseInBothListings) {
   for (int row = 0; row < received->rowCount(); ++row)
     EXPECT_TRUE(Text(received, row).starts_with("КОТ")) << Text(received, row);
   ASSERT_EQ(window.SentModel()->rowCount(), 1);
-  EXPECT_EQ(window.SentModel()->Fields(0)[3], "Кот ушёл");
+  EXPECT_EQ(window.SentModel()->Fields(0)[4], "Кот ушёл");
 
   window.FilterEdit->setText(Q("+79161000007"));
   ASSERT_EQ(received->rowCount(), 1);
@@ -130,6 +133,48 @@ TEST_F(ArchiveWindowTest, FilterMatchesCyrillicOfEitherCaseInBothListings) {
   window.FilterEdit->clear();
   EXPECT_EQ(received->rowCount(), 30);
   EXPECT_EQ(window.SentModel()->rowCount(), 2);
+}
+
+// The sent tab says what became of each send; opened, a send shows its parts
+// and the modem's answers.
+TEST_F(ArchiveWindowTest, ASendShowsItsStatusAndOpensToItsParts) {
+  std::int64_t id = 0;
+  ASSERT_TRUE(archive.StoreSendStarted("COM11", "79160000001", "ab", 2, id).ok());
+  ASSERT_TRUE(archive.StorePartWritten(id, 1, "01").ok());
+  ASSERT_TRUE(archive.StoreSendAnswer(id, "+CMGS: 4").ok());
+  ASSERT_TRUE(archive.StorePartWritten(id, 2, "02").ok());
+  ASSERT_TRUE(archive.StoreSendAnswer(id, "+CMS ERROR: 500").ok());
+  ASSERT_TRUE(
+      archive.StorePartResult(id, 1, {archive::SendStatus::kAccepted, "a", 4, {}, ""}).ok());
+  const std::string error = platform::Cp1251FromUtf8("модем ответил +CMS ERROR: 500");
+  ASSERT_TRUE(
+      archive.StorePartResult(id, 2, {archive::SendStatus::kRefused, "b", {}, 500, error}).ok());
+  ASSERT_TRUE(archive.StoreSendResult(id, archive::SendStatus::kRefused).ok());
+  ASSERT_TRUE(archive.StoreSendStarted("COM11", "79160000002", "c", 1, id).ok());
+
+  ArchiveWindow window(archive);
+  ArchiveTableModel* sent = window.SentModel();
+  EXPECT_EQ(sent->headerData(3, Qt::Horizontal).toString(), Q("Состояние"));
+  ASSERT_EQ(sent->rowCount(), 2);
+  EXPECT_EQ(sent->Fields(0)[3], "неизвестно");
+  EXPECT_EQ(sent->Fields(1)[3], "отклонено");
+
+  QDialog* box = window.OpenSend(1);
+  ASSERT_NE(box, nullptr);
+  const auto* parts = box->findChild<QTableWidget*>(QStringLiteral("Parts"));
+  ASSERT_NE(parts, nullptr);
+  ASSERT_EQ(parts->rowCount(), 2);
+  const auto cell = [&](int row, int column) { return parts->item(row, column)->text(); };
+  EXPECT_EQ(cell(0, 1), Q("a"));
+  EXPECT_EQ(cell(0, 2), Q("принято"));
+  EXPECT_EQ(cell(0, 3), Q("ссылка 4"));
+  EXPECT_EQ(cell(1, 2), Q("отклонено"));
+  EXPECT_EQ(cell(1, 3), Q("модем ответил +CMS ERROR: 500"));
+  const auto* answers = box->findChild<QPlainTextEdit*>(QStringLiteral("Answers"));
+  ASSERT_NE(answers, nullptr);
+  EXPECT_TRUE(answers->toPlainText().contains(Q("+CMGS: 4\n")));
+  EXPECT_TRUE(answers->toPlainText().endsWith(Q("+CMS ERROR: 500")));
+  EXPECT_EQ(window.OpenSend(2), nullptr);
 }
 
 TEST_F(ArchiveWindowTest, ExportWritesEveryListedRowNotOnlyTheLoadedPage) {

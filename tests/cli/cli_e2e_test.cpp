@@ -263,7 +263,7 @@ TEST_F(CliE2e, SendsALongRussianTextFromStandardInput) {
   const auto log_path = temp_.path() / "send.log";
   const Finished f = RunCli({"send", "79161234567", "--log", log_path.string()}, utf8 + "\n");
   EXPECT_EQ(f.exit_code, 0) << f.err;
-  EXPECT_EQ(f.out, "");
+  EXPECT_EQ(f.out, "sent 3 parts: references 1 2 3\n");
   EXPECT_EQ(f.err, "");
   const auto sms = sim().Sms();
   ASSERT_EQ(sms.size(), 3u);
@@ -288,6 +288,74 @@ TEST_F(CliE2e, SendsALongRussianTextFromStandardInput) {
   const LogFile log = ParseLog(log_path);
   EXPECT_EQ(log.commands, expected_log);
   EXPECT_EQ(log.received, sim().Sent());
+}
+
+// The archive in a folder of the test's own while it runs.
+class OwnArchive {
+ public:
+  explicit OwnArchive(const std::filesystem::path& folder) {
+    if (const char* previous = std::getenv("XDG_DATA_HOME")) previous_ = previous;
+    ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
+  }
+  ~OwnArchive() {
+    if (previous_)
+      ::setenv("XDG_DATA_HOME", previous_->c_str(), 1);
+    else
+      ::unsetenv("XDG_DATA_HOME");
+  }
+
+ private:
+  std::optional<std::string> previous_;
+};
+
+// The modem refuses the first of two parts: the send ends there, says which
+// part and why, and the archive keeps it as refused.
+TEST_F(CliE2e, RefusedPartEndsTheSend) {
+  const OwnArchive kept(temp_.path());
+  StartSimJson(
+      {{"faults", {{"errors", {{{"command", "AT+CMGS=*"}, {"answer", "+CMS ERROR: 500"}}}}}}});
+  const std::string text(100, 'r');
+  const std::string refused = "модем ответил +CMS ERROR: 500 (неизвестная ошибка)";
+  Finished f = RunCli({"send", "79161234567", text});
+  EXPECT_EQ(f.exit_code, 8) << f.err;
+  EXPECT_EQ(f.out, "");
+  EXPECT_EQ(f.err, "vestrel-sms: СМС не отправлено: часть 1 из 2 — " + refused + "\n");
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"AT+CMGF=0", "AT+CMGS=154"}));
+  EXPECT_TRUE(sim().Sms().empty());
+
+  f = RunCli({"send", "79161234567", text, "--json"});
+  EXPECT_EQ(f.exit_code, 8) << f.err;
+  EXPECT_EQ(nlohmann::json::parse(f.out),
+            nlohmann::json::parse(R"({"status":"refused","parts":2,"part":1,"error":")" + refused +
+                                  R"(","error_code":500,"references":[]})"));
+
+  f = Child(TestingProgram(), {"archive", "--sent", "--json"}).Wait();
+  ASSERT_EQ(f.exit_code, 0) << f.err;
+  const auto last = nlohmann::json::parse(f.out.substr(0, f.out.find('\n')));
+  EXPECT_EQ(last["status"], "refused");
+  ASSERT_EQ(last["parts"].size(), 1u);
+  EXPECT_EQ(last["parts"][0]["status"], "refused");
+  EXPECT_EQ(last["parts"][0]["error_code"], 500);
+  EXPECT_EQ(last["parts"][0]["text"], std::string(70, 'r'));
+  f = Child(TestingProgram(), {"archive", "--sent"}).Wait();
+  EXPECT_NE(f.out.find(" 79161234567 (2) refused rrr"), std::string::npos) << f.out;
+}
+
+// A port with nothing behind it: the part is unknown, not sent.
+TEST_F(CliE2e, SilentModemLeavesThePartUnknown) {
+  const OwnArchive kept(temp_.path());
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const Finished f = Child(TestingProgram(), {"send", "79161234567", "Hi", "--json",
+                                              std::string("--port=") + ::ptsname(master),
+                                              "--testing-durations=50,200"})
+                         .Wait();
+  ::close(master);
+  EXPECT_EQ(f.exit_code, 8) << f.err;
+  EXPECT_EQ(f.err, "vestrel-sms: СМС не отправлено: часть 1 из 1 — модем не ответил\n");
+  EXPECT_EQ(nlohmann::json::parse(f.out)["status"], "unknown");
 }
 
 TEST_F(CliE2e, TextWithLineBreaksGoesOutAsTheWindowSendsIt) {
@@ -673,7 +741,7 @@ TEST_F(CliE2e, ProgressOnATerminal) {
 
   f = RunCliOnTerminal({"send", "79161234567", std::string(71, 'z')});
   EXPECT_EQ(f.exit_code, 0) << f.err;
-  EXPECT_EQ(f.out, "");
+  EXPECT_EQ(f.out, "sent 2 parts: references 1 2\n");
   for (const char* shown :
        {"part 1 of 2 written\r\n", "\rpause: 2 s ", "\rpause: 1 s ", "part 2 of 2 written\r\n"})
     EXPECT_NE(f.err.find(shown), std::string::npos) << shown << " in " << f.err;
@@ -704,6 +772,20 @@ TEST_F(CliE2e, InstalledProgramKnowsNoTestingOption) {
   EXPECT_EQ(f.exit_code, 2);
   EXPECT_EQ(f.err.rfind("vestrel-sms: unknown option \"--testing-durations=1,1\"", 0), 0u);
   EXPECT_TRUE(sim().Commands().empty());
+}
+
+// The installed program at the real durations: the three modem waits, then
+// the end as soon as the answer is in, not after the 20 s pause.
+TEST_F(CliE2e, InstalledProgramEndsASendWithItsAnswer) {
+  StartSim("empty");
+  const auto start = std::chrono::steady_clock::now();
+  const Finished f =
+      Child(InstalledProgram(), {"send", "79161234567", "Привет", "--port", sim().link()}).Wait();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_EQ(f.out, "sent 1 part: reference 1\n");
+  EXPECT_GE(took, std::chrono::seconds(3));
+  EXPECT_LT(took, std::chrono::seconds(20));
 }
 
 // The installed program at the window's durations (it knows no other, see

@@ -113,6 +113,7 @@ TEST_F(ArchiveE2e, ASendKeepsItsPartsAsWritten) {
   EXPECT_EQ(sent[0].number, "79161234567");
   EXPECT_EQ(sent[0].part_count, 2);
   EXPECT_EQ(sent[0].text, platform::Cp1251ToUtf8(text));
+  EXPECT_EQ(sent[0].status, "accepted");
   std::vector<archive::PartRow> parts;
   ASSERT_TRUE(a.ListParts(sent[0].id, parts).ok());
   ASSERT_EQ(parts.size(), 2u);
@@ -120,6 +121,9 @@ TEST_F(ArchiveE2e, ASendKeepsItsPartsAsWritten) {
   for (std::size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(parts[i].part_number, static_cast<int>(i + 1));
     EXPECT_EQ(parts[i].pdu, sms[i]["pdu"].get<std::string>());
+    EXPECT_EQ(parts[i].status, "accepted");
+    EXPECT_EQ(parts[i].reference, sms[i]["reference"].get<int>());
+    EXPECT_EQ(parts[i].text, platform::Cp1251ToUtf8(text.substr(70 * i, 70)));
   }
   std::vector<archive::AnswerRow> answers;
   ASSERT_TRUE(a.ListAnswers(sent[0].id, answers).ok());

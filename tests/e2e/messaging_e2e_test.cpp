@@ -134,6 +134,25 @@ TEST_F(MessagingE2e, SendsALongRussianText) {
   EXPECT_NE(Messaging().modem_log.Text().find("+CMGS: 3"), std::string::npos);
 }
 
+// The modem refuses the first of two parts: both are written, with their
+// pauses, as always, and one box tells the operator which part was not taken.
+TEST_F(MessagingE2e, RefusedPartIsToldInOneBox) {
+  StartSimJson(
+      {{"faults",
+        {{"errors", {{{"command", "AT+CMGS=*"}, {"answer", "+CMS ERROR: 500"}, {"times", 1}}}}}}});
+  TForm1& form = StartForm({100, 200});
+  form.Edit1->setText(QStringLiteral("79161234567"));
+  form.Memo3->setPlainText(QString(100, QLatin1Char('r')));
+  form.Button1Click(nullptr);
+  Settle();
+  EXPECT_EQ(sim().Sms().size(), 1u);
+  EXPECT_NE(Messaging().command_log.Text().find("AT+CMGS=154"), std::string::npos);
+  EXPECT_NE(Messaging().command_log.Text().find("AT+CMGS=74"), std::string::npos);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], W("СМС не отправлено: часть 1 из 2 — модем ответил +CMS ERROR: 500 "
+                          "(неизвестная ошибка)"));
+}
+
 TEST_F(MessagingE2e, ReadSmsDuringTheSendersPause) {
   StartSim("demo");
   TForm1& form = StartForm({100, 3000});
