@@ -14,9 +14,11 @@ dialogues as the Vestrel window.
 Commands:
   send NUMBER [TEXT]  send TEXT to NUMBER (digits with the country code, no
                       "+"); without TEXT the text is read from standard input
-                      (UTF-8, one final line break dropped). Texts longer than
-                      70 characters go out as several SMS, about 20 seconds
-                      apart.
+                      (UTF-8 of any script, one final line break dropped).
+                      A long text goes out as one concatenated message in
+                      the cheapest coding: GSM 7-bit (160 characters, 153
+                      per part) when it holds only characters of that
+                      alphabet, else UCS-2 (70, 67 per part; emoji count 2)
   read                read every message stored in the phone's memory "ME",
                       deleting each from the phone, and print one line per
                       message: "№ тел: … Дата и время отправки: … Текст: …"
@@ -30,7 +32,9 @@ Commands:
   text += archive.json;
   text += archive.options;
   text += archive.no_archive;
-  text += R"(  --timeout SECONDS   read: give up when the modem has sent nothing for this
+  text += R"(  --separate          send: the window's separate SMS instead, 70 characters
+                      each (Windows-1251 text only), about 20 seconds apart
+  --timeout SECONDS   read: give up when the modem has sent nothing for this
                       long (default 60)
   --log FILE          append the traffic to FILE with time stamps: commands
                       (">"), bytes received ("<") and the lines of the reading
@@ -43,8 +47,8 @@ Commands:
   text += R"(
 Exit codes:
   0    done
-  2    wrong command line or unusable text (empty, not UTF-8, characters an
-       SMS of this program cannot carry)
+  2    wrong command line or unusable text (empty, not UTF-8, more than 255
+       parts, or with --separate characters that Windows-1251 lacks)
   3    the port could not be opened
   4    a write or read error on the port (the modem hung up), or an answer
        that could not be read

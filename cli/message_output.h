@@ -30,6 +30,9 @@ class MessageOutput : public MessageRecord {
                    std::size_t parts) noexcept override;
   void PartWritten(std::size_t part, const std::string& pdu) noexcept override;
   void SendEnded() noexcept override;
+  std::optional<std::uint8_t> NextConcatenationReference() noexcept override {
+    return kept_ ? kept_->NextConcatenationReference() : std::nullopt;
+  }
   void ReadingStarted() noexcept override;
   std::optional<std::string> TakeFailure() override;
 

@@ -64,6 +64,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       options.listing = Listing::Raw;
     } else if (arg == "--no-archive") {
       options.no_archive = true;
+    } else if (arg == "--separate") {
+      options.separate = true;
     } else if (auto since = OptionValue(args, i, "--since")) {
       const auto normalized = NormalizeSinceOption(*since);
       if (!normalized)
@@ -124,6 +126,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("--csv, --sent, --raw, --since and --match belong to the archive command");
   if (options.no_archive && options.command != Command::Read && options.command != Command::Send)
     throw UsageError("--no-archive belongs to the send and read commands");
+  if (options.separate && options.command != Command::Send)
+    throw UsageError("--separate belongs to the send command");
   if (timeout_given && options.command != Command::Read)
     throw UsageError("--timeout belongs to the read command");
   return options;

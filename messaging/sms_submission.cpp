@@ -105,7 +105,8 @@ void SmsSubmission::Button1Click() {
   const std::string typed_number = number_field_.Text();
   if (text.empty()) return;
   const std::string number = CheckedRecipient(typed_number);
-  const std::vector<std::string> parts = SplitIntoParts(text);
+  const std::vector<SubmitPart> parts =
+      parts_builder_ ? parts_builder_(number, text) : BuildDescribedParts(number, text);
   struct SendRecord {
     MessageRecord* record;
     ~SendRecord() {
@@ -120,14 +121,17 @@ void SmsSubmission::Button1Click() {
     command_log_.AddLine("AT+CMGF=0");
     durations_.ModemWait(et);
     current_part_ = i + 1;
-    send_SMS_na_russkom(number, parts[i]);
+    WritePart(parts[i].pdu);
     PumpPause(durations_.pump_pause_ms, stop_);
   }
 }
 
 void SmsSubmission::send_SMS_na_russkom(const std::string& number, const std::string& text) {
+  WritePart(BuildSubmitPdu(CheckedRecipient(number), text));
+}
+
+void SmsSubmission::WritePart(const std::string& pdu) {
   const platform::EventHandle et = platform::OpenModemWaitEvent();
-  const std::string pdu = BuildSubmitPdu(CheckedRecipient(number), text);
   const std::string length_command = "AT+CMGS=" + std::to_string(TpduLength(pdu));
   port_.WriteStr(length_command + "\r");
   command_log_.AddLine(length_command);

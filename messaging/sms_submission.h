@@ -3,6 +3,7 @@
 // per message.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "messaging/dialogue_stop.h"
 #include "messaging/message_record.h"
 #include "messaging/messaging_io.h"
+#include "messaging/sms_parts.h"
 
 namespace vestrel {
 
@@ -48,11 +50,22 @@ class SmsSubmission {
 
   // Where each send and its parts are kept; null: nowhere.
   void SetRecord(MessageRecord* record) { record_ = record; }
+  MessageRecord* Record() const { return record_; }
+
+  // What the parts of a send are: given the checked number and the text
+  // field's text. None: the described parts (BuildDescribedParts).
+  using PartsBuilder =
+      std::function<std::vector<SubmitPart>(const std::string& number, const std::string& text)>;
+  void SetPartsBuilder(PartsBuilder builder) { parts_builder_ = std::move(builder); }
 
   void Button1Click();
   void send_SMS_na_russkom(const std::string& number, const std::string& text);
 
  private:
+  // "AT+CMGS=" with the TPDU length, then the PDU and Ctrl-Z, each followed by
+  // a modem wait.
+  void WritePart(const std::string& pdu);
+
   ModemPort& port_;
   LogPane& command_log_;
   InputField& number_field_;
@@ -60,6 +73,7 @@ class SmsSubmission {
   MessagingDurations durations_;
   const DialogueStop* stop_;
   MessageRecord* record_ = nullptr;
+  PartsBuilder parts_builder_;
   std::size_t current_part_ = 0;  // the part that send_SMS_na_russkom writes, from 1
 };
 
