@@ -1,6 +1,6 @@
 #pragma once
-// Sending the operator's text as UCS-2 SMS in PDU mode, at most 70 characters
-// per message.
+// Sending the operator's text in PDU mode: as described, UCS-2 SMS of at most
+// 70 characters each, or the parts that a builder prepares (sms_parts.h).
 
 #include <cstdint>
 #include <functional>
