@@ -46,6 +46,8 @@ TEST(CliOptions, CommandsAndOptionsInAnyOrder) {
   // A text that begins with a dash, after "--".
   o = Parse({"send", "--", "79161234567", "-5 градусов"});
   EXPECT_EQ(o.text, "-5 градусов");
+  EXPECT_FALSE(o.separate);
+  EXPECT_TRUE(Parse({"send", "79161234567", "x", "--separate"}).separate);
 
   EXPECT_EQ(Parse({"ports"}).command, Command::Ports);
   EXPECT_EQ(Parse({"read", "--help"}).command, Command::Help);
@@ -78,6 +80,7 @@ TEST(CliOptions, WrongCommandLinesAreUsageErrors) {
       {"send", "79161234567", "x", "--match", "a"},
       {"ports", "--no-archive"},
       {"archive", "--no-archive"},
+      {"read", "--separate"},
   };
   for (const auto& args : wrong) {
     std::string joined;
@@ -116,6 +119,26 @@ TEST(CliText, InvalidOrUnsendableTextIsRefused) {
       "😀",                 // valid, but not in Windows-1251
   };
   for (const auto& text : refused) EXPECT_THROW(SmsTextFromUtf8(text), UsageError) << text;
+}
+
+// A concatenated send takes any script; line breaks become LF, and the
+// window's text of it has "?" for what Windows-1251 lacks.
+TEST(CliText, Utf8OfAnyScriptForAConcatenatedSend) {
+  struct Case {
+    std::string utf8;
+    std::u32string code_points;
+    std::string cp1251;
+  };
+  const std::vector<Case> cases = {
+      {"Привет 👋", U"Привет 👋", W("Привет ?")},
+      {"a\r\nb\nc\r", U"a\nb\nc\r", "a\r\nb\r\nc\r"},
+      {"日本 Zażółć", U"日本 Zażółć", "?? Za????"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SmsCodePointsFromUtf8(c.utf8), c.code_points) << c.utf8;
+    EXPECT_EQ(Cp1251Approximation(c.code_points), c.cp1251) << c.utf8;
+  }
+  EXPECT_THROW(SmsCodePointsFromUtf8("ok \xD0\x9F\xFF"), UsageError);
 }
 
 TEST(CliText, FinalLineBreakOfStandardInput) {
