@@ -127,7 +127,7 @@ bool ReadTimeStamp(Reader& r, std::string& iso, std::string& error) {
   std::string_view t;
   if (!r.Take(7, t)) return error = "no time stamp", false;
   int fields[6];
-  for (int i = 0; i < 6; ++i) {
+  for (std::size_t i = 0; i < 6; ++i) {
     fields[i] = Bcd(static_cast<unsigned char>(t[i]));
     if (fields[i] < 0) return error = "time stamp is not decimal", false;
   }

@@ -151,7 +151,8 @@ std::u32string OctetsToText(std::string_view octets) {
   std::u32string text;
   text.reserve(octets.size() / 2 + 1);
   auto unit = [&octets](std::size_t i) -> char32_t {
-    return (static_cast<unsigned char>(octets[i]) << 8) | static_cast<unsigned char>(octets[i + 1]);
+    return static_cast<char32_t>(static_cast<unsigned char>(octets[i]) << 8 |
+                                 static_cast<unsigned char>(octets[i + 1]));
   };
   std::size_t i = 0;
   for (; i + 1 < octets.size(); i += 2) {

@@ -119,82 +119,47 @@ TEST(SmsCoding, SeptetPackingWithFillBits) {
   EXPECT_EQ(OctetsToText(std::string("\xD8\x3D\x00\x41\x00", 5)), U"\uFFFDA\uFFFD");
 }
 
+// A decoded part on one line: sender type and sender, coding, time stamp,
+// reference/total/sequence when concatenated, text.
+std::string Describe(const DeliveredPart& p) {
+  static const char* const kTypes[] = {"intl", "national", "alpha", "other"};
+  static const char* const kCodings[] = {"7bit", "8bit", "ucs2"};
+  std::string s = std::string(kTypes[static_cast<int>(p.sender_type)]) + " " + p.sender + " " +
+                  kCodings[static_cast<int>(p.coding)] + " " + p.sent_at;
+  if (const auto& c = p.concatenation)
+    s += " " + std::to_string(c->reference) + "/" + std::to_string(c->total) + "/" +
+         std::to_string(c->sequence);
+  return s + " " + p.text;
+}
+
 // PDUs as python-gammu encodes received messages (SMS-DELIVER), with the time
 // zone octet set by hand: 21 is +03:00, 0A is -05:00.
 TEST(DeliverPdu, DecodesSendersCodingsHeadersAndTimes) {
-  struct Case {
-    std::string pdu;
-    std::string sender;
-    SenderType type;
-    DeliverCoding coding;
-    std::string text;
-    std::string sent_at;
-    std::optional<Concatenation> concatenation;
-  };
-  const std::vector<Case> cases = {
-      {"07919761989901F0000B919761214365F70000622101413050210BC8329BFD06DDDF723619",
-       "+79161234567",
-       SenderType::kInternational,
-       DeliverCoding::kGsm7,
-       "Hello world",
-       "2026-12-10T14:03:05+03:00",
-       {}},
-      {"07919761989901F0000B819861214365F700086221014130500A12041F044004380432043504420020D83DDC4B",
-       "89161234567",
-       SenderType::kOther,
-       DeliverCoding::kUcs2,
-       "Привет 👋",
-       "2026-12-10T14:03:05-05:00",
-       {}},
-      {"07919761989901F0000ED04DEAB495749BDF00006221014130502"
-       "11AC2303BEC9EEB4031180C24AF8B5DA00DEABDDEA4409B32",
-       "MTS-Info",
-       SenderType::kAlphanumeric,
-       DeliverCoding::kGsm7,
-       "Balans: 100 rub. {ok} €",
-       "2026-12-10T14:03:05+03:00",
-       {}},
-      {"07919761989901F0400B919761214365F700006221014130502123050003420201A061391DF47697416F33280C6"
-       "2"
-       "BFDD6750BB3C9F87CF651608",
-       "+79161234567", SenderType::kInternational, DeliverCoding::kGsm7,
-       "Part one of a long message, ", "2026-12-10T14:03:05+03:00", Concatenation{0x42, 2, 1}},
-      {"07919761989901F0400B919730112132F300086221014130502119060804123402020441043E043E04310449043"
-       "5"
-       "043D04380435",
-       "+79031112233", SenderType::kInternational, DeliverCoding::kUcs2, "сообщение",
-       "2026-12-10T14:03:05+03:00", Concatenation{0x1234, 2, 2}},
-      {"07919761989901F0000B919761214365F7000462210141305021030102FF",
-       "+79161234567",
-       SenderType::kInternational,
-       DeliverCoding::k8Bit,
-       "\x01\x02\xC3\xBF",
-       "2026-12-10T14:03:05+03:00",
-       {}},
+  const std::string smsc = "07919761989901F0";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {smsc + "000B919761214365F70000622101413050210BC8329BFD06DDDF723619",
+       "intl +79161234567 7bit 2026-12-10T14:03:05+03:00 Hello world"},
+      {smsc + "000B819861214365F700086221014130500A12041F044004380432043504420020D83DDC4B",
+       "other 89161234567 ucs2 2026-12-10T14:03:05-05:00 Привет 👋"},
+      {smsc + "000ED04DEAB495749BDF000062210141305021"
+              "1AC2303BEC9EEB4031180C24AF8B5DA00DEABDDEA4409B32",
+       "alpha MTS-Info 7bit 2026-12-10T14:03:05+03:00 Balans: 100 rub. {ok} €"},
+      {smsc + "400B919761214365F700006221014130502123050003420201"
+              "A061391DF47697416F33280C62BFDD6750BB3C9F87CF651608",
+       "intl +79161234567 7bit 2026-12-10T14:03:05+03:00 66/2/1 Part one of a long message, "},
+      {smsc + "400B919730112132F30008622101413050211906080412340202"
+              "0441043E043E043104490435043D04380435",
+       "intl +79031112233 ucs2 2026-12-10T14:03:05+03:00 4660/2/2 сообщение"},
+      {smsc + "000B919761214365F7000462210141305021030102FF",
+       "intl +79161234567 8bit 2026-12-10T14:03:05+03:00 \x01\x02\xC3\xBF"},
       // a national number (type 0xA1) without a service-centre address
       {"00040BA19861214365F700086221014130502104041F0440",
-       "89161234567",
-       SenderType::kNational,
-       DeliverCoding::kUcs2,
-       "Пр",
-       "2026-12-10T14:03:05+03:00",
-       {}},
+       "national 89161234567 ucs2 2026-12-10T14:03:05+03:00 Пр"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.pdu);
-    const DeliverResult r = DecodeDeliverPdu(c.pdu);
-    ASSERT_TRUE(r.part) << r.error;
-    EXPECT_EQ(r.part->sender, c.sender);
-    EXPECT_EQ(r.part->sender_type, c.type);
-    EXPECT_EQ(r.part->coding, c.coding);
-    EXPECT_EQ(r.part->text, c.text);
-    EXPECT_EQ(r.part->sent_at, c.sent_at);
-    ASSERT_EQ(r.part->concatenation.has_value(), c.concatenation.has_value());
-    if (c.concatenation) {
-      EXPECT_EQ(r.part->concatenation->reference, c.concatenation->reference);
-      EXPECT_EQ(r.part->concatenation->total, c.concatenation->total);
-      EXPECT_EQ(r.part->concatenation->sequence, c.concatenation->sequence);
-    }
+  for (const auto& [pdu, expected] : cases) {
+    const DeliverResult r = DecodeDeliverPdu(pdu);
+    ASSERT_TRUE(r.part) << pdu << ": " << r.error;
+    EXPECT_EQ(Describe(*r.part), expected) << pdu;
   }
 }
 
@@ -267,27 +232,18 @@ TEST(DeliverPdu, JoinsPartsOfEachMessage) {
       part("+7999", "first of three", Concatenation{7, 3, 1}),  // another sender, same reference
       part("+7916", "x", Concatenation{8, 2, 2}),
   };
-  const auto joined = JoinParts(parts);
-  struct Expected {
-    std::string sender, text, sent_at;
-    bool complete;
-    std::size_t present, first;
-  };
-  const std::vector<Expected> expected = {
-      {"+7916", "Hello!", "t1", true, 2, 0},
-      {"+7903", "alone", "t", true, 1, 1},
-      {"+7999", "first of three", "t", false, 1, 4},
-      {"+7916", "x", "t", false, 1, 5},
-  };
-  ASSERT_EQ(joined.size(), expected.size());
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(joined[i].sender, expected[i].sender) << i;
-    EXPECT_EQ(joined[i].text, expected[i].text) << i;
-    EXPECT_EQ(joined[i].sent_at, expected[i].sent_at) << i;
-    EXPECT_EQ(joined[i].complete, expected[i].complete) << i;
-    EXPECT_EQ(joined[i].parts_present, expected[i].present) << i;
-    EXPECT_EQ(joined[i].first_part, expected[i].first) << i;
-  }
+  // sender, time of the first part, parts present/total, complete, index of its first part, text
+  std::vector<std::string> joined;
+  for (const JoinedMessage& m : JoinParts(parts))
+    joined.push_back(m.sender + " " + m.sent_at + " " + std::to_string(m.parts_present) + "/" +
+                     std::to_string(m.parts_total) + (m.complete ? " complete " : " incomplete ") +
+                     std::to_string(m.first_part) + " " + m.text);
+  EXPECT_EQ(joined, (std::vector<std::string>{
+                        "+7916 t1 2/2 complete 0 Hello!",
+                        "+7903 t 1/1 complete 1 alone",
+                        "+7999 t 1/3 incomplete 4 first of three",
+                        "+7916 t 1/2 incomplete 5 x",
+                    }));
 }
 
 }  // namespace
