@@ -18,7 +18,8 @@ Commands:
                       A long text goes out as one concatenated message in
                       the cheapest coding: GSM 7-bit (160 characters, 153
                       per part) when it holds only characters of that
-                      alphabet, else UCS-2 (70, 67 per part; emoji count 2)
+                      alphabet, else UCS-2 (70, 67 per part; emoji count 2),
+                      its parts about 20 seconds apart
   read                read every message stored in the phone's memory "ME",
                       deleting each from the phone, and print one line per
                       message: "№ тел: … Дата и время отправки: … Текст: …"
