@@ -634,6 +634,17 @@ Status Archive::StoreSendStarted(std::string_view port, std::string_view number,
   return status;
 }
 
+Status Archive::NextConcatenationReference(std::uint8_t& reference) noexcept {
+  return Guarded([&]() -> Status {
+    if (Status s = OpenIfNeeded(); !s.ok()) return s;
+    Statement next(db_, "SELECT coalesce(max(id), 0) + 1 FROM sends");
+    const int code = next.Step();
+    if (code != SQLITE_ROW) return Fail(code, "next send");
+    reference = static_cast<std::uint8_t>(next.ColumnInt(0) & 0xFF);
+    return {};
+  });
+}
+
 namespace {
 
 Status NoSend() {

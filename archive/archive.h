@@ -276,6 +276,9 @@ class Archive {
   // send_id receives the record's id for the calls below (0 when not stored).
   Status StoreSendStarted(std::string_view port, std::string_view number, std::string_view text,
                           std::int32_t part_count, std::int64_t& send_id) noexcept;
+  // The reference that links the parts of the next concatenated message: the
+  // next send's id, modulo 256, so that it differs between sends kept here.
+  Status NextConcatenationReference(std::uint8_t& reference) noexcept;
   // A part's PDU written to the port; part numbers count from 1. With a
   // send_id of 0 (the start was not stored) nothing is written and a failure
   // returned.

@@ -124,6 +124,14 @@ void ArchiveRecord::SendEnded() noexcept {
   if (status != SendStatus::kUnknown) notice_.Note(archive_.StoreSendResult(send_id_, status));
 }
 
+std::optional<std::uint8_t> ArchiveRecord::NextConcatenationReference() noexcept {
+  // An archive that cannot say leaves the choice to the caller; the send's
+  // own records tell the operator about a failing archive.
+  std::uint8_t reference = 0;
+  if (!archive_.NextConcatenationReference(reference).ok()) return std::nullopt;
+  return reference;
+}
+
 std::optional<std::string> ArchiveRecord::TakeFailure() {
   auto message = notice_.TakeMessage();
   if (!message) return std::nullopt;

@@ -45,6 +45,9 @@ class KeptInArchive : public MessageRecord {
     record_.PartAnswered(part, result);
   }
   void SendEnded() noexcept override { record_.SendEnded(); }
+  std::optional<std::uint8_t> NextConcatenationReference() noexcept override {
+    return record_.NextConcatenationReference();
+  }
   std::optional<std::string> TakeFailure() override { return record_.TakeFailure(); }
 
  private:

@@ -16,13 +16,17 @@ Commands:
   send NUMBER [TEXT]  send TEXT to NUMBER (digits with the country code; a
                       leading "+", spaces, hyphens and brackets are dropped);
                       without TEXT, or with TEXT "-", the text is read from
-                      standard input (UTF-8, or UTF-16 with its byte order
-                      mark; one final line break dropped). Texts longer than
-                      70 characters go out as several SMS, about 20 seconds
-                      apart. The modem's answer to each is read: when it took
-                      every one, "sent N parts: references R1 R2 ..." is
-                      printed; a part it refused or left unanswered ends the
-                      send there (exit 8), named on standard error
+                      standard input (UTF-8 of any script, or UTF-16 with its
+                      byte order mark; one final line break dropped). A long
+                      text goes out as one concatenated message in the
+                      cheapest coding: GSM 7-bit (160 characters, 153 per
+                      part) when it holds only characters of that alphabet,
+                      else UCS-2 (70, 67 per part; emoji count 2), its parts
+                      about 20 seconds apart. The modem's answer to each is
+                      read: when it took every one, "sent N parts: references
+                      R1 R2 ..." is printed; a part it refused or left
+                      unanswered ends the send there (exit 8), named on
+                      standard error
   read                read every message stored in the phone's memory "ME",
                       deleting each from the phone, and print one line per
                       message: "№ тел: … Дата и время отправки: … Текст: …"
@@ -42,7 +46,9 @@ Commands:
   text += archive.json;
   text += archive.options;
   text += archive.no_archive;
-  text += R"(  --timeout SECONDS   read: give up when the modem has sent nothing for this
+  text += R"(  --separate          send: the window's separate SMS instead, 70 characters
+                      each (Windows-1251 text only), about 20 seconds apart
+  --timeout SECONDS   read: give up when the modem has sent nothing for this
                       long (default 60)
   --log FILE          append the traffic to FILE with time stamps: first the
                       version, the port and the command line ("#"), then
@@ -57,8 +63,8 @@ Commands:
   text += R"(
 Exit codes:
   0    done
-  2    wrong command line or unusable text (empty, not UTF-8, characters an
-       SMS of this program cannot carry)
+  2    wrong command line or unusable text (empty, not UTF-8, more than 255
+       parts, or with --separate characters that Windows-1251 lacks)
   3    the port could not be opened (ports --probe: no modem answered)
   4    a write or read error on the port (the modem hung up), or an answer
        that could not be read

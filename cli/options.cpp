@@ -125,6 +125,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       listing_option = true;
     } else if (arg == "--yes") {
       options.yes = true;
+    } else if (arg == "--separate") {
+      options.separate = true;
     } else if (auto since = OptionValue(args, i, "--since")) {
       options.since = DateValue("--since", *since);
       listing_option = true;
@@ -208,6 +210,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("--no-archive belongs to the send and read commands");
   if (options.probe && options.command != Command::Ports)
     throw UsageError("--probe belongs to the ports command");
+  if (options.separate && options.command != Command::Send)
+    throw UsageError("--separate belongs to the send command");
   if (timeout_given && options.command != Command::Read)
     throw UsageError("--timeout belongs to the read command");
   return options;

@@ -39,6 +39,7 @@ struct Options {
   std::string number;                   // send NUMBER, as typed
   std::optional<std::string> text;      // send TEXT (UTF-8); none: standard input
   bool no_archive = false;              // send, read: keep nothing in the archive
+  bool separate = false;                // send --separate: the window's described parts
   Listing listing = Listing::Received;  // archive: --sent, --raw
   bool csv = false;                     // archive --csv
   std::string since;                    // archive --since, as given (checked)

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@
 #include "comport/b_com_port.h"
 #include "messaging/dialogue_stop.h"
 #include "messaging/inbox_reader.h"
+#include "messaging/sms_parts.h"
 #include "messaging/sms_submission.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
@@ -155,7 +157,10 @@ class Session {
     platform::SetExceptionHandler(previous_handler_);
   }
 
-  int Send(const std::string& number, const std::string& text) {
+  // concatenated: the text as one message in the cheapest coding; nothing:
+  // the window's described parts of text.
+  int Send(const std::string& number, const std::string& text,
+           const std::optional<std::u32string>& concatenated) {
     if (int code = OpenPort()) return code;
     FixedField number_field(number);
     FixedField text_field(text);
@@ -171,6 +176,11 @@ class Session {
       ~Tapped() { inbox.SetRecord(record); }
     } tapped{inbox_, &output_};
     inbox_.SetRecord(&sms.AnswerTap());
+    if (concatenated) {
+      sms.SetPartsBuilder([this, &concatenated](const std::string& checked, const std::string&) {
+        return BuildConcatenatedParts(checked, *concatenated, NextConcatenationReference(&output_));
+      });
+    }
     sending_ = true;
     try {
       sms.Button1Click();
@@ -462,13 +472,27 @@ int SendCommand(const Options& options, std::FILE* log_file) {
   }
   std::string text;
   std::string number;
+  std::optional<std::u32string> concatenated;
   try {
     if (!options.text) utf8 = std::string(WithoutFinalLineBreak(StandardInputUtf8(utf8)));
-    text = SmsTextFromUtf8(utf8);
+    if (options.separate) {
+      text = SmsTextFromUtf8(utf8);
+    } else {
+      concatenated = SmsCodePointsFromUtf8(utf8);
+      text = Cp1251Approximation(*concatenated);
+    }
   } catch (const UsageError& e) {
     return Usage(e.what());
   }
   if (text.empty()) return Usage("the text is empty; nothing sent");
+  if (concatenated) {
+    const std::size_t parts = PlanParts(*concatenated).parts.size();
+    if (parts > kMaxConcatenatedParts)
+      return Usage("the text needs " + std::to_string(parts) + " SMS, more than the " +
+                   std::to_string(kMaxConcatenatedParts) +
+                   " that one message can link; nothing sent (--separate sends it as"
+                   " separate SMS)");
+  }
   try {
     // The window's check, before the port is touched.
     number = CheckedRecipient(platform::Cp1251FromUtf8(WithoutNumberForms(options.number)));
@@ -477,7 +501,7 @@ int SendCommand(const Options& options, std::FILE* log_file) {
     return kExitNumberRefused;
   }
   Session session(options, log_file);
-  return session.Send(number, text);
+  return session.Send(number, text, concatenated);
 }
 
 }  // namespace

@@ -71,6 +71,35 @@ std::string SmsTextFromUtf8(std::string_view utf8) {
   return text;
 }
 
+std::u32string SmsCodePointsFromUtf8(std::string_view utf8) {
+  std::u32string text;
+  text.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t at = i;
+    const auto cp = NextCodePoint(utf8, i);
+    if (!cp)
+      throw UsageError("the text is not valid UTF-8 (byte " + std::to_string(at + 1) +
+                       "); nothing sent");
+    if (*cp == '\n' && !text.empty() && text.back() == '\r') text.pop_back();
+    text += *cp;
+  }
+  return text;
+}
+
+std::string Cp1251Approximation(std::u32string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char32_t c : text) {
+    if (c == '\n') {
+      out += "\r\n";
+      continue;
+    }
+    const auto byte = platform::UnicodeToCp1251(c);
+    out += byte ? static_cast<char>(*byte) : '?';
+  }
+  return out;
+}
+
 std::string_view WithoutFinalLineBreak(std::string_view text) {
   if (text.empty() || text.back() != '\n') return text;
   text.remove_suffix(1);

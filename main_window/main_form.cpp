@@ -176,6 +176,11 @@ const std::string& TForm1::IniArchiveKey() {
   return value;
 }
 
+const std::string& TForm1::IniConcatenateKey() {
+  static const std::string value = platform::Cp1251FromUtf8("Склейка");
+  return value;
+}
+
 const std::string& TForm1::DefaultPortName() {
   static const std::string value = "COM11";
   return value;
@@ -385,6 +390,14 @@ void TForm1::FormCreate(QObject*) {
     platform::IniFile ini(ini_path);
     if (ini.Exists()) {
       port_name = ini.ReadString(IniSection(), IniPortKey(), DefaultPortName());
+      if (ini.ReadString(IniSection(), IniConcatenateKey(), "") == "1") {
+        // A long text as one concatenated message in the cheapest coding,
+        // instead of the described separate parts.
+        Messaging->sms.SetPartsBuilder([this](const std::string& number, const std::string& text) {
+          return BuildConcatenatedParts(number, TextFromCp1251(text),
+                                        NextConcatenationReference(Messaging->sms.Record()));
+        });
+      }
     } else {
       ini.WriteString(IniSection(), IniPortKey(), DefaultPortName());
       port_name = DefaultPortName();

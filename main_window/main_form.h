@@ -71,10 +71,11 @@ class TForm1 : public QMainWindow {
   // event loop (a signal).
   std::atomic<bool>& DialogueStopFlag();
 
-  static const std::string& IniSection();       // "MODEM"
-  static const std::string& IniPortKey();       // "COM Порт"
-  static const std::string& DefaultPortName();  // "COM11"
-  static const std::string& IniArchiveKey();    // "Архив": another archive file
+  static const std::string& IniSection();         // "MODEM"
+  static const std::string& IniPortKey();         // "COM Порт"
+  static const std::string& DefaultPortName();    // "COM11"
+  static const std::string& IniArchiveKey();      // "Архив": another archive file
+  static const std::string& IniConcatenateKey();  // "Склейка": 1 sends one long message
   static constexpr const char* kIniFileName = "Pelmora.ini";
   // A file name on disk, not program text: UTF-8 like every Linux file name.
   static constexpr const char* kHelpDocumentName = "Подготовка программы к работе.doc";

@@ -4,6 +4,7 @@
 // its own, after the dialogue step is over.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,9 @@ class MessageRecord {
   // unknown when no answer came in time. Once per part, before SendEnded.
   virtual void PartAnswered(std::size_t /*part*/, const PartResult& /*result*/) noexcept {}
   virtual void SendEnded() noexcept = 0;
+  // The reference for the next concatenated message, from a counter kept
+  // with the record so that it differs between sends; nothing when none is kept.
+  virtual std::optional<std::uint8_t> NextConcatenationReference() noexcept { return std::nullopt; }
   // The first failure to keep a record since the reading or send began, for
   // the operator (Windows-1251), once; nothing when all was kept.
   virtual std::optional<std::string> TakeFailure() { return std::nullopt; }

@@ -118,7 +118,8 @@ void SmsSubmission::Button1Click() {
   const std::string typed_number = number_field_.Text();
   if (text.empty()) return;
   const std::string number = CheckedRecipient(typed_number);
-  const std::vector<std::string> parts = SplitIntoParts(text);
+  const std::vector<SubmitPart> parts =
+      parts_builder_ ? parts_builder_(number, text) : BuildDescribedParts(number, text);
   // A send started from the pause of another keeps its own answers; the
   // other's come back when it is over.
   struct SendRecord {
@@ -134,7 +135,9 @@ void SmsSubmission::Button1Click() {
       if (nested) sms.results_ = std::move(outer);
     }
   } send_record{*this};
-  results_.Start(parts);
+  std::vector<std::string> part_texts;
+  for (const SubmitPart& part : parts) part_texts.push_back(part.text);
+  results_.Start(part_texts);
   sending_ = true;
   if (record_) record_->SendStarted(number, text, parts.size());
   for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -145,7 +148,7 @@ void SmsSubmission::Button1Click() {
     command_log_.AddLine("AT+CMGF=0");
     durations_.ModemWait(et);
     current_part_ = i + 1;
-    send_SMS_na_russkom(number, parts[i]);
+    WritePart(parts[i].pdu);
     if (!AwaitAnswer(i + 1, i + 1 == parts.size())) break;
   }
   finished_ = true;
@@ -171,8 +174,11 @@ bool SmsSubmission::AwaitAnswer(std::size_t part, bool last) {
 }
 
 void SmsSubmission::send_SMS_na_russkom(const std::string& number, const std::string& text) {
+  WritePart(BuildSubmitPdu(CheckedRecipient(number), text));
+}
+
+void SmsSubmission::WritePart(const std::string& pdu) {
   const platform::EventHandle et = platform::OpenModemWaitEvent();
-  const std::string pdu = BuildSubmitPdu(CheckedRecipient(number), text);
   const std::string length_command = "AT+CMGS=" + std::to_string(TpduLength(pdu));
   port_.WriteStr(length_command + "\r");
   command_log_.AddLine(length_command);

@@ -1,6 +1,6 @@
 #pragma once
-// Sending the operator's text as UCS-2 SMS in PDU mode, at most 70 characters
-// per message.
+// Sending the operator's text in PDU mode: as described, UCS-2 SMS of at most
+// 70 characters each, or the parts that a builder prepares (sms_parts.h).
 
 #include <cstdint>
 #include <functional>
@@ -13,6 +13,7 @@
 #include "messaging/message_record.h"
 #include "messaging/messaging_io.h"
 #include "messaging/send_results.h"
+#include "messaging/sms_parts.h"
 
 namespace vestrel {
 
@@ -63,6 +64,13 @@ class SmsSubmission {
 
   // Where each send and its parts are kept; null: nowhere.
   void SetRecord(MessageRecord* record) { record_ = record; }
+  MessageRecord* Record() const { return record_; }
+
+  // What the parts of a send are: given the checked number and the text
+  // field's text. None: the described parts (BuildDescribedParts).
+  using PartsBuilder =
+      std::function<std::vector<SubmitPart>(const std::string& number, const std::string& text)>;
+  void SetPartsBuilder(PartsBuilder builder) { parts_builder_ = std::move(builder); }
 
   // The record to give the dispatcher of received chunks: it hands every
   // call on to the record set above and reads the answers of a send under
@@ -86,6 +94,10 @@ class SmsSubmission {
   void send_SMS_na_russkom(const std::string& number, const std::string& text);
 
  private:
+  // "AT+CMGS=" with the TPDU length, then the PDU and Ctrl-Z, each followed by
+  // a modem wait.
+  void WritePart(const std::string& pdu);
+
   ModemPort& port_;
   LogPane& command_log_;
   InputField& number_field_;
@@ -93,6 +105,7 @@ class SmsSubmission {
   MessagingDurations durations_;
   const DialogueStop* stop_;
   MessageRecord* record_ = nullptr;
+  PartsBuilder parts_builder_;
   std::size_t current_part_ = 0;  // the part that send_SMS_na_russkom writes, from 1
 
   // Hands everything on to record_, and the chunks of a send also to results_.

@@ -7,6 +7,7 @@
 #include "about/version_block.h"
 #include "messaging/sms_submission.h"
 #include "platform/cp1251.h"
+#include "platform/utf8.h"
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/gammu.h"
 
@@ -261,7 +262,8 @@ TEST_F(CliE2e, SendsALongRussianTextFromStandardInput) {
   for (int i = 0; i < 150; ++i) text += static_cast<char>(0xC0 + (i * 7) % 64);
   const std::string utf8 = platform::Cp1251ToUtf8(text);
   const auto log_path = temp_.path() / "send.log";
-  const Finished f = RunCli({"send", "79161234567", "--log", log_path.string()}, utf8 + "\n");
+  const Finished f =
+      RunCli({"send", "--separate", "79161234567", "--log", log_path.string()}, utf8 + "\n");
   EXPECT_EQ(f.exit_code, 0) << f.err;
   EXPECT_EQ(f.out, "sent 3 parts: references 1 2 3\n");
   EXPECT_EQ(f.err, "");
@@ -316,14 +318,14 @@ TEST_F(CliE2e, RefusedPartEndsTheSend) {
       {{"faults", {{"errors", {{{"command", "AT+CMGS=*"}, {"answer", "+CMS ERROR: 500"}}}}}}});
   const std::string text(100, 'r');
   const std::string refused = "модем ответил +CMS ERROR: 500 (неизвестная ошибка)";
-  Finished f = RunCli({"send", "79161234567", text});
+  Finished f = RunCli({"send", "--separate", "79161234567", text});
   EXPECT_EQ(f.exit_code, 8) << f.err;
   EXPECT_EQ(f.out, "");
   EXPECT_EQ(f.err, "vestrel-sms: СМС не отправлено: часть 1 из 2 — " + refused + "\n");
   EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"AT+CMGF=0", "AT+CMGS=154"}));
   EXPECT_TRUE(sim().Sms().empty());
 
-  f = RunCli({"send", "79161234567", text, "--json"});
+  f = RunCli({"send", "--separate", "79161234567", text, "--json"});
   EXPECT_EQ(f.exit_code, 8) << f.err;
   EXPECT_EQ(nlohmann::json::parse(f.out),
             nlohmann::json::parse(R"({"status":"refused","parts":2,"part":1,"error":")" + refused +
@@ -358,9 +360,74 @@ TEST_F(CliE2e, SilentModemLeavesThePartUnknown) {
   EXPECT_EQ(nlohmann::json::parse(f.out)["status"], "unknown");
 }
 
+// By default a text is one message in the cheapest coding, its parts linked
+// as a phone links them; the reference is the archive's next send, so two
+// sends differ.
+TEST_F(CliE2e, SendsOneConcatenatedMessageInTheCheapestCoding) {
+  const test::TempDir data;
+  const char* previous = std::getenv("XDG_DATA_HOME");
+  const std::string kept_previous = previous ? previous : "";
+  ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+  const std::string pangram = "Съешь же ещё этих мягких французских булок, да выпей чаю. ";
+  std::string russian;  // 200 characters
+  for (char32_t c :
+       platform::Utf8ToCodePoints(pangram + pangram + pangram + pangram)->substr(0, 200))
+    platform::AppendUtf8(russian, c);
+  std::string latin;
+  while (latin.size() < 300) latin += "The quick brown fox jumps over the lazy dog. ";
+  latin.resize(300);
+  struct Case {
+    std::string text;
+    std::size_t parts;
+    std::string coding;
+    std::vector<std::string> lengths;  // AT+CMGS=
+  };
+  const std::vector<Case> cases = {
+      {russian, 3, "Unicode_No_Compression", {"154", "154", "152"}},
+      {latin, 2, "Default_No_Compression", {"154", "149"}},
+      {"Привет 👋", 1, "Unicode_No_Compression", {"32"}},
+  };
+  int reference = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    sim_.reset();
+    StartSim("empty");
+    const Finished f = RunCli({"send", "79161234567", c.text}, {}, "100,50");
+    EXPECT_EQ(f.exit_code, 0) << f.err;
+    std::vector<std::string> pdus, commands;
+    for (const auto& sms : sim().Sms()) {
+      pdus.push_back(sms["pdu"].get<std::string>());
+      if (c.parts > 1) {
+        if (reference == 0) reference = sms["concat"]["reference"];
+        EXPECT_EQ(sms["concat"]["reference"], reference);
+      }
+    }
+    ASSERT_EQ(pdus.size(), c.parts);
+    for (const auto& length : c.lengths) {
+      commands.push_back("AT+CMGF=0");
+      commands.push_back("AT+CMGS=" + length);
+    }
+    EXPECT_EQ(sim().Commands(), commands);
+    for (const auto& d : test::GammuDecode(pdus)) EXPECT_EQ(d["coding"], c.coding) << d.dump();
+    const auto linked = test::GammuLink(pdus);
+    ASSERT_EQ(linked.size(), 1u);
+    EXPECT_EQ(linked[0]["parts"], c.parts);
+    EXPECT_EQ(linked[0]["text"], c.text);
+    if (c.parts > 1) {
+      ASSERT_EQ(sim().OfType("sms_joined").size(), 1u);
+      EXPECT_EQ(sim().OfType("sms_joined")[0]["text"], c.text);
+      ++reference;  // the next send's
+    }
+  }
+  if (previous)
+    ::setenv("XDG_DATA_HOME", kept_previous.c_str(), 1);
+  else
+    ::unsetenv("XDG_DATA_HOME");
+}
+
 TEST_F(CliE2e, TextWithLineBreaksGoesOutAsTheWindowSendsIt) {
   StartSim("empty");
-  const Finished f = RunCli({"send", "79161234567", "Две\nстроки"});
+  const Finished f = RunCli({"send", "--separate", "79161234567", "Две\nстроки"});
   EXPECT_EQ(f.exit_code, 0) << f.err;
   ASSERT_EQ(sim().Sms().size(), 1u);
   EXPECT_EQ(sim().Sms()[0]["pdu"].get<std::string>(),
@@ -466,7 +533,7 @@ TEST_F(CliE2e, BadInputWritesNothing) {
        "ok \xD0\x9F\xFF",
        2,
        "vestrel-sms: the text is not valid UTF-8 (byte 6); nothing sent\n"},
-      {{"send", "79161234567", "Hi 😀"}, "", 2, ""},
+      {{"send", "--separate", "79161234567", "Hi 😀"}, "", 2, ""},
       {{"archive", "--since", "soon"}, "", 2, "vestrel-sms: --since wants a date"},
       {{"read", "--timeout", "soon"}, "", 2, ""},
   };
@@ -697,7 +764,7 @@ TEST_F(CliE2e, ProbeFindsTheModemAndLeavesTheOthersAlone) {
 TEST_F(CliE2e, InterruptDuringASendEndsAfterThePartBeingWritten) {
   StartSim("empty");
   const std::string text(150, 'x');
-  auto child = StartCli({"send", "79161234567", text}, {}, "300,3000");
+  auto child = StartCli({"send", "--separate", "79161234567", text}, {}, "300,3000");
   // The length command is out; the PDU follows after a modem wait.
   ASSERT_TRUE(sim().WaitFor([](const test::Records& r) {
     for (const auto& rec : r)
@@ -719,7 +786,8 @@ TEST_F(CliE2e, InterruptDuringASendEndsAfterThePartBeingWritten) {
 
 TEST_F(CliE2e, InterruptDuringThePauseSendsNoFurtherPart) {
   StartSim("empty");
-  auto child = StartCli({"send", "79161234567", std::string(150, 'y')}, {}, "100,5000");
+  auto child =
+      StartCli({"send", "--separate", "79161234567", std::string(150, 'y')}, {}, "100,5000");
   ASSERT_TRUE(sim().WaitForCount("sms", 1));
   child->Interrupt();
   const Finished f = child->Wait();
@@ -739,7 +807,7 @@ TEST_F(CliE2e, ProgressOnATerminal) {
     EXPECT_NE(f.err.find(shown), std::string::npos) << shown << " in " << f.err;
   EXPECT_EQ(f.err.find("№ тел"), std::string::npos);
 
-  f = RunCliOnTerminal({"send", "79161234567", std::string(71, 'z')});
+  f = RunCliOnTerminal({"send", "--separate", "79161234567", std::string(71, 'z')});
   EXPECT_EQ(f.exit_code, 0) << f.err;
   EXPECT_EQ(f.out, "sent 2 parts: references 1 2\n");
   for (const char* shown :

@@ -53,6 +53,8 @@ TEST(CliOptions, CommandsAndOptionsInAnyOrder) {
   // A text that begins with a dash, after "--".
   o = Parse({"send", "--", "79161234567", "-5 градусов"});
   EXPECT_EQ(o.text, "-5 градусов");
+  EXPECT_FALSE(o.separate);
+  EXPECT_TRUE(Parse({"send", "79161234567", "x", "--separate"}).separate);
 
   o = Parse({"archive", "--until=2026-12-08", "--number", "+7 (916) 123-45-67", "--limit", "10",
              "--count", "--sent", "--match", "ok"});
@@ -111,6 +113,7 @@ TEST(CliOptions, WrongCommandLinesAreUsageErrors) {
       {"archive", "--purge-before", "someday", "--yes"},
       {"read", "--purge-before", "2026-01-01"},
       {"read", "--count"},
+      {"read", "--separate"},
   };
   for (const auto& args : wrong) {
     std::string joined;
@@ -312,6 +315,26 @@ TEST(CliText, StandardInputInUtf8OrMarkedUtf16) {
                                  bytes({0xFF, 0xFE, 0x00, 0xDE, 'a', 0}),  // a lone low half
                                  bytes({0xFE, 0xFF, 0x04})})               // an odd byte
     EXPECT_THROW(StandardInputUtf8(bad), UsageError);
+}
+
+// A concatenated send takes any script; line breaks become LF, and the
+// window's text of it has "?" for what Windows-1251 lacks.
+TEST(CliText, Utf8OfAnyScriptForAConcatenatedSend) {
+  struct Case {
+    std::string utf8;
+    std::u32string code_points;
+    std::string cp1251;
+  };
+  const std::vector<Case> cases = {
+      {"Привет 👋", U"Привет 👋", W("Привет ?")},
+      {"a\r\nb\nc\r", U"a\nb\nc\r", "a\r\nb\r\nc\r"},
+      {"日本 Zażółć", U"日本 Zażółć", "?? Za????"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SmsCodePointsFromUtf8(c.utf8), c.code_points) << c.utf8;
+    EXPECT_EQ(Cp1251Approximation(c.code_points), c.cp1251) << c.utf8;
+  }
+  EXPECT_THROW(SmsCodePointsFromUtf8("ok \xD0\x9F\xFF"), UsageError);
 }
 
 TEST(CliText, FinalLineBreakOfStandardInput) {

@@ -85,11 +85,12 @@ class MessagingE2e : public test::ModemSimTest {
   }
 
   // The window with its port on the simulator's line; every chunk's size is
-  // recorded on its way to the window's handler.
-  TForm1& StartForm(MessagingDurations durations) {
+  // recorded on its way to the window's handler. ini_lines: more lines of
+  // [MODEM] (Windows-1251, each ending CR LF).
+  TForm1& StartForm(MessagingDurations durations, const std::string& ini_lines = {}) {
     {
       std::ofstream ini(folder_.path() / TForm1::kIniFileName, std::ios::binary);
-      ini << "[MODEM]\r\n" << TForm1::IniPortKey() << "=" << sim().link() << "\r\n";
+      ini << "[MODEM]\r\n" << TForm1::IniPortKey() << "=" << sim().link() << "\r\n" << ini_lines;
     }
     TForm1::Options options;
     options.folder = folder_.path();

@@ -1,6 +1,7 @@
 // SendSMS and ReadSMS through the real main window, its port on a pty and the
 // modem simulator at the other end.
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/support/gammu.h"
 
 namespace vestrel {
 namespace {
@@ -151,6 +152,33 @@ TEST_F(MessagingE2e, RefusedPartIsToldInOneBox) {
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_EQ(errors_[0], W("СМС не отправлено: часть 1 из 2 — модем ответил +CMS ERROR: 500 "
                           "(неизвестная ошибка)"));
+// With "Склейка=1" the same text goes out as one message of three linked UCS-2
+// parts (67, 67, 16 letters) whose reference is the archive's next send.
+TEST_F(MessagingE2e, ConcatenatesWhenTheIniSaysSo) {
+  StartSim("empty");
+  TForm1& form = StartForm({100, 200}, TForm1::IniConcatenateKey() + "=1\r\n");
+  std::string text;
+  for (int i = 0; i < 150; ++i) text += static_cast<char>(0xC0 + (i * 7) % 64);
+  form.Edit1->setText(QStringLiteral("79161234567"));
+  form.Memo3->setPlainText(platform::ToQString(text));
+  form.Button1Click(nullptr);
+  ASSERT_TRUE(sim().WaitForCount("sms", 3));
+  Settle();
+  EXPECT_TRUE(errors_.empty()) << errors_.front();
+  std::vector<std::string> pdus;
+  for (const auto& sms : sim().Sms()) {
+    pdus.push_back(sms["pdu"].get<std::string>());
+    EXPECT_EQ(sms["coding"], "ucs2");
+    EXPECT_EQ(sms["concat"]["reference"], 1);
+  }
+  const auto linked = test::GammuLink(pdus);
+  ASSERT_EQ(linked.size(), 1u);
+  EXPECT_EQ(linked[0]["parts"], 3);
+  EXPECT_EQ(linked[0]["text"], platform::Cp1251ToUtf8(text));
+  ASSERT_EQ(sim().OfType("sms_joined").size(), 1u);
+  EXPECT_EQ(sim().OfType("sms_joined")[0]["text"], platform::Cp1251ToUtf8(text));
+  EXPECT_EQ(sim().Commands(), (std::vector<std::string>{"AT+CMGF=0", "AT+CMGS=154", "AT+CMGF=0",
+                                                        "AT+CMGS=154", "AT+CMGF=0", "AT+CMGS=52"}));
 }
 
 TEST_F(MessagingE2e, ReadSmsDuringTheSendersPause) {

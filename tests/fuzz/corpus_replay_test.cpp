@@ -37,6 +37,12 @@ void Replay(const std::string& name, Target target) {
 TEST(FuzzCorpus, Ucs2HexToText) {
   Replay("ucs2_hex_to_text", Ucs2HexToTextTarget);
 }
+TEST(FuzzCorpus, DeliverPdu) {
+  Replay("deliver_pdu", DeliverPduTarget);
+}
+TEST(FuzzCorpus, SmsParts) {
+  Replay("sms_parts", SmsPartsTarget);
+}
 #endif
 #ifdef VESTREL_REPLAY_INBOX
 TEST(FuzzCorpus, CountParser) {

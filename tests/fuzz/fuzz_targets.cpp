@@ -2,17 +2,24 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "messaging/deliver_pdu.h"
 #include "messaging/inbox_reader.h"
+#include "messaging/sms_coding.h"
+#include "messaging/sms_parts.h"
+#include "messaging/sms_submission.h"
 #include "messaging/staging.h"
 #include "messaging/ucs2_codec.h"
 #include "platform/exceptions.h"
+#include "platform/utf8.h"
 
 namespace vestrel::fuzz {
 namespace {
@@ -167,6 +174,78 @@ int ChunkHandlerTarget(const std::uint8_t* data, std::size_t size) {
       Check(reader.SmsShown < reader.SmsTotal, "reading on only while messages are missing");
       Check(reader.NextIndex <= reader.SmsCapacity, "never beyond the capacity");
     }
+  }
+  return 0;
+}
+
+namespace {
+
+void CheckDecoded(const DeliverResult& r, std::vector<DeliveredPart>& parts) {
+  if (!r.part) {
+    Check(!r.error.empty(), "a refused PDU says why");
+    return;
+  }
+  const DeliveredPart& p = *r.part;
+  Check(platform::IsWellFormedUtf8(p.text) && platform::IsWellFormedUtf8(p.sender),
+        "text and sender are UTF-8");
+  Check(p.sent_at.size() == 25 && p.sent_at[10] == 'T', "time stamp as 2026-12-10T14:03:05+03:00");
+  if (p.concatenation)
+    Check(p.concatenation->sequence >= 1 && p.concatenation->sequence <= p.concatenation->total,
+          "a part's sequence lies within its count");
+  parts.push_back(p);
+}
+
+}  // namespace
+
+// The input as the octets of a PDU, and as the text of an answer whose lines
+// are PDUs; the parts decoded are joined.
+int DeliverPduTarget(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input = View(data, size);
+  std::vector<DeliveredPart> parts;
+  CheckDecoded(DecodeDeliverPdu(OctetsToHex(input)), parts);
+  CheckDecoded(DecodeCmgrPduAnswer(input), parts);
+  for (std::size_t at = 0; at < input.size();) {
+    const std::size_t end = std::min(input.find('\n', at), input.size());
+    CheckDecoded(DecodeDeliverPdu(input.substr(at, end - at)), parts);
+    at = end + 1;
+  }
+  std::size_t present = 0;
+  for (const JoinedMessage& m : JoinParts(parts)) {
+    Check(m.parts_present >= 1 && m.parts_present <= m.parts_total, "parts present within count");
+    Check(m.complete == (m.parts_present == m.parts_total), "complete when all are there");
+    Check(platform::IsWellFormedUtf8(m.text), "joined text is UTF-8");
+    present += m.parts_present;
+  }
+  Check(present <= parts.size(), "a part is in one message at most");
+  return 0;
+}
+
+// The input as UTF-8 text: its parts give back the text, each fits one SMS,
+// and their PDUs fit what AT+CMGS takes.
+int SmsPartsTarget(const std::uint8_t* data, std::size_t size) {
+  const auto text = platform::Utf8ToCodePoints(View(data, size));
+  if (!text) return 0;
+  const PartPlan plan = PlanParts(*text);
+  std::u32string joined;
+  for (const std::u32string& part : plan.parts) {
+    Check(!part.empty() || text->empty(), "no empty part");
+    std::size_t room = 0;
+    if (plan.coding == SmsCoding::kGsm7) {
+      room = TextToGsm7(part).value().size();
+      Check(room <= (plan.parts.size() == 1 ? kGsm7Single : kGsm7Concatenated), "septets fit");
+    } else {
+      room = TextToUtf16(part).size();
+      Check(room <= (plan.parts.size() == 1 ? kUcs2Single : kUcs2Concatenated), "units fit");
+    }
+    joined += part;
+  }
+  Check(joined == *text, "the parts give back the text");
+  Check(plan.coding == SmsCoding::kUcs2 || TextToGsm7(*text),
+        "7-bit only when it carries the text");
+  if (plan.parts.size() > kMaxConcatenatedParts) return 0;
+  for (const SubmitPart& p : BuildConcatenatedParts("79161234567", *text, 7)) {
+    // 14 octets before the user data, at most 140 of it
+    Check(p.pdu.size() % 2 == 0 && TpduLength(p.pdu) <= 154, "a part fits one SMS");
   }
   return 0;
 }

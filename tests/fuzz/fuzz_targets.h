@@ -12,5 +12,7 @@ int Ucs2HexToTextTarget(const std::uint8_t* data, std::size_t size);
 int CountParserTarget(const std::uint8_t* data, std::size_t size);
 int StagingParserTarget(const std::uint8_t* data, std::size_t size);
 int ChunkHandlerTarget(const std::uint8_t* data, std::size_t size);
+int DeliverPduTarget(const std::uint8_t* data, std::size_t size);
+int SmsPartsTarget(const std::uint8_t* data, std::size_t size);
 
 }  // namespace vestrel::fuzz

@@ -214,6 +214,40 @@ TEST_F(SimSubmit, RefusesMalformedPdusWith304) {
   for (const auto& r : sim().OfType("sms_rejected")) EXPECT_NE(r.value("reason", ""), "");
 }
 
+// Parts of concatenated messages, in any order and interleaved, are joined
+// once the last one missing arrives; a message with a part missing is not.
+TEST_F(SimSubmit, JoinsConcatenatedParts) {
+  auto part7 = [](const std::string& number, int ref, int total, int seq, const std::string& text) {
+    const std::string udh = "050003" + Hex2(ref) + Hex2(total) + Hex2(seq);
+    return Submit("00", "5100", number, "91", "00", "A7", 7 + static_cast<int>(text.size()),
+                  udh + PackedHex(text, 1));
+  };
+  auto part16 = [](int ref, int total, int seq, const std::u16string& text) {
+    const std::string udh = "060804" + Hex2(ref >> 8) + Hex2(ref & 0xFF) + Hex2(total) + Hex2(seq);
+    return Submit("00", "5100", "79031112233", "91", "08", "A7",
+                  7 + static_cast<int>(text.size() * 2), udh + Ucs2Hex(text));
+  };
+  const std::vector<Pdu> pdus = {
+      part7("79161234567", 9, 3, 2, "two "),  part16(0x1234, 2, 2, u"мир"),
+      part7("79161234567", 9, 3, 3, "three"), part7("79161234567", 10, 2, 1, "never completed"),
+      part16(0x1234, 2, 1, u"Привет, "),      part7("79161234567", 9, 3, 1, "one "),
+  };
+  StartSim("empty");
+  PtyClient port(sim().link());
+  ASSERT_EQ(port.Command("ATE0;+CMGF=0"), "ATE0;+CMGF=0\r\r\nOK\r\n");
+  for (const Pdu& pdu : pdus) EXPECT_NE(Send(port, pdu).find("+CMGS:"), std::string::npos);
+  ASSERT_TRUE(sim().WaitForCount("sms", pdus.size()));
+  const auto joined = sim().OfType("sms_joined");
+  ASSERT_EQ(joined.size(), 2u);
+  EXPECT_EQ(joined[0]["text"], "Привет, мир");
+  EXPECT_EQ(joined[0]["reference"], 0x1234);
+  EXPECT_EQ(joined[1]["text"], "one two three");
+  EXPECT_EQ(joined[1]["number"], "79161234567");
+  EXPECT_EQ(joined[1]["parts"], 3);
+  EXPECT_EQ(sim().Sms()[0]["concat"],
+            (nlohmann::json{{"reference", 9}, {"total", 3}, {"sequence", 2}}));
+}
+
 TEST_F(SimSubmit, EchoesThePduAndCountsReferencesUp) {
   StartSimJson({{"first_reference", 254}});
   PtyClient port(sim().link());

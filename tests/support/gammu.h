@@ -14,11 +14,10 @@
 
 namespace vestrel::test {
 
-// One object per PDU: number, text, coding, length, type, validity, udh,
-// reference, time; or error.
-inline std::vector<nlohmann::json> GammuDecode(const std::vector<std::string>& pdus) {
+inline std::vector<nlohmann::json> RunGammuDecode(const std::string& mode,
+                                                  const std::vector<std::string>& pdus) {
   std::string command =
-      "/usr/bin/python3 " + (SourceDir() / "tests" / "support" / "gammu_decode.py").string();
+      "/usr/bin/python3 " + (SourceDir() / "tests" / "support" / "gammu_decode.py").string() + mode;
   for (const auto& p : pdus) {
     for (char c : p) {
       if (!std::isxdigit(static_cast<unsigned char>(c))) throw std::invalid_argument(p);
@@ -35,8 +34,22 @@ inline std::vector<nlohmann::json> GammuDecode(const std::vector<std::string>& p
   for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
     result.push_back(nlohmann::json::parse(out.substr(start, end - start)));
   }
-  if (result.size() != pdus.size()) throw std::runtime_error("python-gammu failed: " + out);
+  if (result.empty() != pdus.empty()) throw std::runtime_error("python-gammu failed: " + out);
   return result;
+}
+
+// One object per PDU: number, text, coding, length, type, validity, udh,
+// reference, time; or error.
+inline std::vector<nlohmann::json> GammuDecode(const std::vector<std::string>& pdus) {
+  auto result = RunGammuDecode("", pdus);
+  if (result.size() != pdus.size()) throw std::runtime_error("python-gammu gave too few answers");
+  return result;
+}
+
+// The messages the PDUs make once linked as a phone links concatenated
+// parts: one object each with its part count ("parts") and joined "text".
+inline std::vector<nlohmann::json> GammuLink(const std::vector<std::string>& pdus) {
+  return RunGammuDecode(" --link", pdus);
 }
 
 }  // namespace vestrel::test

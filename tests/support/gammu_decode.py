@@ -2,7 +2,9 @@
 """Decodes PDUs with python-gammu, an independent decoder, for the tests.
 
 Each argument is a PDU in hex that starts with the service-centre octet; one
-JSON object per argument is printed, on its own line.
+JSON object per argument is printed, on its own line. With --link first, the
+PDUs are linked as a phone joins concatenated parts, and one object per
+message is printed: its part count and its joined text.
 """
 import json
 import sys
@@ -10,7 +12,21 @@ import sys
 import gammu
 
 
+def link(pdus):
+    messages = [[gammu.DecodePDU(bytes.fromhex(p), SMSC=True)] for p in pdus]
+    for group in gammu.LinkSMS(messages):
+        info = gammu.DecodeSMS(group)
+        if info:
+            text = "".join(e["Buffer"] or "" for e in info["Entries"])
+        else:
+            text = "".join(part["Text"] for part in group)
+        print(json.dumps({"parts": len(group), "text": text}, ensure_ascii=False))
+
+
 def main():
+    if sys.argv[1:2] == ["--link"]:
+        link(sys.argv[2:])
+        return
     for pdu in sys.argv[1:]:
         try:
             sms = gammu.DecodePDU(bytes.fromhex(pdu), SMSC=True)

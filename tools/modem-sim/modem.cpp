@@ -690,7 +690,21 @@ void Modem::FinishPduInput(ModemOutput& out) {
   if (!p.udh.empty()) rec["udh"] = ToHex(p.udh);
   if (p.coding == Coding::k8Bit) rec["data"] = ToHex(p.data);
   if (p.smsc) rec["smsc"] = AddressToText(*p.smsc);
+  const auto concat = FindConcatInfo(p.udh);
+  if (concat) {
+    rec["concat"] = {
+        {"reference", concat->reference}, {"total", concat->total}, {"sequence", concat->sequence}};
+  }
   transcript_.Write(rec);
+  if (concat) {
+    if (auto whole = joiner_.Add(p.destination.value, *concat, p.text)) {
+      transcript_.Write({{"type", "sms_joined"},
+                         {"number", p.destination.value},
+                         {"reference", concat->reference},
+                         {"parts", concat->total},
+                         {"text", *whole}});
+    }
+  }
   out.answer = Frame("+CMGS: " + std::to_string(mr)) + Frame("OK");
 }
 

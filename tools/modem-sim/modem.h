@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/modem-sim/concatenation.h"
 #include "tools/modem-sim/scenario.h"
 #include "tools/modem-sim/transcript.h"
 
@@ -93,6 +94,7 @@ class Modem {
 
   int commands_ = 0;
   int next_reference_ = 1;
+  PartJoiner joiner_;  // parts of concatenated messages sent in PDU mode
 };
 
 }  // namespace vestrel::sim
