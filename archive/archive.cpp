@@ -148,8 +148,7 @@ void Fold1251Function(sqlite3_context* context, int, sqlite3_value** values) noe
   const auto* bytes = static_cast<const char*>(sqlite3_value_blob(values[0]));
   const auto size = static_cast<std::size_t>(sqlite3_value_bytes(values[0]));
   try {
-    const std::string folded =
-        SearchFold(Cp1251ToUtf8(std::string_view(bytes ? bytes : "", size)));
+    const std::string folded = SearchFold(Cp1251ToUtf8(std::string_view(bytes ? bytes : "", size)));
     sqlite3_result_text(context, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
   } catch (...) {
     sqlite3_result_error_nomem(context);
@@ -804,9 +803,8 @@ std::string BuildFilter(const Query& query, const ListColumns& columns, Filter& 
                                                        : parameter(*until);
     clauses.push_back(std::string(columns.time) + " < " + bound);
   }
-  if (!query.order_by.empty() &&
-      std::find(columns.orders.begin(), columns.orders.end(), query.order_by) ==
-          columns.orders.end())
+  if (!query.order_by.empty() && std::find(columns.orders.begin(), columns.orders.end(),
+                                           query.order_by) == columns.orders.end())
     return "порядок по столбцу «" + query.order_by + "» не предусмотрен";
   // Records are numbered as they come: the record's time orders as its id,
   // which needs no index of its own.
@@ -924,13 +922,13 @@ constexpr char kSelectReceived[] =
 constexpr char kSelectSent[] =
     "SELECT id, started_at, port, number, text, part_count, status FROM sends";
 constexpr char kSelectRaw[] = "SELECT id, received_at, port, bytes FROM raw_reads";
-constexpr ListColumns kReceivedColumns{"shown_at", "search",  "number",
+constexpr ListColumns kReceivedColumns{"shown_at", "search",        "number",
                                        "received", "received_text", kReceivedOrders};
-constexpr ListColumns kSentColumns{"started_at", "search", "number",
+constexpr ListColumns kSentColumns{"started_at", "search",     "number",
                                    "sends",      "sends_text", kSentOrders};
 // Raw bytes carry no number; their text is matched as Windows-1251.
-constexpr ListColumns kRawColumns{"received_at", "vestrel_fold_1251(bytes)", nullptr, nullptr,
-                                  nullptr,       kRawOrders};
+constexpr ListColumns kRawColumns{
+    "received_at", "vestrel_fold_1251(bytes)", nullptr, nullptr, nullptr, kRawOrders};
 
 }  // namespace
 
@@ -1053,10 +1051,10 @@ Status Archive::Purge(std::string_view before, bool apply, PurgeCounts& counts) 
 }
 
 Status Archive::ListParts(std::int64_t send_id, std::vector<PartRow>& rows) noexcept {
-  return List(
-      std::string("SELECT ") + kPartColumns +
-          " FROM send_parts WHERE send_id = ?1 ORDER BY part_number, id",
-      nullptr, {}, send_id, Into(rows), [](const Statement& s, PartRow& row) { FillPart(s, 0, row); });
+  return List(std::string("SELECT ") + kPartColumns +
+                  " FROM send_parts WHERE send_id = ?1 ORDER BY part_number, id",
+              nullptr, {}, send_id, Into(rows),
+              [](const Statement& s, PartRow& row) { FillPart(s, 0, row); });
 }
 
 Status Archive::ListAnswers(std::int64_t send_id, std::vector<AnswerRow>& rows) noexcept {

@@ -24,7 +24,7 @@ std::string CsvRecord(const std::vector<std::string>& fields);
 // The columns of the listings, as the window shows them.
 std::vector<std::string> ReceivedColumns();  // Время (UTC), Номер, Время отправки, Текст
 std::vector<std::string> SentColumns();  // Время (UTC), Номер, Частей, Состояние, Текст
-std::vector<std::string> RawColumns();   // Время (UTC), Порт, Байты, Байты (hex)
+std::vector<std::string> RawColumns();  // Время (UTC), Порт, Байты, Байты (hex)
 // The archive column each listed column is ordered by (one of the listing's
 // orders in archive.h), column for column; empty where a column has no order.
 std::vector<std::string> ReceivedColumnOrders();

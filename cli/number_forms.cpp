@@ -14,8 +14,7 @@ std::string WithoutNumberForms(std::string_view typed) {
       digits += c;
       seen_digit = true;
     } else if (c == ' ' || c == '\t' || c == '-') {
-    } else if (c == '+' && !seen_digit && !in_brackets &&
-               typed.find_first_not_of(" \t") == i) {
+    } else if (c == '+' && !seen_digit && !in_brackets && typed.find_first_not_of(" \t") == i) {
       // Only as the first sign: "7+916" or "++7" is no number.
     } else if (c == '(' && !in_brackets && !brackets_used) {
       in_brackets = brackets_used = true;

@@ -16,7 +16,8 @@ std::string FromUtf16(std::string_view bytes, bool little_endian) {
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     const auto first = static_cast<unsigned char>(bytes[i]);
     const auto second = static_cast<unsigned char>(bytes[i + 1]);
-    units.push_back(static_cast<char16_t>(little_endian ? first | second << 8 : first << 8 | second));
+    units.push_back(
+        static_cast<char16_t>(little_endian ? first | second << 8 : first << 8 | second));
   }
   auto utf8 = platform::Utf16ToUtf8(units);
   if (!utf8 || bytes.size() % 2 != 0)

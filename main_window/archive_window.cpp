@@ -15,13 +15,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSaveFile>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTabWidget>
@@ -72,7 +72,6 @@ std::string DayStartUtc(const QDate& day, const QTimeZone& zone) {
       .toString(QString::fromLatin1(kShownTime))
       .toStdString();
 }
-
 
 }  // namespace
 
@@ -587,8 +586,8 @@ bool ArchiveWindow::ExportTo(const QString& path) {
   if (!written || !file.commit()) {
     // The system's reason in Russian; Qt's own words would be English.
     const int error = errno;
-    const std::string reason = error != 0 ? platform::ErrnoReason(error)
-                                          : std::string("причина не сообщена системой");
+    const std::string reason =
+        error != 0 ? platform::ErrnoReason(error) : std::string("причина не сообщена системой");
     StatusLabel->setText(QStringLiteral("Файл %1 не записан: %2").arg(path, Q(reason)));
     return false;
   }

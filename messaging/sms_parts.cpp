@@ -136,7 +136,8 @@ std::vector<SubmitPart> BuildConcatenatedParts(std::string_view number, std::u32
       AppendOctet(header, static_cast<unsigned>(i + 1));
     }
     std::string shown;
-    for (char32_t c : plan.parts[i]) shown += static_cast<char>(platform::UnicodeToCp1251(c).value_or('?'));
+    for (char32_t c : plan.parts[i])
+      shown += static_cast<char>(platform::UnicodeToCp1251(c).value_or('?'));
     parts.push_back({SubmitPdu(number, plan.coding, plan.parts[i], header), std::move(shown)});
   }
   return parts;

@@ -204,6 +204,15 @@ void SmsSubmission::Tap::ChunkReceived(std::string_view bytes, bool reading) noe
   if (owner_.record_) owner_.record_->ChunkReceived(bytes, reading);
 }
 
+bool SmsSubmission::Tap::AnswerReceived(std::string_view bytes,
+                                        const std::vector<FoundMessage>& messages) noexcept {
+  return !owner_.record_ || owner_.record_->AnswerReceived(bytes, messages);
+}
+
+std::optional<std::uint8_t> SmsSubmission::Tap::NextConcatenationReference() noexcept {
+  return owner_.record_ ? owner_.record_->NextConcatenationReference() : std::nullopt;
+}
+
 void SmsSubmission::Tap::MessageShown(const FoundMessage& found) noexcept {
   if (owner_.record_) owner_.record_->MessageShown(found);
 }

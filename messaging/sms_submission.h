@@ -114,10 +114,13 @@ class SmsSubmission {
     explicit Tap(SmsSubmission& owner) : owner_(owner) {}
     void ReadingStarted() noexcept override;
     void ChunkReceived(std::string_view bytes, bool reading) noexcept override;
+    bool AnswerReceived(std::string_view bytes,
+                        const std::vector<FoundMessage>& messages) noexcept override;
     void MessageShown(const FoundMessage& found) noexcept override;
     void SendStarted(const std::string& number, const std::string& text,
                      std::size_t parts) noexcept override;
     void PartWritten(std::size_t part, const std::string& pdu) noexcept override;
+    std::optional<std::uint8_t> NextConcatenationReference() noexcept override;
     void PartAnswered(std::size_t part, const PartResult& result) noexcept override;
     void SendEnded() noexcept override;
     std::optional<std::string> TakeFailure() override;

@@ -7,8 +7,8 @@
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/private_file.h"
-#include "platform/utf8.h"
 #include "platform/system_reason.h"
+#include "platform/utf8.h"
 
 namespace vestrel::platform {
 namespace {

@@ -135,7 +135,8 @@ TEST(ArchiveSchema, Version2SendsGetTheirStatusFromTheAnswersKept) {
     PRAGMA user_version = 2;)");
   Archive archive(file);
   ASSERT_TRUE(archive.Open().ok());
-  EXPECT_EQ(Sql(file, "PRAGMA user_version"), std::vector<std::string>{"3"});
+  EXPECT_EQ(Sql(file, "PRAGMA user_version"),
+            std::vector<std::string>{std::to_string(kSchemaVersion)});
   std::vector<SentRow> sent;
   ASSERT_TRUE(archive.ListSent({}, sent).ok());
   std::vector<std::string> statuses;
@@ -565,16 +566,17 @@ TEST(ArchiveOrder, EveryOrderPagesThroughAllRowsAsAFullSortWould) {
 TEST(ArchiveSchema, Version2FileLearnsThatEFindsYo) {
   TempDir dir;
   const auto file = dir / "archive.sqlite";
-  {
-    Archive archive(file);
-    ASSERT_TRUE(archive.StoreReceived(Shown("+79160000001", "t", "Ёлка")).ok());
-    std::int64_t id;
-    ASSERT_TRUE(
-        archive.StoreSendStarted("COM1", "7926", platform::Cp1251FromUtf8("ёж"), 1, id).ok());
-  }
-  Sql(file,
-      "UPDATE received SET search = '+79160000001' || char(10) || 'ёлка';"
-      " UPDATE sends SET search = '7926' || char(10) || 'ёж'; PRAGMA user_version = 2;");
+  MakeVersion1File(file);
+  Sql(file, R"(
+    ALTER TABLE received ADD COLUMN search TEXT NOT NULL DEFAULT '';
+    ALTER TABLE sends ADD COLUMN search TEXT NOT NULL DEFAULT '';
+    CREATE TABLE raw_reads (id INTEGER PRIMARY KEY, received_at TEXT NOT NULL,
+      port TEXT NOT NULL, bytes BLOB NOT NULL);
+    INSERT INTO received VALUES (3, '2026-01-04 00:00:00.000', 'COM1', NULL, '+79160000001',
+      't', 'Ёлка', X'', X'', '+79160000001' || char(10) || 'ёлка');
+    INSERT INTO sends VALUES (2, '2026-01-04 00:00:00.000', 'COM1', '7926', 'ёж', 1,
+      '7926' || char(10) || 'ёж');
+    PRAGMA user_version = 2;)");
   Archive archive(file);
   std::vector<ReceivedRow> rows;
   ASSERT_TRUE(archive.ListReceived(test::Matching("ЕЛКА"), rows).ok());

@@ -24,9 +24,9 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <QTimer>
 
 #include "archive/archive_export.h"
 #include "archive_test_support.h"

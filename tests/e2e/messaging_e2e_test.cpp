@@ -152,6 +152,8 @@ TEST_F(MessagingE2e, RefusedPartIsToldInOneBox) {
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_EQ(errors_[0], W("СМС не отправлено: часть 1 из 2 — модем ответил +CMS ERROR: 500 "
                           "(неизвестная ошибка)"));
+}
+
 // With "Склейка=1" the same text goes out as one message of three linked UCS-2
 // parts (67, 67, 16 letters) whose reference is the archive's next send.
 TEST_F(MessagingE2e, ConcatenatesWhenTheIniSaysSo) {

@@ -127,9 +127,11 @@ int StagingParserTarget(const std::uint8_t* data, std::size_t size) {
   const auto messages = ParseStaged(bytes);
   Check(messages.size() <= header_lines, "a message per header at most");
   for (const auto& m : messages) {
-    Check(m.number.size() <= 12, "number of 12 bytes at most");
+    Check(m.number.find_first_of("\"\r\n") == std::string::npos,
+          "a number without quotes or breaks");
     Check(m.time.size() <= 17, "time of 17 bytes at most");
-    Check(m.text.find('\'') == std::string::npos, "no apostrophe is shown");
+    Check(m.sent_at.empty() || m.sent_at.size() == 25, "an ISO time with its offset, or none");
+    Check(m.text.find('\r') == std::string::npos, "text lines joined with LF only");
   }
   return 0;
 }
@@ -140,7 +142,8 @@ int ChunkHandlerTarget(const std::uint8_t* data, std::size_t size) {
   ScriptedPort port;
   ShadowPane command_log;
   ShadowPane modem_log;
-  InboxReader reader(port, command_log, modem_log, MessagingDurations{0, 0}, StagingPath());
+  // A missing answer halts the reading at once instead of after ten seconds.
+  InboxReader reader(port, command_log, modem_log, MessagingDurations{0, 0, 0}, StagingPath());
   for (std::size_t at = 0; at < size;) {
     const std::size_t length = data[at++];
     try {
