@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QPointer>
 #include <atomic>
+#include <utility>
+#include <vector>
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -63,6 +65,57 @@ class SyncReceiver : public QObject {
 
 SyncReceiver* receiver = nullptr;
 
+// The operator's input that arrives in the middle of a dialogue is kept for
+// after it, as it would wait in the queue of a program busy with its modem;
+// the window system's close request, which Qt counts among the input events,
+// must reach the program now, so input is taken aside instead of excluded.
+class InputDeferral : public QObject {
+ public:
+  bool eventFilter(QObject* target, QEvent* e) override {
+    switch (e->type()) {
+      case QEvent::MouseMove:
+      case QEvent::HoverMove:
+      case QEvent::NonClientAreaMouseMove:
+        return true;  // a pointer's way over the window needs no replay
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::NonClientAreaMouseButtonPress:
+      case QEvent::NonClientAreaMouseButtonRelease:
+      case QEvent::NonClientAreaMouseButtonDblClick:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TouchCancel:
+      case QEvent::TabletPress:
+      case QEvent::TabletMove:
+      case QEvent::TabletRelease:
+        kept_.push_back({QPointer<QObject>(target), e->clone()});
+        return true;
+      default:
+        return false;
+    }
+  }
+  // Hands the input back to the queue, in the order it came.
+  void Replay() {
+    for (auto& [target, e] : kept_) {
+      if (target)
+        QCoreApplication::postEvent(target, e);
+      else
+        delete e;
+    }
+    kept_.clear();
+  }
+
+ private:
+  std::vector<std::pair<QPointer<QObject>, QEvent*>> kept_;
+};
+
 }  // namespace
 
 void InstallQtGlue() {
@@ -78,8 +131,11 @@ void InstallQtGlue() {
   });
   SetWindowRequestsHook([r] {
     r->Hold();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                    QEventLoop::ExcludeSocketNotifiers);
+    InputDeferral input;
+    QCoreApplication::instance()->installEventFilter(&input);
+    QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
+    QCoreApplication::instance()->removeEventFilter(&input);
+    input.Replay();
     r->Release();
   });
 }
