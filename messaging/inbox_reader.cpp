@@ -316,10 +316,14 @@ void InboxReader::Read_SMS(std::string_view staged) {
 void InboxReader::ShowFound(std::vector<FoundMessage> found) {
   for (const FoundMessage& message : found) {
     AddModemLine(MessageLogLine(message.message));
-    if (uncounted_ > 0) {
-      --uncounted_;
-    } else {
-      ++SmsShown;
+    // Answers of an earlier reading, before the count or in its chunk, are
+    // no part of this one: counted, they would end it before index n.
+    if (!count_awaited_) {
+      if (uncounted_ > 0) {
+        --uncounted_;
+      } else {
+        ++SmsShown;
+      }
     }
     const auto ahead = kept_ahead_.find({message.header_line, message.body_line});
     if (ahead != kept_ahead_.end()) {
