@@ -120,9 +120,8 @@ int StagingParserTarget(const std::uint8_t* data, std::size_t size) {
   const auto messages = ParseStaged(bytes);
   Check(messages.size() <= header_lines, "a message per header at most");
   for (const auto& m : messages) {
-    Check(m.number.size() <= 12, "number of 12 bytes at most");
+    Check(m.number.find_first_of("\r\n") == std::string::npos, "the sender is on its header line");
     Check(m.time.size() <= 17, "time of 17 bytes at most");
-    Check(m.text.find('\'') == std::string::npos, "no apostrophe is shown");
   }
   return 0;
 }
@@ -133,7 +132,9 @@ int ChunkHandlerTarget(const std::uint8_t* data, std::size_t size) {
   ScriptedPort port;
   ShadowPane command_log;
   ShadowPane modem_log;
-  InboxReader reader(port, command_log, modem_log, MessagingDurations{0, 0}, StagingPath());
+  // The port answers no read: a reading stops at the first read whose answer
+  // the chunk did not bring, at once rather than after the usual wait.
+  InboxReader reader(port, command_log, modem_log, MessagingDurations{0, 0, 0}, StagingPath());
   for (std::size_t at = 0; at < size;) {
     const std::size_t length = data[at++];
     try {
@@ -152,7 +153,7 @@ int ChunkHandlerTarget(const std::uint8_t* data, std::size_t size) {
       try {
         reader.BComPort1RxChar(static_cast<int>(take));
       } catch (const platform::Exception&) {
-        // A count that does not convert.
+        // A count that does not convert, or a reading stopped before a delete.
       }
       Check(modem_log.Text().compare(0, chunk.size() + before.size(), chunk + before) == 0,
             "the chunk goes in front of the log");
