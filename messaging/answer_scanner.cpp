@@ -96,7 +96,7 @@ FoundMessage AnswerScanner::Close(OpenMessage open) {
 }
 
 void AnswerScanner::StartAnswer(const std::string& header) {
-  open_.emplace();
+  open_.emplace(OpenMessage{});
   open_->found.header_line = header;
   open_->found.index = echoed_;
   echoed_.reset();

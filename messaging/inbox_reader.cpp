@@ -170,10 +170,12 @@ void InboxReader::AwaitAnswer(std::int32_t index) {
   }
   std::vector<FoundMessage> messages = std::move(unkept_messages_);
   unkept_messages_.clear();
-  for (const FoundMessage& message : messages)
-    kept_ahead_.emplace(message.header_line, message.body_line);
   const bool kept = !record_ || record_->AnswerReceived(unkept_bytes_, messages);
   unkept_bytes_.clear();
+  // What was kept is not handed over again once shown; what was not is.
+  if (kept)
+    for (const FoundMessage& message : messages)
+      kept_ahead_.emplace(message.header_line, message.body_line);
   if (!kept) {
     static const std::string before = platform::Cp1251FromUtf8("Ответ на чтение СМС №");
     static const std::string after =
@@ -316,10 +318,14 @@ void InboxReader::Read_SMS(std::string_view staged) {
 void InboxReader::ShowFound(std::vector<FoundMessage> found) {
   for (const FoundMessage& message : found) {
     AddModemLine(MessageLogLine(message.message));
-    if (uncounted_ > 0) {
-      --uncounted_;
-    } else {
-      ++SmsShown;
+    // Answers of an earlier reading, before the count or in its chunk, are
+    // no part of this one: counted, they would end it before index n.
+    if (!count_awaited_) {
+      if (uncounted_ > 0) {
+        --uncounted_;
+      } else {
+        ++SmsShown;
+      }
     }
     const auto ahead = kept_ahead_.find({message.header_line, message.body_line});
     if (ahead != kept_ahead_.end()) {

@@ -72,7 +72,7 @@ std::string SentAtFromTimestamp(std::string_view stamp) {
   if (stamp.size() < 19 || stamp[2] != '/' || stamp[5] != '/' || stamp[8] != ',' ||
       stamp[11] != ':' || stamp[14] != ':' || (stamp[17] != '+' && stamp[17] != '-'))
     return {};
-  for (std::size_t at : {0, 3, 6, 9, 12, 15})
+  for (std::size_t at : {0u, 3u, 6u, 9u, 12u, 15u})
     if (!IsDigits(stamp.substr(at, 2))) return {};
   const std::string_view zone = stamp.substr(18);
   if (!IsDigits(zone) || zone.size() > 2) return {};

@@ -142,7 +142,8 @@ int ChunkHandlerTarget(const std::uint8_t* data, std::size_t size) {
   ScriptedPort port;
   ShadowPane command_log;
   ShadowPane modem_log;
-  // A missing answer halts the reading at once instead of after ten seconds.
+  // The port answers no read: a reading stops at the first read whose answer
+  // the chunk did not bring, at once rather than after the usual wait.
   InboxReader reader(port, command_log, modem_log, MessagingDurations{0, 0, 0}, StagingPath());
   for (std::size_t at = 0; at < size;) {
     const std::size_t length = data[at++];
@@ -162,7 +163,7 @@ int ChunkHandlerTarget(const std::uint8_t* data, std::size_t size) {
       try {
         reader.BComPort1RxChar(static_cast<int>(take));
       } catch (const platform::Exception&) {
-        // A count that does not convert.
+        // A count that does not convert, or a reading stopped before a delete.
       }
       Check(modem_log.Text().compare(0, chunk.size() + before.size(), chunk + before) == 0,
             "the chunk goes in front of the log");
