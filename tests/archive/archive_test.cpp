@@ -50,6 +50,16 @@ void MakeVersion1File(const std::filesystem::path& file) {
     PRAGMA user_version = 1;)");
 }
 
+// The second layout (version 2): the folded search copy and the raw readings.
+void MakeVersion2File(const std::filesystem::path& file) {
+  MakeVersion1File(file);
+  Sql(file, R"(
+    ALTER TABLE received ADD COLUMN search TEXT NOT NULL DEFAULT '';
+    ALTER TABLE sends ADD COLUMN search TEXT NOT NULL DEFAULT '';
+    CREATE TABLE raw_reads (id INTEGER PRIMARY KEY, received_at TEXT NOT NULL,
+      port TEXT NOT NULL, bytes BLOB NOT NULL);)");
+}
+
 TEST(ArchiveSchema, FreshFileIsPrivateAndAtTheCurrentVersion) {
   TempDir dir;
   const auto file = dir / "new" / "deeper" / "archive.sqlite";
@@ -120,12 +130,8 @@ TEST(ArchiveSchema, Version1FileIsCarriedForwardWithItsRecords) {
 TEST(ArchiveSchema, Version2SendsGetTheirStatusFromTheAnswersKept) {
   TempDir dir;
   const auto file = dir / "archive.sqlite";
-  MakeVersion1File(file);
+  MakeVersion2File(file);
   Sql(file, R"(
-    ALTER TABLE received ADD COLUMN search TEXT NOT NULL DEFAULT '';
-    ALTER TABLE sends ADD COLUMN search TEXT NOT NULL DEFAULT '';
-    CREATE TABLE raw_reads (id INTEGER PRIMARY KEY, received_at TEXT NOT NULL,
-      port TEXT NOT NULL, bytes BLOB NOT NULL);
     INSERT INTO sends VALUES (2, '2026-01-04 00:00:00.000', 'COM11', '7916', 'two', 2, '');
     INSERT INTO send_answers VALUES (2, 2, '+CMGS: 8', '2026-01-04 00:00:05.000');
     INSERT INTO sends VALUES (3, '2026-01-05 00:00:00.000', 'COM11', '7916', 'three', 2, '');
@@ -566,12 +572,8 @@ TEST(ArchiveOrder, EveryOrderPagesThroughAllRowsAsAFullSortWould) {
 TEST(ArchiveSchema, Version2FileLearnsThatEFindsYo) {
   TempDir dir;
   const auto file = dir / "archive.sqlite";
-  MakeVersion1File(file);
+  MakeVersion2File(file);
   Sql(file, R"(
-    ALTER TABLE received ADD COLUMN search TEXT NOT NULL DEFAULT '';
-    ALTER TABLE sends ADD COLUMN search TEXT NOT NULL DEFAULT '';
-    CREATE TABLE raw_reads (id INTEGER PRIMARY KEY, received_at TEXT NOT NULL,
-      port TEXT NOT NULL, bytes BLOB NOT NULL);
     INSERT INTO received VALUES (3, '2026-01-04 00:00:00.000', 'COM1', NULL, '+79160000001',
       't', 'Ёлка', X'', X'', '+79160000001' || char(10) || 'ёлка');
     INSERT INTO sends VALUES (2, '2026-01-04 00:00:00.000', 'COM1', '7926', 'ёж', 1,
