@@ -751,11 +751,10 @@ std::string BareNumber(std::string_view number) {
   return bare;
 }
 
-// The number of characters of UTF-8 text.
+// The number of characters of UTF-8 text (of bytes, where it is not UTF-8).
 std::size_t Characters(std::string_view utf8) {
-  std::size_t n = 0;
-  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80 ? 1 : 0;
-  return n;
+  const auto code_points = platform::Utf8ToCodePoints(utf8);
+  return code_points ? code_points->size() : utf8.size();
 }
 
 // An FTS5 string: the text in double quotes, a quote doubled.
