@@ -100,6 +100,9 @@ void InboxReader::kol_SMS() {
   summary_due_ = false;
   staging_failure_told_ = false;
   listening_ = false;
+  // Bytes a hold took before a port was closed never come: at worst what
+  // still comes of them is kept twice, never skipped.
+  held_unread_ = 0;
   unkept_bytes_.clear();
   unkept_messages_.clear();
   kept_ahead_.clear();
