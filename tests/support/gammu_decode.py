@@ -12,6 +12,12 @@ import sys
 import gammu
 
 
+def gammu_text(text):
+    """The text up to gammu's terminator: for a 7-bit part with escapes gammu
+    takes the septet count for the length and hands on what lies beyond."""
+    return text.split("\x00", 1)[0] if isinstance(text, str) else ""
+
+
 def link(pdus):
     messages = [[gammu.DecodePDU(bytes.fromhex(p), SMSC=True)] for p in pdus]
     for group in gammu.LinkSMS(messages):
@@ -32,7 +38,7 @@ def main():
             sms = gammu.DecodePDU(bytes.fromhex(pdu), SMSC=True)
             out = {
                 "number": sms["Number"],
-                "text": sms["Text"] if isinstance(sms["Text"], str) else "",
+                "text": gammu_text(sms["Text"]),
                 "coding": sms["Coding"],
                 "length": sms["Length"],
                 "type": sms["Type"],
