@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "main_window/comport_modem.h"
+#include "station/comport_modem.h"
 #include "messaging/inbox_reader.h"
 #include "messaging/messaging_io.h"
 #include "messaging/sms_submission.h"

@@ -1,4 +1,4 @@
-#include "main_window/comport_modem.h"
+#include "station/comport_modem.h"
 
 namespace vestrel {
 
