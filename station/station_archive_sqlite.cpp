@@ -1,6 +1,6 @@
 // A build with SQLite: the dialogues' record kept in the archive file.
 #include "archive/archive.h"
-#include "archiving/archive_record.h"
+#include "record/dialogue_record.h"
 #include "station/station.h"
 
 namespace vestrel::station {

@@ -1,4 +1,4 @@
-#include "archiving/archive_record.h"
+#include "record/dialogue_record.h"
 
 #include "platform/cp1251.h"
 
