@@ -126,43 +126,4 @@ std::optional<std::string> NormalizeSince(std::string_view text) {
   return std::string(out);
 }
 
-namespace {
-
-constexpr std::string_view kAnswerMarks[] = {"+CMGS:", "+CMS ERROR:"};
-constexpr std::size_t kLongestAnswer = 64;
-
-bool CouldBeAnswer(std::string_view line) {
-  for (std::string_view mark : kAnswerMarks)
-    if (mark.starts_with(line) || line.starts_with(mark)) return true;
-  return false;
-}
-
-bool IsAnswer(std::string_view line) {
-  for (std::string_view mark : kAnswerMarks)
-    if (line.starts_with(mark)) return true;
-  return false;
-}
-
-}  // namespace
-
-std::vector<std::string> SendAnswerLines::Feed(std::string_view chunk) {
-  std::vector<std::string> lines;
-  for (char c : chunk) {
-    if (c == '\r' || c == '\n') {
-      if (!skipping_ && IsAnswer(line_)) lines.push_back(line_);
-      line_.clear();
-      skipping_ = false;
-      continue;
-    }
-    if (skipping_) continue;
-    line_ += c;
-    // Any other line is passed over up to its end.
-    if (!CouldBeAnswer(line_) || line_.size() > kLongestAnswer) {
-      line_.clear();
-      skipping_ = true;
-    }
-  }
-  return lines;
-}
-
 }  // namespace vestrel::archive

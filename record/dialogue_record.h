@@ -5,19 +5,64 @@
 // send is kept for the operator, to be told once the handler has returned.
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "archive/archive.h"
 #include "messaging/message_record.h"
 
-namespace vestrel::archive {
+namespace vestrel::record {
 
-class ArchiveRecord : public MessageRecord {
+// The failures met during one reading or one send, told to the operator once:
+// Reset when the reading or send starts, Note every Status, and TakeMessage
+// once the port handler has returned.
+class FailureNotice {
  public:
-  // port_name gives the name of the port the dialogues run on, at each record.
-  ArchiveRecord(Archive& archive, std::function<std::string()> port_name);
+  void Reset() {
+    first_.reset();
+    told_ = false;
+  }
+  void Note(const archive::Status& status);
+  // The first failure's OperatorMessage, once between two Resets; nothing
+  // when all went well or it was taken already.
+  std::optional<std::string> TakeMessage();
+
+ private:
+  std::optional<archive::Status> first_;
+  bool told_ = false;
+};
+
+// Picks the answer lines a send keeps ("+CMGS: n", "+CMS ERROR: n") out of
+// the chunks received while it runs. A line cut between two chunks is held
+// until its end arrives, so it is kept whole.
+class SendAnswerLines {
+ public:
+  // Forgets a held part line; call when a send starts.
+  void Reset() {
+    line_.clear();
+    skipping_ = false;
+  }
+  // The complete answer lines in the chunk (and the part held from before),
+  // without their line ends.
+  std::vector<std::string> Feed(std::string_view chunk);
+
+ private:
+  std::string line_;       // the line so far, while it may be an answer
+  bool skipping_ = false;  // in a line that is no answer, up to its end
+};
+
+class DialogueRecord : public MessageRecord {
+ public:
+  // The archive in file (opened at its first use). port_name gives the name
+  // of the port the dialogues run on, at each record.
+  DialogueRecord(const std::filesystem::path& file, std::function<std::string()> port_name);
+
+  // The archive itself, for its listings.
+  archive::Archive& Archive() { return archive_; }
 
   void ReadingStarted() noexcept override;
   void ChunkReceived(std::string_view bytes, bool reading) noexcept override;
@@ -38,7 +83,7 @@ class ArchiveRecord : public MessageRecord {
  private:
   std::string Port() const;
 
-  Archive& archive_;
+  archive::Archive archive_;
   std::function<std::string()> port_name_;
   FailureNotice notice_;
   SendAnswerLines answers_;
@@ -50,4 +95,4 @@ class ArchiveRecord : public MessageRecord {
   std::size_t refused_ = 0;
 };
 
-}  // namespace vestrel::archive
+}  // namespace vestrel::record
