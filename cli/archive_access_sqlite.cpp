@@ -151,7 +151,7 @@ int ArchiveCommand(const Options& options) {
       if (options.csv) return out.Put(archive::CsvRecord(archive::RawFields(row)));
       return out.Line(options.json ? archive::RawJson(row)
                                    : row.received_at + " " + row.port + " " +
-                                         archive::ShownBytes(row.bytes));
+                                         platform::ShownBytes(row.bytes));
     });
   }
   const int written = out.Finish();
