@@ -24,7 +24,7 @@
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
 #include "station/settings.h"
-#include "tests/sms/messaging_test_util.h"
+#include "tests/messaging/sms/messaging_test_util.h"
 #include "tests/support/golden.h"
 #include "tests/support/modem_sim.h"
 #include "tests/support/qt_environment.h"
