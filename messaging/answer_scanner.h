@@ -11,7 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "messaging/deliver_pdu.h"
+#include "messaging/at_answers.h"
+#include "messaging/found_message.h"
 #include "messaging/staging.h"
 
 namespace vestrel {
@@ -37,34 +38,17 @@ struct MarkedLine {
 };
 std::optional<MarkedLine> FindLineStartingWith(std::string_view bytes, std::string_view mark);
 
-// A final result code of V.250 or 27.005: OK, ERROR, +CMS ERROR, +CME ERROR.
-bool IsFinalResult(std::string_view line);
-
-// A line the modem sends on its own (a new message stored, a call, the
-// network, the signal): it may come between any two lines of an answer and
-// is never part of one.
-bool IsUnsolicitedResult(std::string_view line);
-
-// One message as it was found, with the lines it was made of.
-struct FoundMessage {
-  ListedMessage message;
-  std::string header_line;            // as received, CRs dropped
-  std::string body_line;              // the body's lines, joined with LF
-  std::optional<std::int32_t> index;  // storage index, when the echo of its read preceded it
-  // PDU mode: the SMS-DELIVER of the body; none in text mode or when it did not decode.
-  std::optional<DeliveredPart> part;
-  // Shown joined from the parts of a concatenated message: how many of them
-  // are here, of how many; fewer here than in all is an incomplete message.
-  std::size_t parts_present = 1;
-  std::size_t parts_total = 1;
-};
-
 // Follows the answers line by line. A header is a line that begins with
 // "+CMGR:" and stands where an answer can start: outside an answer, or after
 // an empty line or the echo of a command. Inside an answer (from a header to
 // its final result code) every other line is message text: the line after
 // the header always, the lines after it up to the empty line before the final
 // result code. Unsolicited result codes are no part of an answer.
+class AnswerScanner;
+
+// Every message in the staged bytes, in order, read as a fresh reading would.
+std::vector<ListedMessage> ParseStaged(std::string_view bytes);
+
 class AnswerScanner {
  public:
   // In PDU mode the body is one line of hexadecimal that is decoded as an

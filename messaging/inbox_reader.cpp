@@ -11,13 +11,7 @@
 namespace vestrel {
 namespace {
 
-constexpr std::string_view kStorageMark = "+CPMS:";
-constexpr std::string_view kHeaderMark = "+CMGR:";
 constexpr std::size_t kCountTextShown = 24;
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
 
 bool Holds(std::string_view chunk, std::string_view mark) {
   return chunk.find(mark) != std::string_view::npos;
@@ -33,43 +27,6 @@ std::string Printable(std::string_view text) {
 }
 
 }  // namespace
-
-std::optional<std::int32_t> ParseSmsNumber(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return std::nullopt;
-  std::int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-  return static_cast<std::int32_t>(value);
-}
-
-StorageAnswer ParseStorageAnswer(std::string_view chunk) {
-  StorageAnswer answer;
-  const std::size_t mark = chunk.find(kStorageMark);
-  if (mark == std::string_view::npos) return answer;
-  // The modem puts a space after the colon; that byte is skipped unread.
-  const std::size_t start = mark + kStorageMark.size() + 1;
-  const std::size_t comma = chunk.find(',', mark + kStorageMark.size());
-  // No comma, or one right after the colon: an empty count text, which fails.
-  if (comma == std::string_view::npos || start > comma) return answer;
-  answer.count_text = std::string(chunk.substr(start, comma - start));
-  answer.count = ParseSmsNumber(answer.count_text);
-  const std::size_t end = chunk.find_first_of(",\r\n", comma + 1);
-  const auto capacity = ParseSmsNumber(chunk.substr(
-      comma + 1, end == std::string_view::npos ? std::string_view::npos : end - comma - 1));
-  if (capacity && *capacity > 0) answer.capacity = *capacity;
-  return answer;
-}
 
 InboxReader::InboxReader(ModemPort& port, LogPane& command_log, LogPane& modem_log,
                          MessagingDurations durations, std::string staging_path,
@@ -219,7 +176,7 @@ void InboxReader::BComPort1RxChar(int count) {
   std::string shown = chunk;
   if (!shown.empty() && shown.back() == '\r') shown += '\n';
   modem_log_.Prepend(shown);
-  if (record_) record_->ChunkReceived(fresh, ReadingUnderWay() || Holds(chunk, kHeaderMark));
+  if (record_) record_->ChunkReceived(fresh, ReadingUnderWay() || Holds(chunk, kReadMark));
   if (listening_) Listen(fresh, false);
 
   // Only whole answers are parsed; the rest waits for the next chunk.
@@ -252,7 +209,7 @@ void InboxReader::BComPort1RxChar(int count) {
       count_failure = TakeCount(marked->line);
     }
   }
-  if (HasLineStartingWith(part, kHeaderMark) || ReadMore == 1 ||
+  if (HasLineStartingWith(part, kReadMark) || ReadMore == 1 ||
       (SmsTotal > 0 && SmsShown == 0 && !ReadStopped)) {
     StageAndRead(part);
   } else {

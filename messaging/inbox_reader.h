@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "messaging/answer_scanner.h"
+#include "messaging/at_answers.h"
 #include "messaging/dialogue_stop.h"
 #include "messaging/message_record.h"
 #include "messaging/messaging_io.h"
@@ -32,24 +33,10 @@
 
 namespace vestrel {
 
-// Storage capacity assumed when the "+CPMS:" answer does not give one.
-inline constexpr std::int32_t kDefaultSmsCapacity = 255;
 // No message storage of a phone or modem holds more: SIM cards hold up to 255,
 // phone memories a few hundred. A larger count or capacity is a fault of the
 // device, and reading and deleting that many places would take hours.
 inline constexpr std::int32_t kMaxSmsStorage = 1000;
-
-// A decimal number as the count wants it: leading blanks, one optional sign,
-// digits, nothing else, within 32 bits.
-std::optional<std::int32_t> ParseSmsNumber(std::string_view text);
-
-// What the first "+CPMS:" of a chunk says.
-struct StorageAnswer {
-  std::string count_text;  // between "+CPMS:" plus one byte and the next comma
-  std::optional<std::int32_t> count;
-  std::int32_t capacity = kDefaultSmsCapacity;  // the second number, when it reads
-};
-StorageAnswer ParseStorageAnswer(std::string_view chunk);
 
 // A reading stopped before a delete, its message left on the phone: its
 // answer never came whole, or could not be kept. The message says which.

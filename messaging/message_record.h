@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "messaging/answer_scanner.h"
+#include "messaging/found_message.h"
 #include "messaging/send_results.h"
 
 namespace vestrel {

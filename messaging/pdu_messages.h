@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "messaging/answer_scanner.h"
+#include "messaging/found_message.h"
 
 namespace vestrel {
 

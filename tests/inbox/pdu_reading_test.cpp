@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "messaging/answer_scanner.h"
 #include "messaging/pdu_messages.h"
 #include "messaging/reading_config.h"
 #include "platform/cp1251.h"
