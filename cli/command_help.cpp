@@ -41,9 +41,13 @@ Examples:
 std::string ReadHelp(const ArchiveHelp& archive) {
   std::string text = R"(Usage: vestrel-sms [OPTIONS] read
 
-Reads every message stored in the phone's memory "ME", deleting each from the
-phone, and prints one line per message:
+Reads every message stored in the phone's memory "ME" (or the one --memory
+names), deleting each from the phone, and prints one line per message:
 "№ тел: … Дата и время отправки: … Текст: …"
+With --pdu the parts of a long message are printed joined as one; a message
+whose parts have not all come yet is printed with "[неполное СМС: пришло
+частей K из N]" and completed in the archive when a later reading brings the
+rest (with --no-archive its parts are left on the phone until then).
 
 Options:
 )";
@@ -52,6 +56,11 @@ Options:
                       index when known) instead of the text line
   --timeout SECONDS   give up when the modem has sent nothing for this long
                       (default 60)
+  --pdu               read in PDU mode (AT+CMGF=0): any alphabet, alphanumeric
+                      senders, long messages joined; with --json also
+                      "parts", "parts_present" and "complete" for a long one
+  --memory SM|ME|MT   the memory to count and read: SM the SIM card, ME the
+                      phone (default), MT both
 )";
   text += archive.no_archive;
   text += kLogOption;
@@ -61,6 +70,7 @@ Options:
 Examples:
   vestrel-sms read
   vestrel-sms read --json >> inbox.jsonl
+  vestrel-sms read --pdu --memory SM
   vestrel-sms read --timeout 120 --log read.log
 )";
   return text;

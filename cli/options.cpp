@@ -94,6 +94,7 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
   bool help = false;
   bool version = false;
   bool timeout_given = false;
+  bool reading_option = false;
   bool listing_option = false;
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -127,6 +128,14 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       options.yes = true;
     } else if (arg == "--separate") {
       options.separate = true;
+    } else if (arg == "--pdu") {
+      options.reading.mode = ReadingMode::kPdu;
+      reading_option = true;
+    } else if (auto memory = OptionValue(args, i, "--memory")) {
+      const auto parsed = ParseReadingMemory(*memory);
+      if (!parsed) throw UsageError("--memory wants SM, ME or MT, not \"" + *memory + "\"");
+      options.reading.memory = *parsed;
+      reading_option = true;
     } else if (auto since = OptionValue(args, i, "--since")) {
       options.since = DateValue("--since", *since);
       listing_option = true;
@@ -214,6 +223,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("--separate belongs to the send command");
   if (timeout_given && options.command != Command::Read)
     throw UsageError("--timeout belongs to the read command");
+  if (reading_option && options.command != Command::Read)
+    throw UsageError("--pdu and --memory belong to the read command");
   return options;
 }
 

@@ -105,6 +105,7 @@ class Session {
         output_(stdout, options.json, progress_, kept_.get()),
         inbox_(port_, command_pane_, modem_pane_, options.durations, staging_.File(), &stop_) {
     inbox_.SetRecord(&output_);
+    inbox_.SetConfig(options.reading);
     // The window's port and line.
     station::ConfigureModemLine(com_);
     com_.OnRxChar = [this](TBComPort*, int count) { OnChunk(count); };

@@ -1,12 +1,9 @@
 #include "messaging/answer_scanner.h"
 
-#include "messaging/inbox_reader.h"
+#include "messaging/pdu_messages.h"
 
 namespace vestrel {
 namespace {
-
-constexpr std::string_view kHeaderMark = "+CMGR:";
-constexpr std::string_view kReadEcho = "AT+CMGR=";
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -38,7 +35,7 @@ std::size_t CompletePartLength(std::string_view bytes) {
         last_end == 0 ? std::string_view::npos : bytes.rfind('\n', last_end - 1);
     const std::size_t line_start = previous_end == std::string_view::npos ? 0 : previous_end + 1;
     // A header waits for its body line.
-    if (StartsWith(LineText(bytes.substr(line_start, last_end - line_start)), kHeaderMark))
+    if (StartsWith(LineText(bytes.substr(line_start, last_end - line_start)), kReadMark))
       complete = line_start;
   }
   if (bytes.size() - complete > kMaxHeldAnswerBytes) return bytes.size();
@@ -65,33 +62,18 @@ std::optional<MarkedLine> FindLineStartingWith(std::string_view bytes, std::stri
   return std::nullopt;
 }
 
-bool IsFinalResult(std::string_view line) {
-  return line == "OK" || line == "ERROR" || StartsWith(line, "+CMS ERROR:") ||
-         StartsWith(line, "+CME ERROR:");
-}
-
-bool IsUnsolicitedResult(std::string_view line) {
-  // Those of 27.005 and 27.007 a modem may send while messages are read, and
-  // the vendor ones common USB modems send all day.
-  static constexpr std::string_view kMarks[] = {
-      "+CMTI:",  "+CDSI:",      "+CDS:",     "+CBMI:",   "+CLIP:", "+CRING:", "+CREG:",
-      "+CGREG:", "+CEREG:",     "+CUSD:",    "+CIEV:",   "+CCWA:", "^RSSI:",  "^HCSQ:",
-      "^BOOT:",  "^MODE:",      "^SRVST:",   "^SIMST:",  "^CEND:", "^ORIG:",  "^CONF:",
-      "^CONN:",  "^DSFLOWRPT:", "^SYSSTART", "+PBREADY", "^STIN:"};
-  if (line == "RING") return true;
-  for (std::string_view mark : kMarks)
-    if (StartsWith(line, mark)) return true;
-  return false;
-}
-
-FoundMessage AnswerScanner::Close(OpenMessage open) {
+FoundMessage AnswerScanner::Close(OpenMessage open) const {
   std::string body;
   for (std::size_t i = 0; i < open.body.size(); ++i) {
     if (i > 0) body += '\n';
     body += open.body[i];
   }
   open.found.body_line = std::move(body);
-  open.found.message = ListedFromLines(open.found.header_line, open.found.body_line);
+  if (pdu_) {
+    DecodePduFound(open.found);
+  } else {
+    open.found.message = ListedFromLines(open.found.header_line, open.found.body_line);
+  }
   return std::move(open.found);
 }
 
@@ -116,7 +98,7 @@ bool AnswerScanner::InsideAnswer(const std::string& text, std::vector<FoundMessa
     m.after_echo = false;
     return true;
   }
-  const bool header_here = StartsWith(text, kHeaderMark) && (m.empty_lines > 0 || m.after_echo);
+  const bool header_here = StartsWith(text, kReadMark) && (m.empty_lines > 0 || m.after_echo);
   if (IsFinalResult(text) || header_here) {
     // An echo right before a header was the next command's, not text.
     if (header_here && m.after_echo && m.empty_lines == 0) m.body.pop_back();
@@ -128,12 +110,12 @@ bool AnswerScanner::InsideAnswer(const std::string& text, std::vector<FoundMessa
   m.body.push_back(text);
   m.after_echo = IsCommandEcho(text);
   echoed_.reset();
-  if (StartsWith(text, kReadEcho)) echoed_ = ParseSmsNumber(text.substr(kReadEcho.size()));
+  if (StartsWith(text, kReadCommand)) echoed_ = ParseSmsNumber(text.substr(kReadCommand.size()));
   return true;
 }
 
 void AnswerScanner::OutsideAnswer(const std::string& text) {
-  if (StartsWith(text, kHeaderMark)) {
+  if (StartsWith(text, kReadMark)) {
     StartAnswer(text);
     return;
   }
@@ -144,8 +126,8 @@ void AnswerScanner::OutsideAnswer(const std::string& text) {
     echoed_read_.reset();
   }
   echoed_.reset();
-  if (StartsWith(text, kReadEcho)) {
-    echoed_ = ParseSmsNumber(text.substr(kReadEcho.size()));
+  if (StartsWith(text, kReadCommand)) {
+    echoed_ = ParseSmsNumber(text.substr(kReadCommand.size()));
     echoed_read_ = echoed_;
   } else if (IsCommandEcho(text)) {
     echoed_read_.reset();
@@ -166,6 +148,14 @@ std::optional<FoundMessage> AnswerScanner::Flush() {
   FoundMessage message = Close(std::move(*open_));
   open_.reset();
   return message;
+}
+
+std::vector<ListedMessage> ParseStaged(std::string_view bytes) {
+  AnswerScanner scanner;
+  std::vector<ListedMessage> messages;
+  for (FoundMessage& found : scanner.Scan(bytes)) messages.push_back(std::move(found.message));
+  if (auto last = scanner.Flush()) messages.push_back(std::move(last->message));
+  return messages;
 }
 
 void AnswerScanner::Reset() {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "messaging/at_answers.h"
+#include "messaging/found_message.h"
 #include "messaging/staging.h"
 
 namespace vestrel {
@@ -36,30 +38,22 @@ struct MarkedLine {
 };
 std::optional<MarkedLine> FindLineStartingWith(std::string_view bytes, std::string_view mark);
 
-// A final result code of V.250 or 27.005: OK, ERROR, +CMS ERROR, +CME ERROR.
-bool IsFinalResult(std::string_view line);
-
-// A line the modem sends on its own (a new message stored, a call, the
-// network, the signal): it may come between any two lines of an answer and
-// is never part of one.
-bool IsUnsolicitedResult(std::string_view line);
-
-// One message as it was found, with the lines it was made of.
-struct FoundMessage {
-  ListedMessage message;
-  std::string header_line;            // as received, CRs dropped
-  std::string body_line;              // the body's lines, joined with LF
-  std::optional<std::int32_t> index;  // storage index, when the echo of its read preceded it
-};
-
 // Follows the answers line by line. A header is a line that begins with
 // "+CMGR:" and stands where an answer can start: outside an answer, or after
 // an empty line or the echo of a command. Inside an answer (from a header to
 // its final result code) every other line is message text: the line after
 // the header always, the lines after it up to the empty line before the final
 // result code. Unsolicited result codes are no part of an answer.
+class AnswerScanner;
+
+// Every message in the staged bytes, in order, read as a fresh reading would.
+std::vector<ListedMessage> ParseStaged(std::string_view bytes);
+
 class AnswerScanner {
  public:
+  // In PDU mode the body is one line of hexadecimal that is decoded as an
+  // SMS-DELIVER; message text can then never stand on a line of its own.
+  void SetPduMode(bool pdu) { pdu_ = pdu; }
   // Scans whole lines (as CompletePartLength cut them); returns the messages
   // whose answers ended in them.
   std::vector<FoundMessage> Scan(std::string_view bytes);
@@ -81,7 +75,7 @@ class AnswerScanner {
     std::size_t empty_lines = 0;  // empty lines after the body, not yet known to be text
     bool after_echo = false;      // the last line looked like a command's echo
   };
-  static FoundMessage Close(OpenMessage open);
+  FoundMessage Close(OpenMessage open) const;
   // One line inside an open answer; true when it ended the answer.
   bool InsideAnswer(const std::string& text, std::vector<FoundMessage>& found);
   void StartAnswer(const std::string& header);
@@ -92,6 +86,7 @@ class AnswerScanner {
   std::int64_t final_results_ = 0;
   std::optional<std::int32_t> echoed_read_;  // the read whose answer runs now
   std::optional<std::int32_t> answered_read_;
+  bool pdu_ = false;
 };
 
 }  // namespace vestrel

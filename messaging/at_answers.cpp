@@ -1,11 +1,24 @@
 #include "messaging/at_answers.h"
 
 #include <charconv>
+#include <cstdio>
+#include <limits>
 
 #include "platform/cp1251.h"
 
 namespace vestrel {
 namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool IsDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
 
 std::string_view Trimmed(std::string_view s) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -92,18 +105,138 @@ constexpr Meaning kMeanings[] = {
 
 }  // namespace
 
+std::optional<std::int32_t> ParseSmsNumber(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+StorageAnswer ParseStorageAnswer(std::string_view chunk) {
+  StorageAnswer answer;
+  const std::size_t mark = chunk.find(kStorageMark);
+  if (mark == std::string_view::npos) return answer;
+  // The modem puts a space after the colon; that byte is skipped unread.
+  const std::size_t start = mark + kStorageMark.size() + 1;
+  const std::size_t comma = chunk.find(',', mark + kStorageMark.size());
+  // No comma, or one right after the colon: an empty count text, which fails.
+  if (comma == std::string_view::npos || start > comma) return answer;
+  answer.count_text = std::string(chunk.substr(start, comma - start));
+  answer.count = ParseSmsNumber(answer.count_text);
+  const std::size_t end = chunk.find_first_of(",\r\n", comma + 1);
+  const auto capacity = ParseSmsNumber(chunk.substr(
+      comma + 1, end == std::string_view::npos ? std::string_view::npos : end - comma - 1));
+  if (capacity && *capacity > 0) answer.capacity = *capacity;
+  return answer;
+}
+
+std::vector<std::string> HeaderFields(std::string_view header) {
+  const std::size_t mark = header.find(kReadMark);
+  if (mark != std::string_view::npos) header.remove_prefix(mark + kReadMark.size());
+  while (!header.empty() && header.front() == ' ') header.remove_prefix(1);
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (char c : header) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+std::string SentAtFromTimestamp(std::string_view stamp) {
+  // yy/MM/dd,hh:mm:ss then the zone: a sign and quarter hours.
+  if (stamp.size() < 19 || stamp[2] != '/' || stamp[5] != '/' || stamp[8] != ',' ||
+      stamp[11] != ':' || stamp[14] != ':' || (stamp[17] != '+' && stamp[17] != '-'))
+    return {};
+  for (std::size_t at : {0u, 3u, 6u, 9u, 12u, 15u})
+    if (!IsDigits(stamp.substr(at, 2))) return {};
+  const std::string_view zone = stamp.substr(18);
+  if (!IsDigits(zone) || zone.size() > 2) return {};
+  const int quarters = std::stoi(std::string(zone));
+  if (quarters > 56) return {};  // beyond ±14:00
+  char offset[16];
+  std::snprintf(offset, sizeof offset, "%c%02d:%02d", stamp[17], quarters / 4, quarters % 4 * 15);
+  std::string iso = "20";
+  iso.append(stamp.substr(0, 2)).append("-").append(stamp.substr(3, 2)).append("-");
+  iso.append(stamp.substr(6, 2)).append("T").append(stamp.substr(9, 8)).append(offset);
+  return iso;
+}
+
+std::optional<CmgrPduHeader> ParseCmgrPduHeader(std::string_view line) {
+  if (line.substr(0, kReadMark.size()) != kReadMark) return std::nullopt;
+  line.remove_prefix(kReadMark.size());
+  while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
+    line.remove_suffix(1);
+  CmgrPduHeader header;
+  auto number = [](std::string_view text, int& out) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size() && !text.empty();
+  };
+  const std::size_t first_comma = line.find(',');
+  const std::size_t last_comma = line.rfind(',');
+  if (first_comma == std::string_view::npos || first_comma == last_comma) return std::nullopt;
+  if (!number(line.substr(0, first_comma), header.stat) || header.stat < 0 || header.stat > 3)
+    return std::nullopt;
+  if (!number(line.substr(last_comma + 1), header.length) || header.length <= 0 ||
+      header.length > 176)
+    return std::nullopt;
+  std::string_view alpha = line.substr(first_comma + 1, last_comma - first_comma - 1);
+  if (alpha.size() >= 2 && alpha.front() == '"' && alpha.back() == '"')
+    alpha = alpha.substr(1, alpha.size() - 2);
+  header.alpha = std::string(alpha);
+  return header;
+}
+
+bool IsFinalResult(std::string_view line) {
+  return line == kOkResult || line == kErrorResult || StartsWith(line, kCmsErrorMark) ||
+         StartsWith(line, kCmeErrorMark);
+}
+
+bool IsUnsolicitedResult(std::string_view line) {
+  // Those of 27.005 and 27.007 a modem may send while messages are read, and
+  // the vendor ones common USB modems send all day.
+  static constexpr std::string_view kMarks[] = {
+      "+CMTI:",  "+CDSI:",      "+CDS:",     "+CBMI:",   "+CLIP:", "+CRING:", "+CREG:",
+      "+CGREG:", "+CEREG:",     "+CUSD:",    "+CIEV:",   "+CCWA:", "^RSSI:",  "^HCSQ:",
+      "^BOOT:",  "^MODE:",      "^SRVST:",   "^SIMST:",  "^CEND:", "^ORIG:",  "^CONF:",
+      "^CONN:",  "^DSFLOWRPT:", "^SYSSTART", "+PBREADY", "^STIN:"};
+  if (line == "RING") return true;
+  for (std::string_view mark : kMarks)
+    if (StartsWith(line, mark)) return true;
+  return false;
+}
+
 AtAnswer ParseAnswerLine(std::string_view line) {
   line = Trimmed(line);
-  if (line == "OK") return {AnswerKind::kOk, std::nullopt};
-  if (line == "ERROR") return {AnswerKind::kError, std::nullopt};
+  if (line == kOkResult) return {AnswerKind::kOk, std::nullopt};
+  if (line == kErrorResult) return {AnswerKind::kError, std::nullopt};
   if (StartsWith(line, ">")) return {AnswerKind::kPrompt, std::nullopt};
-  if (StartsWith(line, "+CMS ERROR:"))
-    return {AnswerKind::kCmsError, LeadingNumber(line.substr(11))};
-  if (StartsWith(line, "+CME ERROR:"))
-    return {AnswerKind::kCmeError, LeadingNumber(line.substr(11))};
-  if (StartsWith(line, "+CMGS:")) {
+  if (StartsWith(line, kCmsErrorMark))
+    return {AnswerKind::kCmsError, LeadingNumber(line.substr(kCmsErrorMark.size()))};
+  if (StartsWith(line, kCmeErrorMark))
+    return {AnswerKind::kCmeError, LeadingNumber(line.substr(kCmeErrorMark.size()))};
+  if (StartsWith(line, kSentMark)) {
     // A +CMGS line without a reference is no answer this program knows.
-    if (const auto reference = LeadingNumber(line.substr(6))) return {AnswerKind::kCmgs, reference};
+    if (const auto reference = LeadingNumber(line.substr(kSentMark.size())))
+      return {AnswerKind::kCmgs, reference};
   }
   return {};
 }

@@ -231,33 +231,6 @@ DeliverResult DecodeDeliverPdu(std::string_view hex, std::optional<int> tpdu_len
   return result;
 }
 
-std::optional<CmgrPduHeader> ParseCmgrPduHeader(std::string_view line) {
-  constexpr std::string_view kPrefix = "+CMGR:";
-  if (line.substr(0, kPrefix.size()) != kPrefix) return std::nullopt;
-  line.remove_prefix(kPrefix.size());
-  while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
-    line.remove_suffix(1);
-  CmgrPduHeader header;
-  auto number = [](std::string_view text, int& out) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return error == std::errc() && end == text.data() + text.size() && !text.empty();
-  };
-  const std::size_t first_comma = line.find(',');
-  const std::size_t last_comma = line.rfind(',');
-  if (first_comma == std::string_view::npos || first_comma == last_comma) return std::nullopt;
-  if (!number(line.substr(0, first_comma), header.stat) || header.stat < 0 || header.stat > 3)
-    return std::nullopt;
-  if (!number(line.substr(last_comma + 1), header.length) || header.length <= 0 ||
-      header.length > 176)
-    return std::nullopt;
-  std::string_view alpha = line.substr(first_comma + 1, last_comma - first_comma - 1);
-  if (alpha.size() >= 2 && alpha.front() == '"' && alpha.back() == '"')
-    alpha = alpha.substr(1, alpha.size() - 2);
-  header.alpha = std::string(alpha);
-  return header;
-}
-
 DeliverResult DecodeCmgrPduAnswer(std::string_view answer) {
   const std::size_t end = answer.find('\n');
   if (end == std::string_view::npos) return {std::nullopt, "no PDU line"};

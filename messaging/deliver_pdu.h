@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "messaging/at_answers.h"
+
 namespace vestrel {
 
 enum class SenderType { kInternational, kNational, kAlphanumeric, kOther };
@@ -40,14 +42,6 @@ struct DeliverResult {
 // Decodes an SMS-DELIVER PDU in hexadecimal led by its service-centre address.
 // tpdu_length: the <length> of the answer, checked when given.
 DeliverResult DecodeDeliverPdu(std::string_view hex, std::optional<int> tpdu_length = {});
-
-// The header line of a PDU-mode reading: "+CMGR: 1,,45" or "+CMGR: 0,"Name",23".
-struct CmgrPduHeader {
-  int stat = 0;       // 0 received unread, 1 received read, 2 stored unsent, 3 stored sent
-  std::string alpha;  // as the modem wrote it, without quotes
-  int length = 0;     // TPDU octets
-};
-std::optional<CmgrPduHeader> ParseCmgrPduHeader(std::string_view line);
 
 // A reading's answer from "+CMGR:" on: the header line and the PDU line after
 // it (line ends CR LF or LF, blanks around the PDU ignored).

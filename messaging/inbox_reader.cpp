@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "messaging/pdu_messages.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/messages.h"
@@ -10,13 +11,7 @@
 namespace vestrel {
 namespace {
 
-constexpr std::string_view kStorageMark = "+CPMS:";
-constexpr std::string_view kHeaderMark = "+CMGR:";
 constexpr std::size_t kCountTextShown = 24;
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
 
 bool Holds(std::string_view chunk, std::string_view mark) {
   return chunk.find(mark) != std::string_view::npos;
@@ -32,43 +27,6 @@ std::string Printable(std::string_view text) {
 }
 
 }  // namespace
-
-std::optional<std::int32_t> ParseSmsNumber(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return std::nullopt;
-  std::int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-  return static_cast<std::int32_t>(value);
-}
-
-StorageAnswer ParseStorageAnswer(std::string_view chunk) {
-  StorageAnswer answer;
-  const std::size_t mark = chunk.find(kStorageMark);
-  if (mark == std::string_view::npos) return answer;
-  // The modem puts a space after the colon; that byte is skipped unread.
-  const std::size_t start = mark + kStorageMark.size() + 1;
-  const std::size_t comma = chunk.find(',', mark + kStorageMark.size());
-  // No comma, or one right after the colon: an empty count text, which fails.
-  if (comma == std::string_view::npos || start > comma) return answer;
-  answer.count_text = std::string(chunk.substr(start, comma - start));
-  answer.count = ParseSmsNumber(answer.count_text);
-  const std::size_t end = chunk.find_first_of(",\r\n", comma + 1);
-  const auto capacity = ParseSmsNumber(chunk.substr(
-      comma + 1, end == std::string_view::npos ? std::string_view::npos : end - comma - 1));
-  if (capacity && *capacity > 0) answer.capacity = *capacity;
-  return answer;
-}
 
 InboxReader::InboxReader(ModemPort& port, LogPane& command_log, LogPane& modem_log,
                          MessagingDurations durations, std::string staging_path,
@@ -88,6 +46,7 @@ void InboxReader::Button4Click() {
 
 void InboxReader::kol_SMS() {
   FlushHeld();
+  ShowUnfinished();
   if (record_) record_->ReadingStarted();
   SmsTotal = 0;
   ReadMore = 0;
@@ -96,6 +55,8 @@ void InboxReader::kol_SMS() {
   ReadStopped = false;
   count_awaited_ = true;
   scanner_.Reset();
+  scanner_.SetPduMode(config_.mode == ReadingMode::kPdu);
+  listener_.SetPduMode(config_.mode == ReadingMode::kPdu);
   commands_sent_ = 0;
   summary_due_ = false;
   staging_failure_told_ = false;
@@ -106,10 +67,12 @@ void InboxReader::kol_SMS() {
   unkept_bytes_.clear();
   unkept_messages_.clear();
   kept_ahead_.clear();
+  joined_parts_.clear();
   uncounted_ = 0;
   const platform::EventHandle et = platform::OpenModemWaitEvent();
-  Command("at+cmgf=1", false, et);
-  Command("AT+CPMS=\"ME\"", true, et);
+  // The text mode's format command never had a line in the command log.
+  Command(FormatCommand(config_), config_.mode == ReadingMode::kPdu, et);
+  Command(MemoryCommand(config_), true, et);
 }
 
 void InboxReader::ReadAll_SMS(std::int32_t index) {
@@ -117,7 +80,13 @@ void InboxReader::ReadAll_SMS(std::int32_t index) {
   Command("AT+CMGR=" + std::to_string(index), true, et);
   // The delete goes out whatever the modem answered to the read, but only
   // once that answer is in and kept.
-  AwaitAnswer(index);
+  const std::string left = AwaitAnswer(index);
+  if (!left.empty()) {
+    const std::pair<std::string, std::int32_t> place{left, index};
+    if (std::find(left_on_phone_.begin(), left_on_phone_.end(), place) == left_on_phone_.end())
+      left_on_phone_.push_back(place);
+    return;
+  }
   Command("AT+CMGD=" + std::to_string(index), true, et);
 }
 
@@ -152,7 +121,7 @@ void InboxReader::Listen(std::string_view bytes, bool held) {
     for (FoundMessage& message : found) unkept_messages_.push_back(std::move(message));
 }
 
-void InboxReader::AwaitAnswer(std::int32_t index) {
+std::string InboxReader::AwaitAnswer(std::int32_t index) {
   const std::uint32_t start = platform::TickCount();
   for (;;) {
     const std::string got = port_.HoldArrived();
@@ -185,6 +154,12 @@ void InboxReader::AwaitAnswer(std::int32_t index) {
         platform::Cp1251FromUtf8(" не сохранён: чтение остановлено, СМС оставлены в телефоне");
     throw ReadingHalted(before + std::to_string(index) + after);
   }
+  if (!record_ || record_->KeepsParts()) return {};
+  for (const FoundMessage& message : messages) {
+    std::string key = PartGroupKey(message);
+    if (!key.empty()) return key;
+  }
+  return {};
 }
 
 bool InboxReader::ReadingUnderWay() const {
@@ -201,7 +176,7 @@ void InboxReader::BComPort1RxChar(int count) {
   std::string shown = chunk;
   if (!shown.empty() && shown.back() == '\r') shown += '\n';
   modem_log_.Prepend(shown);
-  if (record_) record_->ChunkReceived(fresh, ReadingUnderWay() || Holds(chunk, kHeaderMark));
+  if (record_) record_->ChunkReceived(fresh, ReadingUnderWay() || Holds(chunk, kReadMark));
   if (listening_) Listen(fresh, false);
 
   // Only whole answers are parsed; the rest waits for the next chunk.
@@ -234,13 +209,15 @@ void InboxReader::BComPort1RxChar(int count) {
       count_failure = TakeCount(marked->line);
     }
   }
-  if (HasLineStartingWith(part, kHeaderMark) || ReadMore == 1 ||
+  if (HasLineStartingWith(part, kReadMark) || ReadMore == 1 ||
       (SmsTotal > 0 && SmsShown == 0 && !ReadStopped)) {
     StageAndRead(part);
   } else {
     ShowFound(scanner_.Scan(part));
   }
   WriteSummaryWhenDue();
+  // Once every answer is in, what is still missing parts is shown as it is.
+  if (!ReadingUnderWay()) ShowUnfinished();
   if (count_failure) throw platform::Exception(*count_failure);
 }
 
@@ -271,6 +248,7 @@ std::optional<std::string> InboxReader::TakeCount(std::string_view line) {
 }
 
 void InboxReader::Halt() {
+  ShowUnfinished();
   ReadMore = 0;
   ReadStopped = true;
   summary_due_ = false;
@@ -319,8 +297,9 @@ void InboxReader::Read_SMS(std::string_view staged) {
 }
 
 void InboxReader::ShowFound(std::vector<FoundMessage> found) {
-  for (const FoundMessage& message : found) {
-    AddModemLine(MessageLogLine(message.message));
+  for (FoundMessage& message : found) {
+    const std::string key = PartGroupKey(message);
+    if (key.empty()) AddModemLine(FoundLogLine(message));
     // Answers of an earlier reading, before the count or in its chunk, are
     // no part of this one: counted, they would end it before index n.
     if (!count_awaited_) {
@@ -336,7 +315,51 @@ void InboxReader::ShowFound(std::vector<FoundMessage> found) {
     } else if (record_) {
       record_->MessageShown(message);
     }
+    if (!key.empty()) Gather(key, std::move(message));
   }
+}
+
+void InboxReader::Gather(const std::string& key, FoundMessage part) {
+  // A part left on the phone may be read again after its message was shown.
+  if (joined_parts_.contains({key, part.body_line})) return;
+  auto group = std::find_if(gathered_.begin(), gathered_.end(),
+                            [&key](const auto& gathered) { return gathered.first == key; });
+  if (group == gathered_.end()) {
+    // This part first, so that it wins over a kept copy of itself.
+    std::vector<FoundMessage> parts{part};
+    if (record_)
+      for (FoundMessage& earlier : record_->EarlierParts(part)) parts.push_back(std::move(earlier));
+    group = gathered_.insert(gathered_.end(), {key, std::move(parts)});
+  } else {
+    group->second.push_back(std::move(part));
+  }
+  const FoundMessage joined = JoinedFound(group->second);
+  if (joined.parts_present < joined.parts_total) return;
+  for (const FoundMessage& shown : group->second) joined_parts_.emplace(key, shown.body_line);
+  gathered_.erase(group);
+  ShowJoined(joined);
+  // Its parts left on the phone go now that it is whole and shown.
+  std::vector<std::int32_t> places;
+  std::erase_if(left_on_phone_, [&](const auto& left) {
+    if (left.first != key) return false;
+    places.push_back(left.second);
+    return true;
+  });
+  const platform::EventHandle et = platform::OpenModemWaitEvent();
+  for (std::int32_t index : places) Command("AT+CMGD=" + std::to_string(index), true, et);
+}
+
+void InboxReader::ShowJoined(const FoundMessage& joined) {
+  AddModemLine(FoundLogLine(joined));
+  if (record_) record_->MessageJoined(joined);
+}
+
+void InboxReader::ShowUnfinished() {
+  std::vector<std::pair<std::string, std::vector<FoundMessage>>> unfinished;
+  unfinished.swap(gathered_);
+  // Their parts left on the phone stay there for a later reading to join.
+  left_on_phone_.clear();
+  for (const auto& [key, parts] : unfinished) ShowJoined(JoinedFound(parts));
 }
 
 void InboxReader::WriteSummaryWhenDue() {

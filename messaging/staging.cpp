@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "messaging/answer_scanner.h"
+#include "messaging/at_answers.h"
 #include "messaging/ucs2_codec.h"
 #include "platform/cp1251.h"
 #include "platform/private_file.h"
@@ -12,15 +12,7 @@ namespace vestrel {
 namespace {
 
 constexpr char kCtrlZ = 26;
-constexpr std::string_view kHeaderMark = "+CMGR:";
 constexpr std::size_t kTimeBytes = 17;
-
-bool IsDigits(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
 
 }  // namespace
 
@@ -49,43 +41,6 @@ std::vector<StagedLine> SplitStagedLines(std::string_view bytes) {
   return lines;
 }
 
-std::vector<std::string> HeaderFields(std::string_view header) {
-  const std::size_t mark = header.find(kHeaderMark);
-  if (mark != std::string_view::npos) header.remove_prefix(mark + kHeaderMark.size());
-  while (!header.empty() && header.front() == ' ') header.remove_prefix(1);
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (char c : header) {
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
-std::string SentAtFromTimestamp(std::string_view stamp) {
-  // yy/MM/dd,hh:mm:ss then the zone: a sign and quarter hours.
-  if (stamp.size() < 19 || stamp[2] != '/' || stamp[5] != '/' || stamp[8] != ',' ||
-      stamp[11] != ':' || stamp[14] != ':' || (stamp[17] != '+' && stamp[17] != '-'))
-    return {};
-  for (std::size_t at : {0u, 3u, 6u, 9u, 12u, 15u})
-    if (!IsDigits(stamp.substr(at, 2))) return {};
-  const std::string_view zone = stamp.substr(18);
-  if (!IsDigits(zone) || zone.size() > 2) return {};
-  const int quarters = std::stoi(std::string(zone));
-  if (quarters > 56) return {};  // beyond ±14:00
-  char offset[16];
-  std::snprintf(offset, sizeof offset, "%c%02d:%02d", stamp[17], quarters / 4, quarters % 4 * 15);
-  std::string iso = "20";
-  iso.append(stamp.substr(0, 2)).append("-").append(stamp.substr(3, 2)).append("-");
-  iso.append(stamp.substr(6, 2)).append("T").append(stamp.substr(9, 8)).append(offset);
-  return iso;
-}
-
 ListedMessage ListedFromLines(std::string_view header, std::string_view body) {
   ListedMessage message;
   // "+CMGR: <stat>,<oa>,[<alpha>],<scts>..." for a received message.
@@ -105,14 +60,6 @@ ListedMessage ListedFromLines(std::string_view header, std::string_view body) {
     start = end + 1;
   }
   return message;
-}
-
-std::vector<ListedMessage> ParseStaged(std::string_view bytes) {
-  AnswerScanner scanner;
-  std::vector<ListedMessage> messages;
-  for (FoundMessage& found : scanner.Scan(bytes)) messages.push_back(std::move(found.message));
-  if (auto last = scanner.Flush()) messages.push_back(std::move(last->message));
-  return messages;
 }
 
 std::string MessageLogLine(const ListedMessage& message) {

@@ -32,17 +32,6 @@ struct ListedMessage {
 // The message that a header line and its body lines (joined with LF) give.
 ListedMessage ListedFromLines(std::string_view header, std::string_view body);
 
-// The fields of a header line after its "+CMGR:", quotes removed; a comma
-// inside quotes belongs to its field.
-std::vector<std::string> HeaderFields(std::string_view header);
-
-// "yy/MM/dd,hh:mm:ss±zz" (zz in quarter hours) as "20yy-MM-ddThh:mm:ss±HH:MM";
-// empty when the stamp does not read so.
-std::string SentAtFromTimestamp(std::string_view stamp);
-
-// Every message in the staged bytes, in order, read as a fresh reading would.
-std::vector<ListedMessage> ParseStaged(std::string_view bytes);
-
 // The modem-log line of one message.
 std::string MessageLogLine(const ListedMessage& message);
 

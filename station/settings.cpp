@@ -49,6 +49,8 @@ StartUpSettings ReadStartUpSettings(const std::filesystem::path& folder) {
   if (ini.Exists()) {
     settings.port = ini.ReadString(kIniSection, KeyName(IniKey::kPort), Fallback(IniKey::kPort));
     settings.concatenate = ini.ReadString(kIniSection, KeyName(IniKey::kConcatenate), "") == "1";
+    settings.reading_mode = ini.ReadString(kIniSection, KeyName(IniKey::kReading), "");
+    settings.memory = ini.ReadString(kIniSection, KeyName(IniKey::kMemory), "");
   } else {
     ini.WriteString(kIniSection, KeyName(IniKey::kPort), Fallback(IniKey::kPort));
     settings.port = Fallback(IniKey::kPort);

@@ -50,6 +50,9 @@ std::optional<std::string> ReadKey(const std::filesystem::path& file, IniKey key
 struct StartUpSettings {
   std::string port;  // Windows-1251
   bool concatenate = false;
+  // "Чтение" and "Память" as written, empty when not given.
+  std::string reading_mode;
+  std::string memory;
 };
 StartUpSettings ReadStartUpSettings(const std::filesystem::path& folder);
 

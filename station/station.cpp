@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "messaging/reading_config.h"
 #include "messaging/sms_parts.h"
 #include "messaging/staging.h"
 #include "platform/cp1251.h"
@@ -54,8 +55,31 @@ void Station::SetUpArchive(const std::filesystem::path& file) {
   sms.SetRecord(record_.get());
 }
 
+void Station::SetUpReading(const StartUpSettings& settings) {
+  ReadingConfig config;
+  // A value that does not read leaves the described reading, with one line
+  // in the command log that says so.
+  const auto ignored = [this](IniKey key, const std::string& value) {
+    static const std::string what =
+        platform::Cp1251FromUtf8(" не понято: чтение идёт как без этого ключа");
+    command_log.AddLine(std::string(kIniFileName) + ": " + KeyName(key) + "=" + value + what);
+  };
+  if (auto mode = ParseReadingMode(settings.reading_mode)) {
+    config.mode = *mode;
+  } else if (!settings.reading_mode.empty()) {
+    ignored(IniKey::kReading, settings.reading_mode);
+  }
+  if (auto memory = ParseReadingMemory(settings.memory)) {
+    config.memory = *memory;
+  } else if (!settings.memory.empty()) {
+    ignored(IniKey::kMemory, settings.memory);
+  }
+  inbox.SetConfig(std::move(config));
+}
+
 void Station::FormCreate() {
   const StartUpSettings settings = ReadStartUpSettings(folder_);
+  SetUpReading(settings);
   if (settings.concatenate) {
     // A long text as one concatenated message in the cheapest coding,
     // instead of the described separate parts.

@@ -18,6 +18,7 @@
 #include "messaging/messaging_io.h"
 #include "messaging/sms_submission.h"
 #include "station/comport_modem.h"
+#include "station/settings.h"
 
 namespace vestrel {
 namespace archive {
@@ -108,6 +109,8 @@ class Station {
   template <typename Dialogue>
   void RunDialogue(Dialogue&& dialogue);
   void SetUpArchive(const std::filesystem::path& file);
+  // The reading's mode and memory from the [MODEM] keys.
+  void SetUpReading(const StartUpSettings& settings);
 
   FrontEnd front_end_;
   std::unique_ptr<MessageRecord> record_;

@@ -1,5 +1,7 @@
 #include "messaging/staging.h"
 
+#include "messaging/answer_scanner.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
