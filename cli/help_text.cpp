@@ -30,6 +30,9 @@ Commands:
   read                read every message stored in the phone's memory "ME",
                       deleting each from the phone, and print one line per
                       message: "№ тел: … Дата и время отправки: … Текст: …"
+  watch               hold the port and read as messages arrive, run
+                      --exec CMD for each, and send for other vestrel-sms
+                      processes (see "help watch")
 )";
   text += PortsCommandHelp();
   text += archive.command;

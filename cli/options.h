@@ -25,7 +25,7 @@ enum ExitCode : int {
   kExitInterrupted = 130,
 };
 
-enum class Command { Help, Version, Send, Read, Ports, Archive };
+enum class Command { Help, Version, Send, Read, Ports, Archive, Watch };
 
 // What the archive command lists.
 enum class Listing { Received, Sent, Raw };
@@ -58,6 +58,13 @@ struct Options {
   // named: every port the list shows.
   bool probe = false;
   std::vector<std::string> probe_ports;
+  // watch: the command run for each message (split into words, no shell),
+  // its time limit, the seconds between readings (0: only on announcements),
+  // and whether the modem is asked to announce new messages (AT+CNMI).
+  std::optional<std::string> exec;
+  std::uint32_t exec_timeout_seconds = 60;
+  std::uint32_t interval_seconds = 60;
+  bool notify = false;
 };
 
 // A command line that cannot be carried out; the message is UTF-8.

@@ -1,0 +1,65 @@
+#pragma once
+// What the watch sees of the dialogues: every call goes on to the output (the
+// archive, then standard output) unchanged; each message that went through is
+// handed on (to --exec) right after, and the modem's announcements of new messages
+// ("+CMTI:", "+CDSI:") are noticed in the chunks.
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "messaging/message_record.h"
+
+namespace vestrel::cli {
+
+// Whether a whole line from the modem announces a stored message.
+bool AnnouncesMessage(std::string_view line);
+
+class WatchRecord : public MessageRecord {
+ public:
+  // handed: each message once it was kept and printed.
+  WatchRecord(MessageRecord& next, std::function<void(const FoundMessage&)> handed)
+      : next_(next), handed_(std::move(handed)) {}
+
+  void ReadingStarted() noexcept override { next_.ReadingStarted(); }
+  void ChunkReceived(std::string_view bytes, bool reading) noexcept override;
+  bool AnswerReceived(std::string_view bytes,
+                      const std::vector<FoundMessage>& messages) noexcept override;
+  void MessageShown(const FoundMessage& found) noexcept override;
+  void SendStarted(const std::string& number, const std::string& text,
+                   std::size_t parts) noexcept override {
+    next_.SendStarted(number, text, parts);
+  }
+  void PartWritten(std::size_t part, const std::string& pdu) noexcept override {
+    next_.PartWritten(part, pdu);
+  }
+  void PartAnswered(std::size_t part, const PartResult& result) noexcept override {
+    next_.PartAnswered(part, result);
+  }
+  void SendEnded() noexcept override { next_.SendEnded(); }
+  std::optional<std::uint8_t> NextConcatenationReference() noexcept override {
+    return next_.NextConcatenationReference();
+  }
+  std::optional<std::string> TakeFailure() override { return next_.TakeFailure(); }
+
+  // A message was announced since the last call.
+  bool TakeAnnouncement() { return announced_.exchange(false); }
+  bool Announced() const { return announced_.load(); }
+  // Chunks seen so far.
+  std::size_t Chunks() const { return chunks_; }
+
+ private:
+  void Scan(std::string_view bytes) noexcept;
+  void Hand(const FoundMessage& found) noexcept;
+
+  MessageRecord& next_;
+  std::function<void(const FoundMessage&)> handed_;
+  std::string line_;  // an unfinished line of the modem's
+  std::atomic<bool> announced_{false};
+  std::size_t chunks_ = 0;
+};
+
+}  // namespace vestrel::cli
