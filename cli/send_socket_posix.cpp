@@ -66,10 +66,11 @@ fs::path SocketFolder(bool create) {
                               : fs::path("/tmp") / ("vestrel-" + std::to_string(::geteuid()));
   if (create) ::mkdir(folder.c_str(), 0700);
   struct stat st {};
-  // Someone else's folder, or one others may write to, could hold anyone's socket.
-  if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
-      (st.st_mode & 077) != 0)
+  // Someone else's folder, or one others may write to, could hold anyone's
+  // socket; root may send through a service's watcher.
+  if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || (st.st_mode & 077) != 0)
     return {};
+  if (st.st_uid != ::geteuid() && (create || ::geteuid() != 0)) return {};
   return folder;
 }
 
