@@ -277,6 +277,7 @@ class Session : public WatchedSession {
     }
   }
   bool PortLost() const override { return opened_ && !com_.Connected(); }
+  bool OutputClosed() const override { return output_failed_; }
   int ReadOnce() override {
     ResetOutcome();
     return Read();

@@ -124,13 +124,14 @@ class Watcher {
         record_.TakeAnnouncement();
         const int code = session_.ReadOnce();
         if (interval.count() > 0) next_reading = Clock::now() + interval;
+        // Nobody reads the output any more (which also stops the reading):
+        // the messages would go nowhere.
+        if (session_.OutputClosed()) return code;
         if (Stopping()) break;
         if (session_.PortLost()) {
           Lost(open);
           continue;
         }
-        // Nobody reads the output any more: the messages would go nowhere.
-        if (code == kExitPortIo) return code;
         if (code != kExitDone)
           notes_("the reading ended with exit code " + std::to_string(code) +
                  "; the messages left on the phone are read next time");

@@ -28,6 +28,8 @@ class WatchedSession {
   // Closes the port without asking anything to stop.
   virtual void ClosePort() = 0;
   virtual bool PortLost() const = 0;
+  // Standard output refused a message: nothing more may be read.
+  virtual bool OutputClosed() const = 0;
   // One reading on the open port, as `read` does it; its exit code.
   virtual int ReadOnce() = 0;
   // One command of the watch's own (logged), then a modem wait.
