@@ -247,8 +247,10 @@ std::string SentJson(const SentRow& row, const std::vector<PartRow>& parts,
          Field("time", JsonString(row.started_at)) + "," + Field("port", JsonString(row.port)) +
          "," + Field("number", JsonString(row.number)) + "," + Field("text", JsonString(row.text)) +
          "," + Field("part_count", std::to_string(row.part_count)) + "," +
-         Field("status", JsonString(row.status)) + "," + Field("parts", part_list) + "," +
-         Field("answers", answer_list) + "}";
+         Field("status", JsonString(row.status)) + "," +
+         Field("delivery", row.delivery.empty() ? "null" : JsonString(row.delivery)) + "," +
+         Field("delivery_time", row.delivery_at.empty() ? "null" : JsonString(row.delivery_at)) +
+         "," + Field("parts", part_list) + "," + Field("answers", answer_list) + "}";
 }
 
 std::string RawJson(const RawRow& row) {

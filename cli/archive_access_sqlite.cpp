@@ -45,6 +45,9 @@ class KeptInArchive : public MessageRecord {
     record_.PartAnswered(part, result);
   }
   void SendEnded() noexcept override { record_.SendEnded(); }
+  void DeliveryReported(const StatusReport& report) noexcept override {
+    record_.DeliveryReported(report);
+  }
   std::optional<std::uint8_t> NextConcatenationReference() noexcept override {
     return record_.NextConcatenationReference();
   }

@@ -141,6 +141,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       options.yes = true;
     } else if (arg == "--separate") {
       options.separate = true;
+    } else if (arg == "--report") {
+      options.report = true;
     } else if (arg == "--notify") {
       options.notify = true;
       watch_option = true;
@@ -247,6 +249,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("--probe belongs to the ports command");
   if (options.separate && options.command != Command::Send)
     throw UsageError("--separate belongs to the send command");
+  if (options.report && options.command != Command::Send)
+    throw UsageError("--report belongs to the send command");
   if (timeout_given && options.command != Command::Read && !watch)
     throw UsageError("--timeout belongs to the read and watch commands");
   return options;

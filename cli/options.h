@@ -40,6 +40,7 @@ struct Options {
   std::optional<std::string> text;      // send TEXT (UTF-8); none: standard input
   bool no_archive = false;              // send, read: keep nothing in the archive
   bool separate = false;                // send --separate: the window's described parts
+  bool report = false;                  // send --report: ask for a status report (TP-SRR)
   Listing listing = Listing::Received;  // archive: --sent, --raw
   bool csv = false;                     // archive --csv
   std::string since;                    // archive --since, as given (checked)

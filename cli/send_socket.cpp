@@ -41,7 +41,8 @@ std::string EncodeRequest(const SendRequest& request) {
   Put(out, "send");
   Put(out, request.number);
   Put(out, request.text);
-  Put(out, std::string(request.json ? "j" : "") + (request.separate ? "s" : ""));
+  Put(out, std::string(request.json ? "j" : "") + (request.separate ? "s" : "") +
+               (request.report ? "r" : ""));
   return out;
 }
 
@@ -54,6 +55,8 @@ std::optional<SendRequest> DecodeRequest(std::string_view bytes) {
       request.json = true;
     else if (flag == 's')
       request.separate = true;
+    else if (flag == 'r')
+      request.report = true;
     else
       return std::nullopt;
   }

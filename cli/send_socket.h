@@ -18,6 +18,7 @@ struct SendRequest {
   std::string text;    // UTF-8, after standard input was read
   bool json = false;
   bool separate = false;
+  bool report = false;
 };
 
 // What `send` prints and returns.

@@ -33,6 +33,7 @@
 #include "messaging/inbox_reader.h"
 #include "messaging/sms_parts.h"
 #include "messaging/sms_submission.h"
+#include "messaging/status_report.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"
@@ -205,11 +206,17 @@ class Session : public WatchedSession {
       ~Tapped() { inbox.SetRecord(record); }
     } tapped{inbox_, record_};
     inbox_.SetRecord(&sms.AnswerTap());
-    if (concatenated) {
-      sms.SetPartsBuilder([this, &concatenated](const std::string& checked, const std::string&) {
-        return BuildConcatenatedParts(checked, *concatenated, NextConcatenationReference(record_));
-      });
-    }
+    sms.SetPartsBuilder([this, &concatenated](const std::string& checked,
+                                              const std::string& shown) {
+      std::vector<SubmitPart> parts =
+          concatenated
+              ? BuildConcatenatedParts(checked, *concatenated, NextConcatenationReference(record_))
+              : BuildDescribedParts(checked, shown);
+      // --report: the service centre is asked to tell whether each part arrived.
+      if (options_.report)
+        for (SubmitPart& part : parts) part.pdu = WithStatusReportRequest(part.pdu);
+      return parts;
+    });
     sending_ = true;
     try {
       sms.Button1Click();
@@ -305,13 +312,16 @@ class Session : public WatchedSession {
     struct Replying {
       Session& session;
       bool json;
+      bool report;
       ~Replying() {
         session.reply_ = nullptr;
         session.options_.json = json;
+        session.options_.report = report;
       }
-    } replying{*this, options_.json};
+    } replying{*this, options_.json, options_.report};
     reply_ = &reply;
     options_.json = request.json;
+    options_.report = request.report;
     reply.exit_code = Send(number, prepared.text, prepared.concatenated);
     return reply;
   }
@@ -614,8 +624,9 @@ int SendCommand(const Options& options, std::FILE* log_file) {
     return kExitNumberRefused;
   }
   // A watcher that holds the port sends for us.
-  if (auto reply = SendThroughWatcher(ChoosePort(PortPlacesNow(options.port)).name,
-                                      {options.number, utf8, options.json, options.separate})) {
+  if (auto reply = SendThroughWatcher(
+          ChoosePort(PortPlacesNow(options.port)).name,
+          {options.number, utf8, options.json, options.separate, options.report})) {
     std::fwrite(reply->out.data(), 1, reply->out.size(), stdout);
     std::fflush(stdout);
     std::fwrite(reply->err.data(), 1, reply->err.size(), stderr);

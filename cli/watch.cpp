@@ -20,8 +20,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// New messages are announced with "+CMTI:" (mt=1); nothing else is routed.
-constexpr char kNotifyCommand[] = "AT+CNMI=2,1,0,0,0";
+// New messages are announced with "+CMTI:" (mt=1), status reports routed
+// as "+CDS:" (ds=1).
+constexpr char kNotifyCommand[] = "AT+CNMI=2,1,0,1,0";
 
 // One line on standard error (the journal under systemd) and in the --log
 // file; from any thread.
@@ -59,7 +60,9 @@ class Watcher {
         log_file_(log_file),
         notes_(session.Log()),
         port_(session.PortName()),
-        record_(session.Output(), [this](const FoundMessage& found) { Hand(found); }),
+        record_(
+            session.Output(), [this](const FoundMessage& found) { Hand(found); },
+            [this](const StatusReport& report) { Reported(report); }),
         reopen_(session.Clock()) {}
 
   int Run() {
@@ -224,6 +227,13 @@ class Watcher {
       notes_("the log file was reopened");
     else
       notes_("the log file \"" + log_name_ + "\" cannot be reopened: " + std::strerror(errno));
+  }
+
+  void Reported(const StatusReport& report) {
+    static constexpr const char* kOutcomes[] = {"delivered", "still being tried", "failed"};
+    notes_("status report: reference " + std::to_string(report.reference) + " to " +
+           report.recipient + ": " + kOutcomes[static_cast<int>(report.outcome)] + " (status " +
+           std::to_string(report.status) + ", " + report.done_at + ")");
   }
 
   void Hand(const FoundMessage& found) {

@@ -25,7 +25,7 @@ void WatchRecord::Scan(std::string_view bytes) noexcept {
   try {
     for (const char c : bytes) {
       if (c == '\n') {
-        if (AnnouncesMessage(line_)) announced_.store(true);
+        Line(line_);
         line_.clear();
       } else if (line_.size() < kLongestLine) {
         line_ += c;
@@ -49,6 +49,32 @@ bool WatchRecord::AnswerReceived(std::string_view bytes,
 void WatchRecord::MessageShown(const FoundMessage& found) noexcept {
   next_.MessageShown(found);
   Hand(found);
+}
+
+void WatchRecord::Line(std::string_view line) {
+  while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (line.empty()) return;
+  if (AnnouncesMessage(line)) announced_.store(true);
+  constexpr std::string_view kReport = "+CDS:";
+  if (line.substr(0, kReport.size()) == kReport) {
+    // Text mode gives the fields on this line; PDU mode its length, then the PDU.
+    const auto report = ParseStatusReportText(line.substr(kReport.size()));
+    report_pdu_due_ = !report;
+    if (report) Report(*report);
+    return;
+  }
+  if (!report_pdu_due_) return;
+  report_pdu_due_ = false;
+  if (const auto report = DecodeStatusReportPdu(line)) Report(*report);
+}
+
+void WatchRecord::Report(const StatusReport& report) noexcept {
+  next_.DeliveryReported(report);
+  if (!reported_) return;
+  try {
+    reported_(report);
+  } catch (...) {
+  }
 }
 
 void WatchRecord::Hand(const FoundMessage& found) noexcept {

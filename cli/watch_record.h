@@ -1,8 +1,9 @@
 #pragma once
 // What the watch sees of the dialogues: every call goes on to the output (the
 // archive, then standard output) unchanged; each message that went through is
-// handed on (to --exec) right after, and the modem's announcements of new messages
-// ("+CMTI:", "+CDSI:") are noticed in the chunks.
+// handed on (to --exec) right after, the modem's announcements of new messages
+// ("+CMTI:", "+CDSI:") are noticed in the chunks, and the status reports it
+// routes ("+CDS:") are decoded and kept with their sends.
 
 #include <atomic>
 #include <cstddef>
@@ -20,9 +21,11 @@ bool AnnouncesMessage(std::string_view line);
 
 class WatchRecord : public MessageRecord {
  public:
-  // handed: each message once it was kept and printed.
-  WatchRecord(MessageRecord& next, std::function<void(const FoundMessage&)> handed)
-      : next_(next), handed_(std::move(handed)) {}
+  // handed: each message once it was kept and printed; reported: each status
+  // report once it was handed on to be kept.
+  WatchRecord(MessageRecord& next, std::function<void(const FoundMessage&)> handed,
+              std::function<void(const StatusReport&)> reported = {})
+      : next_(next), handed_(std::move(handed)), reported_(std::move(reported)) {}
 
   void ReadingStarted() noexcept override { next_.ReadingStarted(); }
   void ChunkReceived(std::string_view bytes, bool reading) noexcept override;
@@ -40,6 +43,9 @@ class WatchRecord : public MessageRecord {
     next_.PartAnswered(part, result);
   }
   void SendEnded() noexcept override { next_.SendEnded(); }
+  void DeliveryReported(const StatusReport& report) noexcept override {
+    next_.DeliveryReported(report);
+  }
   std::optional<std::uint8_t> NextConcatenationReference() noexcept override {
     return next_.NextConcatenationReference();
   }
@@ -54,10 +60,14 @@ class WatchRecord : public MessageRecord {
  private:
   void Scan(std::string_view bytes) noexcept;
   void Hand(const FoundMessage& found) noexcept;
+  void Line(std::string_view line);
+  void Report(const StatusReport& report) noexcept;
 
   MessageRecord& next_;
   std::function<void(const FoundMessage&)> handed_;
-  std::string line_;  // an unfinished line of the modem's
+  std::function<void(const StatusReport&)> reported_;
+  bool report_pdu_due_ = false;  // "+CDS: <length>" came; its PDU is the next line
+  std::string line_;             // an unfinished line of the modem's
   std::atomic<bool> announced_{false};
   std::size_t chunks_ = 0;
 };

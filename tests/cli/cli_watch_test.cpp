@@ -221,6 +221,46 @@ TEST_F(CliWatch, SendsThroughTheWatcherAndReopensAModemThatCameBack) {
   EXPECT_NE(f.err.find("is open again"), std::string::npos) << f.err;
 }
 
+// send --report asks for a status report (TP-SRR); the report the modem
+// routes later marks the send delivered in the archive.
+TEST_F(CliWatch, StatusReportMarksTheSendDelivered) {
+  auto sim = test::ModemSim::FromJson(
+      {{"storages", {{{"name", "ME"}, {"capacity", 50}}}},
+       {"faults",
+        {{"unsolicited",
+          {{{"before", "AT+CPMS*"},
+            {"line", R"(+CDS: 6,1,"+79161234567",145,"26/12/10,14:03:05+12",)"
+                     R"("26/12/10,14:03:09+12",0)"},
+            {"times", 10}}}}}}});
+  auto watch = StartWatch(sim->link(), {"--interval=3"});
+  ASSERT_TRUE(sim->WaitFor([](const test::Records& r) { return r.size() > 2; }, 5s));
+  const Finished sent =
+      Child(TestingProgram(), {"send", "79161234567", "x", "--report", "--port=" + sim->link()}, "",
+            "", std::nullopt, Env())
+          .Wait();
+  EXPECT_EQ(sent.exit_code, 0) << sent.err;
+  ASSERT_EQ(sim->Sms().size(), 1u);
+  const std::string pdu = sim->Sms()[0]["pdu"];
+  EXPECT_EQ(std::stoi(pdu.substr(pdu.size() % 2 == 0 && pdu.rfind("00", 0) == 0 ? 2 : 0, 2),
+                      nullptr, 16) &
+                0x20,
+            0x20)
+      << pdu;
+  // The next reading meets the report.
+  EXPECT_TRUE(Eventually(
+      [&] {
+        const Finished listed =
+            Child(TestingProgram(), {"archive", "--sent", "--json"}, "", "", std::nullopt, Env())
+                .Wait();
+        return listed.out.find(R"("delivery":"delivered")") != std::string::npos;
+      },
+      10s));
+  const Finished f = Stop(*watch);
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  EXPECT_NE(f.err.find("status report: reference 1 to +79161234567: delivered"), std::string::npos)
+      << f.err;
+}
+
 TEST(CliWatchParts, CommandWordsAnnouncementsAndBackOff) {
   const struct {
     std::string command;
