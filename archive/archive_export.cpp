@@ -73,7 +73,7 @@ std::vector<std::string> ReceivedColumns() {
 }
 
 std::vector<std::string> SentColumns() {
-  return {"Время (UTC)", "Номер", "Частей", "Состояние", "Текст"};
+  return {"Время (UTC)", "Номер", "Частей", "Состояние", "Доставка", "Текст"};
 }
 
 std::vector<std::string> PartColumns() {
@@ -96,7 +96,7 @@ std::vector<std::string> ReceivedColumnOrders() {
 }
 
 std::vector<std::string> SentColumnOrders() {
-  return {"started_at", "number", "part_count", "status", "text"};
+  return {"started_at", "number", "part_count", "status", "delivery", "text"};
 }
 
 // Bytes are not ordered: their shown form is not what the archive keeps.
@@ -135,9 +135,17 @@ std::vector<std::string> ReceivedFields(const ReceivedRow& row) {
   return {row.shown_at, row.number, row.send_time, row.text};
 }
 
+// What the status reports said, with the time the centre gave; empty when
+// none was asked for or none came.
+std::string DeliveryWord(const SentRow& row) {
+  if (row.delivery.empty()) return {};
+  const std::string word = row.delivery == "delivered" ? "доставлено" : "не доставлено";
+  return row.delivery_at.empty() ? word : word + " " + row.delivery_at;
+}
+
 std::vector<std::string> SentFields(const SentRow& row) {
-  return {row.started_at, row.number, std::to_string(row.part_count), StatusWord(row.status),
-          row.text};
+  return {row.started_at,         row.number,        std::to_string(row.part_count),
+          StatusWord(row.status), DeliveryWord(row), row.text};
 }
 
 std::vector<std::string> PartFields(const PartRow& row) {

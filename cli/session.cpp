@@ -287,6 +287,9 @@ class Session : public WatchedSession {
   bool OutputClosed() const override { return output_failed_; }
   int ReadOnce() override {
     ResetOutcome();
+    // A watch runs for months: the command log keeps no more than one
+    // reading's commands (the --log file has them all).
+    command_pane_.SetText({});
     return Read();
   }
   void WriteCommand(const std::string& command) override {

@@ -8,7 +8,7 @@
 //   from the announcement until the command has run, and the watcher's RSS
 //   after the first tenth of them and after all.
 //
-//   watch_bench [messages [idle seconds]]   (defaults 1000 and 10)
+//   watch_bench [messages [idle seconds [--no-archive]]]   (defaults 1000 and 10)
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -149,6 +149,8 @@ std::uintmax_t SizeOf(const fs::path& path) {
 int main(int argc, char** argv) {
   const int messages = argc > 1 ? std::atoi(argv[1]) : 1000;
   const int idle_seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+  // Without the archive: what the watch itself costs, apart from SQLite's cache.
+  const bool no_archive = argc > 3 && std::string(argv[3]) == "--no-archive";
   vestrel::bench::PtyPair pty;
   if (pty.path.empty() || messages < 10 || idle_seconds < 1) {
     std::fprintf(stderr, "usage: watch_bench [messages >= 10 [idle seconds >= 1]]\n");
@@ -175,7 +177,8 @@ int main(int argc, char** argv) {
     ::dup2(null, 1);
     ::dup2(null, 2);
     ::execl(VESTREL_SMS_TESTING, VESTREL_SMS_TESTING, "watch", "--interval=0", "--exec",
-            exec.c_str(), port.c_str(), "--testing-durations=0,0", static_cast<char*>(nullptr));
+            exec.c_str(), port.c_str(), "--testing-durations=0,0",
+            no_archive ? "--no-archive" : "--json", static_cast<char*>(nullptr));
     ::_exit(127);
   }
   // The first reading: the count of an empty memory.
