@@ -24,6 +24,9 @@ break dropped). Texts longer than 70 characters go out as several SMS, about
 Options:
 )";
   text += PortOptionHelp();
+  text += R"(  --report            ask the service centre for a status report of each
+                      part; a watch on the port keeps what it reports
+)";
   text += archive.no_archive;
   text += kLogOption;
   text += kHelpOption;

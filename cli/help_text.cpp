@@ -49,7 +49,9 @@ Commands:
   text += archive.json;
   text += archive.options;
   text += archive.no_archive;
-  text += R"(  --separate          send: the window's separate SMS instead, 70 characters
+  text += R"(  --report            send: ask for a status report of each part (a watch
+                      on the port keeps it: "delivery" in archive --sent)
+  --separate          send: the window's separate SMS instead, 70 characters
                       each (Windows-1251 text only), about 20 seconds apart
   --timeout SECONDS   read: give up when the modem has sent nothing for this
                       long (default 60)

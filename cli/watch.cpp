@@ -97,7 +97,6 @@ class Watcher {
 
  private:
   int Loop() {
-    int attempt = 0;
     bool open = false;
     bool reading_due = true;
     const auto interval = std::chrono::seconds(options_.interval_seconds);
@@ -106,19 +105,15 @@ class Watcher {
       if (!open) {
         std::string failure;
         if (session_.OpenPort(failure) != kExitDone) {
-          const auto delay = ReopenDelay(attempt++);
-          notes_("try " + std::to_string(attempt) + ": " + failure + "; next try in " +
-                 Seconds(delay));
-          WaitFor(Clock::now() + delay, [this] { return server_->HasPending(); });
-          RefuseSends();
+          BackOff(failure);
           continue;
         }
-        if (attempt > 0) notes_("the port " + port_ + " is open again");
-        attempt = 0;
+        if (attempt_ > 0 || lost_since_reading_) notes_("the port " + port_ + " is open again");
         open = true;
         reading_due = true;
         if (options_.notify && !Guarded([&] { session_.WriteCommand(kNotifyCommand); })) {
           open = false;
+          BackOff("the modem did not take " + std::string(kNotifyCommand));
           continue;
         }
       }
@@ -134,6 +129,11 @@ class Watcher {
         if (session_.PortLost()) {
           Lost(open);
           continue;
+        }
+        // A modem that opens and hangs up at once is tried with the same back-off.
+        if (code == kExitDone) {
+          attempt_ = 0;
+          lost_since_reading_ = false;
         }
         if (code != kExitDone)
           notes_("the reading ended with exit code " + std::to_string(code) +
@@ -170,6 +170,14 @@ class Watcher {
     return !session_.PortLost();
   }
 
+  // The wait before the next try, each try logged.
+  void BackOff(const std::string& failure) {
+    const auto delay = ReopenDelay(attempt_++);
+    notes_("try " + std::to_string(attempt_) + ": " + failure + "; next try in " + Seconds(delay));
+    WaitFor(Clock::now() + delay, [this] { return server_->HasPending(); });
+    RefuseSends();
+  }
+
   // Without the modem a send cannot wait: its sender would wait for as long.
   void RefuseSends() {
     while (auto pending = server_->Take())
@@ -180,9 +188,15 @@ class Watcher {
   }
 
   void Lost(bool& open) {
-    notes_("the modem on " + port_ + " went away; reopening it");
     session_.ClosePort();
     open = false;
+    // Reopened at once the first time; again without a good reading since, after the back-off.
+    if (!lost_since_reading_) {
+      notes_("the modem on " + port_ + " went away; reopening it");
+      lost_since_reading_ = true;
+    } else {
+      BackOff("the modem on " + port_ + " went away again");
+    }
   }
 
   // A command of the watch's own; false when the port failed.
@@ -252,6 +266,8 @@ class Watcher {
   LogReopenRequest reopen_;
   std::unique_ptr<ExecRunner> exec_;
   std::unique_ptr<SendServer> server_;
+  int attempt_ = 0;                  // tries since the last good reading
+  bool lost_since_reading_ = false;  // the modem went away after the last good reading
 };
 
 }  // namespace

@@ -111,6 +111,7 @@ TEST(CliOptions, WrongCommandLinesAreUsageErrors) {
       {"read", "--probe"},
       {"archive", "--until", "soon"},
       {"watch", "extra"},
+      {"read", "--report"},
       {"read", "--exec", "true"},
       {"send", "79161234567", "x", "--interval", "5"},
       {"watch", "--interval", "-1"},
@@ -156,7 +157,8 @@ TEST(CliHelp, EachCommandHasItsOwn) {
     std::vector<std::string> named, not_named;
   } rows[] = {
       {Command::Send,
-       {"send NUMBER [TEXT]", "--port", "--no-archive", "--log", "TEXT \"-\"", "VESTREL_PORT"},
+       {"send NUMBER [TEXT]", "--port", "--no-archive", "--log", "TEXT \"-\"", "VESTREL_PORT",
+        "--report"},
        {"--timeout", "--csv", "--probe", "--json"}},
       {Command::Read,
        {"read", "--port", "--json", "--timeout", "--no-archive", "--log", "VESTREL_PORT"},
