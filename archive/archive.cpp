@@ -111,7 +111,25 @@ constexpr const char* kMigrations[] = {
        ALTER TABLE send_parts ADD COLUMN reference INTEGER;
        ALTER TABLE send_parts ADD COLUMN error_code INTEGER;
        ALTER TABLE send_parts ADD COLUMN error TEXT;)",
-    // 5 -> 6: what the service centre reported of a part sent with a report
+    // 5 -> 6: messages read in PDU mode come in parts; a concatenated one is
+    // a row of received (its text joined, incomplete while parts are
+    // missing) with its parts as they came. Older rows are whole messages.
+    R"(ALTER TABLE received ADD COLUMN part_group TEXT;
+       ALTER TABLE received ADD COLUMN parts_total INTEGER NOT NULL DEFAULT 1;
+       ALTER TABLE received ADD COLUMN parts_present INTEGER NOT NULL DEFAULT 1;
+       CREATE INDEX received_by_group ON received(part_group) WHERE part_group IS NOT NULL;
+       CREATE TABLE received_parts (
+         id INTEGER PRIMARY KEY,
+         received_id INTEGER NOT NULL REFERENCES received(id),
+         sequence INTEGER NOT NULL,
+         shown_at TEXT NOT NULL,
+         storage_index INTEGER,
+         send_time TEXT NOT NULL,
+         text TEXT NOT NULL,
+         raw_header BLOB NOT NULL,
+         raw_body BLOB NOT NULL,
+         UNIQUE (received_id, sequence));)",
+    // 6 -> 7: what the service centre reported of a part sent with a report
     // asked for ("delivered", "failed") and when; the send's own, from its parts.
     R"(ALTER TABLE send_parts ADD COLUMN delivery TEXT;
        ALTER TABLE send_parts ADD COLUMN delivery_at TEXT;
@@ -544,9 +562,105 @@ Status Archive::Write(Body&& body) {
 
 namespace {
 
+// The message of the part's group that holds this part already, else the
+// newest one that still waits for parts; 0 when there is none.
+constexpr std::string_view kFindGroup =
+    "SELECT id FROM received WHERE part_group = ?1 AND (parts_present < parts_total OR id IN"
+    " (SELECT received_id FROM received_parts WHERE sequence = ?2 AND raw_body = ?3))"
+    " ORDER BY id IN (SELECT received_id FROM received_parts WHERE sequence = ?2"
+    " AND raw_body = ?3) DESC, id DESC LIMIT 1";
+
+int FindGroup(sqlite3* db, const ShownMessage& m, std::int64_t& id) {
+  Statement find(db, kFindGroup);
+  find.Text(1, Cp1251ToUtf8(m.part_group));
+  find.Int(2, m.part_sequence);
+  find.Blob(3, m.raw_body);
+  id = 0;
+  const int code = find.Step();
+  if (code == SQLITE_ROW) id = find.ColumnInt(0);
+  return code == SQLITE_ROW || code == SQLITE_DONE ? SQLITE_OK : code;
+}
+
+// A part: into its message's row (a new one for the group's first part), and
+// the row's text, time and count made again from all its parts.
+int InsertPart(sqlite3* db, const ShownMessage& m, const std::string& now, bool* inserted) {
+  std::int64_t id = 0;
+  if (int code = FindGroup(db, m, id); code != SQLITE_OK) return code;
+  if (id == 0) {
+    Statement row(db,
+                  "INSERT OR IGNORE INTO received (shown_at, port, storage_index, number,"
+                  " send_time, text, raw_header, raw_body, search, part_group, parts_total,"
+                  " parts_present) VALUES (?1, ?2, ?3, ?4, ?8, ?9, ?5, X'', '', ?6, ?7, 0)");
+    row.Text(1, now);
+    row.Text(2, Cp1251ToUtf8(m.port));
+    if (m.storage_index)
+      row.Int(3, *m.storage_index);
+    else
+      row.Null(3);
+    row.Text(4, Cp1251ToUtf8(m.number));
+    row.Blob(5, m.raw_header);
+    row.Text(6, Cp1251ToUtf8(m.part_group));
+    row.Int(7, m.parts_total);
+    row.Text(8, Cp1251ToUtf8(m.send_time));
+    row.Text(9, Cp1251ToUtf8(m.text));
+    if (int code = row.Step(); code != SQLITE_DONE) return code;
+    // A message of the same number, time and text is there already.
+    if (sqlite3_changes(db) == 0) return SQLITE_OK;
+    id = sqlite3_last_insert_rowid(db);
+  }
+  Statement part(db,
+                 "INSERT OR IGNORE INTO received_parts (received_id, sequence, shown_at,"
+                 " storage_index, send_time, text, raw_header, raw_body)"
+                 " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+  part.Int(1, id);
+  part.Int(2, m.part_sequence);
+  part.Text(3, now);
+  if (m.storage_index)
+    part.Int(4, *m.storage_index);
+  else
+    part.Null(4);
+  part.Text(5, Cp1251ToUtf8(m.send_time));
+  part.Text(6, Cp1251ToUtf8(m.text));
+  part.Blob(7, m.raw_header);
+  part.Blob(8, m.raw_body);
+  if (int code = part.Step(); code != SQLITE_DONE) return code;
+  if (sqlite3_changes(db) == 0) return SQLITE_OK;  // kept before
+  if (inserted) *inserted = true;
+
+  Statement parts(db,
+                  "SELECT send_time, text, raw_body FROM received_parts WHERE received_id = ?1"
+                  " ORDER BY sequence");
+  parts.Int(1, id);
+  std::string send_time;
+  std::string text;
+  std::string bodies;
+  std::int64_t present = 0;
+  int code = SQLITE_OK;
+  while ((code = parts.Step()) == SQLITE_ROW) {
+    if (present++ == 0) send_time = parts.ColumnText(0);
+    text += parts.ColumnText(1);
+    if (!bodies.empty()) bodies += '\n';
+    bodies += parts.ColumnText(2);
+  }
+  if (code != SQLITE_DONE) return code;
+  // OR IGNORE: the same message kept whole before keeps its row; this one
+  // then stays as it was, its parts with it.
+  Statement update(db,
+                   "UPDATE OR IGNORE received SET send_time = ?2, text = ?3, raw_body = ?4,"
+                   " search = ?5, parts_present = ?6 WHERE id = ?1");
+  update.Int(1, id);
+  update.Text(2, send_time);
+  update.Text(3, text);
+  update.Blob(4, bodies);
+  update.Text(5, SearchKey(Cp1251ToUtf8(m.number), text));
+  update.Int(6, present);
+  code = update.Step();
+  return code == SQLITE_DONE ? SQLITE_OK : code;
+}
+
 int InsertReceived(sqlite3* db, Statement& insert, const ShownMessage& m, const std::string& now,
                    bool* inserted) {
-  (void)db;
+  if (!m.part_group.empty()) return InsertPart(db, m, now, inserted);
   const std::string number = Cp1251ToUtf8(m.number);
   const std::string text = Cp1251ToUtf8(m.text);
   insert.Text(1, now);
@@ -595,6 +709,28 @@ Status Archive::StoreReceivedMany(std::span<const ShownMessage> messages) noexce
       }
       return SQLITE_OK;
     });
+  });
+}
+
+Status Archive::ListGroupParts(const ShownMessage& part,
+                               std::vector<ReceivedPartRow>& rows) noexcept {
+  rows.clear();
+  return Guarded([&]() -> Status {
+    Status opened = OpenIfNeeded();
+    if (!db_) return opened;
+    std::int64_t id = 0;
+    if (int code = FindGroup(db_, part, id); code != SQLITE_OK) return Fail(code, "read");
+    Statement list(db_,
+                   "SELECT sequence, send_time, text, raw_header, raw_body FROM received_parts"
+                   " WHERE received_id = ?1 ORDER BY sequence");
+    list.Int(1, id);
+    int code = SQLITE_OK;
+    while ((code = list.Step()) == SQLITE_ROW) {
+      rows.push_back({static_cast<std::int32_t>(list.ColumnInt(0)), list.ColumnText(1),
+                      list.ColumnText(2), list.ColumnText(3), list.ColumnText(4)});
+    }
+    if (code != SQLITE_DONE) return Fail(code, "read");
+    return {ArchiveError::kNone, true, {}};
   });
 }
 
@@ -928,6 +1064,8 @@ void FillReceived(const Statement& s, ReceivedRow& row) {
   row.text = s.ColumnText(6);
   row.raw_header = s.ColumnText(7);
   row.raw_body = s.ColumnText(8);
+  row.parts_total = static_cast<std::int32_t>(s.ColumnInt(9));
+  row.parts_present = static_cast<std::int32_t>(s.ColumnInt(10));
 }
 
 void FillSent(const Statement& s, SentRow& row) {
@@ -965,7 +1103,7 @@ void FillRaw(const Statement& s, RawRow& row) {
 
 constexpr char kSelectReceived[] =
     "SELECT id, shown_at, port, storage_index, number, send_time, text, raw_header,"
-    " raw_body FROM received";
+    " raw_body, parts_total, parts_present FROM received";
 constexpr char kSelectSent[] =
     "SELECT id, started_at, port, number, text, part_count, status, delivery, delivery_at"
     " FROM sends";

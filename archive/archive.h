@@ -26,7 +26,7 @@ struct sqlite3;
 namespace vestrel::archive {
 
 // The layout this code writes. Older files are brought up to it on open.
-inline constexpr int kSchemaVersion = 6;
+inline constexpr int kSchemaVersion = 7;
 
 enum class ArchiveError {
   kNone,
@@ -84,6 +84,22 @@ struct ShownMessage {
   std::string text;                           // the decoded text as shown
   std::string raw_header;                     // the "+CMGR:" line as received
   std::string raw_body;                       // the body line as received
+  // A part of a concatenated message (read in PDU mode): what its parts
+  // share (sender, reference, total), its place from 1 and their number.
+  // number, send_time and text are then the part's own; the archive joins
+  // the parts into one message, incomplete until all have come.
+  std::string part_group;
+  std::int32_t part_sequence = 0;
+  std::int32_t parts_total = 1;
+};
+
+// A part of a concatenated message as kept.
+struct ReceivedPartRow {
+  std::int32_t sequence = 0;
+  std::string send_time;   // UTF-8
+  std::string text;        // UTF-8
+  std::string raw_header;  // bytes as received
+  std::string raw_body;    // bytes as received
 };
 
 struct Options {
@@ -107,7 +123,10 @@ struct ReceivedRow {
   std::string send_time;
   std::string text;
   std::string raw_header;  // bytes as received
-  std::string raw_body;    // bytes as received
+  std::string raw_body;    // bytes as received (a joined message: its parts' lines)
+  // A concatenated message: how many parts it has and how many have come.
+  std::int32_t parts_total = 1;
+  std::int32_t parts_present = 1;
 };
 
 // What became of a send or one of its parts. A send is accepted when the
@@ -272,6 +291,10 @@ class Archive {
   Status StoreReceived(const ShownMessage& message, bool* inserted = nullptr) noexcept;
   // Many at once, in one transaction (imports, benchmarks).
   Status StoreReceivedMany(std::span<const ShownMessage> messages) noexcept;
+  // The kept parts of the message that a part belongs to: the message of its
+  // group that holds that very part (same place, same bytes), else the
+  // newest one still incomplete. Empty when there is none.
+  Status ListGroupParts(const ShownMessage& part, std::vector<ReceivedPartRow>& rows) noexcept;
 
   // Bytes received while a reading runs, as they came.
   Status StoreRawBytes(std::string_view port, std::string_view bytes) noexcept;

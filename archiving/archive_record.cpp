@@ -1,5 +1,6 @@
 #include "archiving/archive_record.h"
 
+#include "messaging/pdu_messages.h"
 #include "platform/cp1251.h"
 
 namespace vestrel::archive {
@@ -33,13 +34,22 @@ void ArchiveRecord::ChunkReceived(std::string_view bytes, bool reading) noexcept
 namespace {
 
 ShownMessage Shown(const std::string& port, const FoundMessage& found) {
-  return {port,
-          found.index,
-          found.message.number,
-          found.message.time,
-          found.message.text,
-          found.header_line,
-          found.body_line};
+  ShownMessage shown{port,
+                     found.index,
+                     found.message.number,
+                     found.message.time,
+                     found.message.text,
+                     found.header_line,
+                     found.body_line,
+                     {},
+                     0,
+                     1};
+  if (const std::string group = PartGroupKey(found); !group.empty()) {
+    shown.part_group = platform::Cp1251FromUtf8(group);
+    shown.part_sequence = static_cast<std::int32_t>(found.part->concatenation->sequence);
+    shown.parts_total = static_cast<std::int32_t>(found.part->concatenation->total);
+  }
+  return shown;
 }
 
 }  // namespace
@@ -67,6 +77,24 @@ void ArchiveRecord::MessageShown(const FoundMessage& found) noexcept {
     notice_.Note(archive_.StoreReceived(Shown(Port(), found)));
   } catch (...) {
   }
+}
+
+std::vector<FoundMessage> ArchiveRecord::EarlierParts(const FoundMessage& part) noexcept {
+  std::vector<FoundMessage> parts;
+  try {
+    std::vector<ReceivedPartRow> rows;
+    notice_.Note(archive_.ListGroupParts(Shown(Port(), part), rows));
+    for (const ReceivedPartRow& row : rows) {
+      FoundMessage kept;
+      kept.header_line = row.raw_header;
+      kept.body_line = row.raw_body;
+      DecodePduFound(kept);
+      if (kept.part) parts.push_back(std::move(kept));
+    }
+  } catch (...) {
+    // Out of memory: the message is shown as far as this reading has it.
+  }
+  return parts;
 }
 
 void ArchiveRecord::SendStarted(const std::string& number, const std::string& text,

@@ -24,6 +24,8 @@ class ArchiveRecord : public MessageRecord {
   bool AnswerReceived(std::string_view bytes,
                       const std::vector<FoundMessage>& messages) noexcept override;
   void MessageShown(const FoundMessage& found) noexcept override;
+  // Parts are kept as they come and joined by the archive.
+  std::vector<FoundMessage> EarlierParts(const FoundMessage& part) noexcept override;
   void SendStarted(const std::string& number, const std::string& text,
                    std::size_t parts) noexcept override;
   void PartWritten(std::size_t part, const std::string& pdu) noexcept override;

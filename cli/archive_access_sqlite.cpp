@@ -34,6 +34,13 @@ class KeptInArchive : public MessageRecord {
     return record_.AnswerReceived(bytes, messages);
   }
   void MessageShown(const FoundMessage& found) noexcept override { record_.MessageShown(found); }
+  void MessageJoined(const FoundMessage& joined) noexcept override {
+    record_.MessageJoined(joined);
+  }
+  bool KeepsParts() const noexcept override { return record_.KeepsParts(); }
+  std::vector<FoundMessage> EarlierParts(const FoundMessage& part) noexcept override {
+    return record_.EarlierParts(part);
+  }
   void SendStarted(const std::string& number, const std::string& text,
                    std::size_t parts) noexcept override {
     record_.SendStarted(number, text, parts);

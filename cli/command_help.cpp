@@ -44,9 +44,13 @@ Examples:
 std::string ReadHelp(const ArchiveHelp& archive) {
   std::string text = R"(Usage: vestrel-sms [OPTIONS] read
 
-Reads every message stored in the phone's memory "ME", deleting each from the
-phone, and prints one line per message:
+Reads every message stored in the phone's memory "ME" (or the one --memory
+names), deleting each from the phone, and prints one line per message:
 "№ тел: … Дата и время отправки: … Текст: …"
+With --pdu the parts of a long message are printed joined as one; a message
+whose parts have not all come yet is printed with "[неполное СМС: пришло
+частей K из N]" and completed in the archive when a later reading brings the
+rest (with --no-archive its parts are left on the phone until then).
 
 Options:
 )";
@@ -55,6 +59,11 @@ Options:
                       index when known) instead of the text line
   --timeout SECONDS   give up when the modem has sent nothing for this long
                       (default 60)
+  --pdu               read in PDU mode (AT+CMGF=0): any alphabet, alphanumeric
+                      senders, long messages joined; with --json also
+                      "parts", "parts_present" and "complete" for a long one
+  --memory SM|ME|MT   the memory to count and read: SM the SIM card, ME the
+                      phone (default), MT both
 )";
   text += archive.no_archive;
   text += kLogOption;
@@ -64,6 +73,7 @@ Options:
 Examples:
   vestrel-sms read
   vestrel-sms read --json >> inbox.jsonl
+  vestrel-sms read --pdu --memory SM
   vestrel-sms read --timeout 120 --log read.log
 )";
   return text;
@@ -73,7 +83,7 @@ std::string WatchHelp(const ArchiveHelp& archive) {
   std::string text =
       R"(Usage: vestrel-sms [OPTIONS] watch [--exec CMD] [--interval SECONDS] [--notify]
 
-Holds the port until stopped and reads the phone's memory "ME" as read does
+Holds the port until stopped and reads the phone's memory as read does
 (each message kept in the archive, then printed, then deleted from the phone):
 at start, whenever the modem announces a message ("+CMTI:") and every
 --interval seconds. Each message is then handed to CMD. While it watches,
@@ -97,7 +107,11 @@ Options:
                       end CMD when it runs longer (default 60)
   --interval SECONDS  read this often without an announcement (default 60;
                       0: only when the modem announces a message)
-  --notify            ask the modem to announce new messages (AT+CNMI=2,1);
+  --pdu               read in PDU mode, as read --pdu does (long messages
+                      joined, each handed to CMD once joined)
+  --memory SM|ME|MT   the memory to count and read (default ME)
+  --notify            ask the modem to announce new messages and route status
+                      reports (AT+CNMI=2,1,0,1,0);
                       for modems that do not announce them on their own
   --timeout SECONDS   give up a reading when the modem has sent nothing for
                       this long (default 60)

@@ -55,6 +55,8 @@ Commands:
                       each (Windows-1251 text only), about 20 seconds apart
   --timeout SECONDS   read: give up when the modem has sent nothing for this
                       long (default 60)
+  --pdu               read: in PDU mode, long messages joined as one
+  --memory SM|ME|MT   read: the memory to read (default ME)
   --log FILE          append the traffic to FILE with time stamps: first the
                       version, the port and the command line ("#"), then
                       commands (">"), bytes received ("<") and the lines of

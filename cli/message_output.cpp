@@ -1,6 +1,7 @@
 #include "cli/message_output.h"
 
 #include "cli/text.h"
+#include "messaging/pdu_messages.h"
 #include "messaging/staging.h"
 #include "platform/cp1251.h"
 
@@ -8,12 +9,17 @@ namespace vestrel::cli {
 
 std::string MessageOutputLine(const FoundMessage& found, bool json) {
   const ListedMessage& m = found.message;
-  if (!json) return platform::Cp1251ToUtf8(MessageLogLine(m));
+  if (!json) return platform::Cp1251ToUtf8(FoundLogLine(found));
   std::string line = "{\"number\":" + JsonString(platform::Cp1251ToUtf8(m.number)) +
                      ",\"time\":" + JsonString(platform::Cp1251ToUtf8(m.time));
   if (!m.sent_at.empty()) line += ",\"sent_at\":" + JsonString(m.sent_at);
   line += ",\"text\":" + JsonString(platform::Cp1251ToUtf8(m.text));
   if (found.index) line += ",\"index\":" + std::to_string(*found.index);
+  if (found.parts_total > 1) {
+    line += ",\"parts\":" + std::to_string(found.parts_total) +
+            ",\"parts_present\":" + std::to_string(found.parts_present) +
+            ",\"complete\":" + (found.parts_present < found.parts_total ? "false" : "true");
+  }
   return line + "}";
 }
 
@@ -49,13 +55,28 @@ bool MessageOutput::AnswerReceived(std::string_view bytes,
                                    const std::vector<FoundMessage>& messages) noexcept {
   if (kept_ && !kept_->AnswerReceived(bytes, messages)) return false;
   bool printed = true;
-  for (const FoundMessage& found : messages) printed = Print(found) && printed;
+  // A part of a concatenated message is printed with the rest of it.
+  for (const FoundMessage& found : messages)
+    if (PartGroupKey(found).empty()) printed = Print(found) && printed;
   return printed;
 }
 
 void MessageOutput::MessageShown(const FoundMessage& found) noexcept {
-  Print(found);
+  if (PartGroupKey(found).empty()) Print(found);
   if (kept_) kept_->MessageShown(found);
+}
+
+void MessageOutput::MessageJoined(const FoundMessage& joined) noexcept {
+  Print(joined);
+  if (kept_) kept_->MessageJoined(joined);
+}
+
+bool MessageOutput::KeepsParts() const noexcept {
+  return kept_ && kept_->KeepsParts();
+}
+
+std::vector<FoundMessage> MessageOutput::EarlierParts(const FoundMessage& part) noexcept {
+  return kept_ ? kept_->EarlierParts(part) : std::vector<FoundMessage>{};
 }
 
 void MessageOutput::SendStarted(const std::string& number, const std::string& text,

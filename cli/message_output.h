@@ -16,7 +16,8 @@ namespace vestrel::cli {
 
 // One line per message shown: the window's modem-log line in UTF-8, or with
 // json one object with number, time, sent_at (when the header has a zone),
-// text and index (when known).
+// text, index (when known), and for a concatenated message parts,
+// parts_present and complete.
 std::string MessageOutputLine(const FoundMessage& found, bool json);
 
 class MessageOutput : public MessageRecord {
@@ -31,6 +32,11 @@ class MessageOutput : public MessageRecord {
   bool AnswerReceived(std::string_view bytes,
                       const std::vector<FoundMessage>& messages) noexcept override;
   void MessageShown(const FoundMessage& found) noexcept override;
+  // Without a record that keeps them, the parts of an unfinished message stay
+  // on the phone: printed as incomplete, deleted once a reading has them all.
+  void MessageJoined(const FoundMessage& joined) noexcept override;
+  bool KeepsParts() const noexcept override;
+  std::vector<FoundMessage> EarlierParts(const FoundMessage& part) noexcept override;
   void SendStarted(const std::string& number, const std::string& text,
                    std::size_t parts) noexcept override;
   void PartWritten(std::size_t part, const std::string& pdu) noexcept override;

@@ -107,6 +107,7 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
   bool help = false;
   bool version = false;
   bool timeout_given = false;
+  bool reading_option = false;
   bool listing_option = false;
   bool options_ended = false;
   bool watch_option = false;
@@ -157,6 +158,14 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     } else if (auto interval = OptionValue(args, i, "--interval")) {
       options.interval_seconds = ParseSeconds("--interval", *interval, 0);
       watch_option = true;
+    } else if (arg == "--pdu") {
+      options.reading.mode = ReadingMode::kPdu;
+      reading_option = true;
+    } else if (auto memory = OptionValue(args, i, "--memory")) {
+      const auto parsed = ParseReadingMemory(*memory);
+      if (!parsed) throw UsageError("--memory wants SM, ME or MT, not \"" + *memory + "\"");
+      options.reading.memory = *parsed;
+      reading_option = true;
     } else if (auto since = OptionValue(args, i, "--since")) {
       options.since = DateValue("--since", *since);
       listing_option = true;
@@ -253,6 +262,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("--report belongs to the send command");
   if (timeout_given && options.command != Command::Read && !watch)
     throw UsageError("--timeout belongs to the read and watch commands");
+  if (reading_option && options.command != Command::Read && !watch)
+    throw UsageError("--pdu and --memory belong to the read and watch commands");
   return options;
 }
 

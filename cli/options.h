@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "messaging/messaging_io.h"
+#include "messaging/reading_config.h"
 
 namespace vestrel::cli {
 
@@ -36,6 +37,7 @@ struct Options {
   std::optional<std::string> log_file;  // --log
   bool json = false;                    // read, send, archive --json
   std::uint32_t timeout_seconds = 60;   // read --timeout
+  ReadingConfig reading;                // read --pdu, --memory
   std::string number;                   // send NUMBER, as typed
   std::optional<std::string> text;      // send TEXT (UTF-8); none: standard input
   bool no_archive = false;              // send, read: keep nothing in the archive

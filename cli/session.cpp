@@ -155,6 +155,7 @@ class Session : public WatchedSession {
         output_(stdout, options.json, progress_, kept_.get()),
         inbox_(port_, command_pane_, modem_pane_, options.durations, staging_.File(), &stop_) {
     inbox_.SetRecord(&output_);
+    inbox_.SetConfig(options.reading);
     // The window's port: 9600 8N1, queues of 2048, reads that return at once,
     // writes of n bytes given 100 x n + 1000 ms, deliveries on this thread.
     com_.SetBaudRate(br9600);

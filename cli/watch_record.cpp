@@ -1,5 +1,7 @@
 #include "cli/watch_record.h"
 
+#include "messaging/pdu_messages.h"
+
 namespace vestrel::cli {
 namespace {
 
@@ -42,13 +44,19 @@ bool WatchRecord::AnswerReceived(std::string_view bytes,
   // The bytes of a held answer come in no chunk: an announcement among them is seen here.
   Scan(bytes);
   if (!next_.AnswerReceived(bytes, messages)) return false;
-  for (const FoundMessage& found : messages) Hand(found);
+  for (const FoundMessage& found : messages)
+    if (PartGroupKey(found).empty()) Hand(found);
   return true;
 }
 
 void WatchRecord::MessageShown(const FoundMessage& found) noexcept {
   next_.MessageShown(found);
-  Hand(found);
+  if (PartGroupKey(found).empty()) Hand(found);
+}
+
+void WatchRecord::MessageJoined(const FoundMessage& joined) noexcept {
+  next_.MessageJoined(joined);
+  Hand(joined);
 }
 
 void WatchRecord::Line(std::string_view line) {

@@ -32,6 +32,12 @@ class WatchRecord : public MessageRecord {
   bool AnswerReceived(std::string_view bytes,
                       const std::vector<FoundMessage>& messages) noexcept override;
   void MessageShown(const FoundMessage& found) noexcept override;
+  // A concatenated message is handed on whole, as it is printed.
+  void MessageJoined(const FoundMessage& joined) noexcept override;
+  bool KeepsParts() const noexcept override { return next_.KeepsParts(); }
+  std::vector<FoundMessage> EarlierParts(const FoundMessage& part) noexcept override {
+    return next_.EarlierParts(part);
+  }
   void SendStarted(const std::string& number, const std::string& text,
                    std::size_t parts) noexcept override {
     next_.SendStarted(number, text, parts);

@@ -181,6 +181,16 @@ const std::string& TForm1::IniConcatenateKey() {
   return value;
 }
 
+const std::string& TForm1::IniReadingModeKey() {
+  static const std::string value = platform::Cp1251FromUtf8("Чтение");
+  return value;
+}
+
+const std::string& TForm1::IniMemoryKey() {
+  static const std::string value = platform::Cp1251FromUtf8("Память");
+  return value;
+}
+
 const std::string& TForm1::DefaultPortName() {
   static const std::string value = "COM11";
   return value;
@@ -381,6 +391,35 @@ void TForm1::SetUpArchive(const std::filesystem::path& file) {
   Messaging->sms.SetRecord(ArchiveRecord1.get());
 }
 
+namespace {
+
+// The reading's mode and memory from the [MODEM] keys.
+void ReadReadingKeys(const platform::IniFile& ini, FormMessaging& messaging) {
+  ReadingConfig config;
+  // A value that does not read leaves the described reading, with one line
+  // in the command log that says so.
+  const auto ignored = [&messaging](const std::string& key, const std::string& value) {
+    static const std::string what =
+        platform::Cp1251FromUtf8(" не понято: чтение идёт как без этого ключа");
+    messaging.command_log.AddLine(TForm1::kIniFileName + (": " + key + "=" + value) + what);
+  };
+  const std::string mode = ini.ReadString(TForm1::IniSection(), TForm1::IniReadingModeKey(), "");
+  if (auto parsed = ParseReadingMode(mode)) {
+    config.mode = *parsed;
+  } else if (!mode.empty()) {
+    ignored(TForm1::IniReadingModeKey(), mode);
+  }
+  const std::string memory = ini.ReadString(TForm1::IniSection(), TForm1::IniMemoryKey(), "");
+  if (auto parsed = ParseReadingMemory(memory)) {
+    config.memory = *parsed;
+  } else if (!memory.empty()) {
+    ignored(TForm1::IniMemoryKey(), memory);
+  }
+  messaging.inbox.SetConfig(std::move(config));
+}
+
+}  // namespace
+
 // ---- Handlers ----
 
 void TForm1::FormCreate(QObject*) {
@@ -398,6 +437,7 @@ void TForm1::FormCreate(QObject*) {
                                         NextConcatenationReference(Messaging->sms.Record()));
         });
       }
+      ReadReadingKeys(ini, *Messaging);
     } else {
       ini.WriteString(IniSection(), IniPortKey(), DefaultPortName());
       port_name = DefaultPortName();

@@ -76,6 +76,8 @@ class TForm1 : public QMainWindow {
   static const std::string& DefaultPortName();    // "COM11"
   static const std::string& IniArchiveKey();      // "Архив": another archive file
   static const std::string& IniConcatenateKey();  // "Склейка": 1 sends one long message
+  static const std::string& IniReadingModeKey();  // "Чтение": PDU reads in PDU mode
+  static const std::string& IniMemoryKey();       // "Память": SM, ME or MT
   static constexpr const char* kIniFileName = "Pelmora.ini";
   // A file name on disk, not program text: UTF-8 like every Linux file name.
   static constexpr const char* kHelpDocumentName = "Подготовка программы к работе.doc";

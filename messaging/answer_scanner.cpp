@@ -1,6 +1,7 @@
 #include "messaging/answer_scanner.h"
 
 #include "messaging/inbox_reader.h"
+#include "messaging/pdu_messages.h"
 
 namespace vestrel {
 namespace {
@@ -84,14 +85,18 @@ bool IsUnsolicitedResult(std::string_view line) {
   return false;
 }
 
-FoundMessage AnswerScanner::Close(OpenMessage open) {
+FoundMessage AnswerScanner::Close(OpenMessage open) const {
   std::string body;
   for (std::size_t i = 0; i < open.body.size(); ++i) {
     if (i > 0) body += '\n';
     body += open.body[i];
   }
   open.found.body_line = std::move(body);
-  open.found.message = ListedFromLines(open.found.header_line, open.found.body_line);
+  if (pdu_) {
+    DecodePduFound(open.found);
+  } else {
+    open.found.message = ListedFromLines(open.found.header_line, open.found.body_line);
+  }
   return std::move(open.found);
 }
 

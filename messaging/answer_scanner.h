@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "messaging/deliver_pdu.h"
 #include "messaging/staging.h"
 
 namespace vestrel {
@@ -50,6 +51,12 @@ struct FoundMessage {
   std::string header_line;            // as received, CRs dropped
   std::string body_line;              // the body's lines, joined with LF
   std::optional<std::int32_t> index;  // storage index, when the echo of its read preceded it
+  // PDU mode: the SMS-DELIVER of the body; none in text mode or when it did not decode.
+  std::optional<DeliveredPart> part;
+  // Shown joined from the parts of a concatenated message: how many of them
+  // are here, of how many; fewer here than in all is an incomplete message.
+  std::size_t parts_present = 1;
+  std::size_t parts_total = 1;
 };
 
 // Follows the answers line by line. A header is a line that begins with
@@ -60,6 +67,9 @@ struct FoundMessage {
 // result code. Unsolicited result codes are no part of an answer.
 class AnswerScanner {
  public:
+  // In PDU mode the body is one line of hexadecimal that is decoded as an
+  // SMS-DELIVER; message text can then never stand on a line of its own.
+  void SetPduMode(bool pdu) { pdu_ = pdu; }
   // Scans whole lines (as CompletePartLength cut them); returns the messages
   // whose answers ended in them.
   std::vector<FoundMessage> Scan(std::string_view bytes);
@@ -81,7 +91,7 @@ class AnswerScanner {
     std::size_t empty_lines = 0;  // empty lines after the body, not yet known to be text
     bool after_echo = false;      // the last line looked like a command's echo
   };
-  static FoundMessage Close(OpenMessage open);
+  FoundMessage Close(OpenMessage open) const;
   // One line inside an open answer; true when it ended the answer.
   bool InsideAnswer(const std::string& text, std::vector<FoundMessage>& found);
   void StartAnswer(const std::string& header);
@@ -92,6 +102,7 @@ class AnswerScanner {
   std::int64_t final_results_ = 0;
   std::optional<std::int32_t> echoed_read_;  // the read whose answer runs now
   std::optional<std::int32_t> answered_read_;
+  bool pdu_ = false;
 };
 
 }  // namespace vestrel

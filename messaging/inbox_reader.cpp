@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "messaging/pdu_messages.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/messages.h"
@@ -88,6 +89,7 @@ void InboxReader::Button4Click() {
 
 void InboxReader::kol_SMS() {
   FlushHeld();
+  ShowUnfinished();
   if (record_) record_->ReadingStarted();
   SmsTotal = 0;
   ReadMore = 0;
@@ -96,6 +98,8 @@ void InboxReader::kol_SMS() {
   ReadStopped = false;
   count_awaited_ = true;
   scanner_.Reset();
+  scanner_.SetPduMode(config_.mode == ReadingMode::kPdu);
+  listener_.SetPduMode(config_.mode == ReadingMode::kPdu);
   commands_sent_ = 0;
   summary_due_ = false;
   staging_failure_told_ = false;
@@ -106,10 +110,12 @@ void InboxReader::kol_SMS() {
   unkept_bytes_.clear();
   unkept_messages_.clear();
   kept_ahead_.clear();
+  joined_parts_.clear();
   uncounted_ = 0;
   const platform::EventHandle et = platform::OpenModemWaitEvent();
-  Command("at+cmgf=1", false, et);
-  Command("AT+CPMS=\"ME\"", true, et);
+  // The text mode's format command never had a line in the command log.
+  Command(FormatCommand(config_), config_.mode == ReadingMode::kPdu, et);
+  Command(MemoryCommand(config_), true, et);
 }
 
 void InboxReader::ReadAll_SMS(std::int32_t index) {
@@ -117,7 +123,13 @@ void InboxReader::ReadAll_SMS(std::int32_t index) {
   Command("AT+CMGR=" + std::to_string(index), true, et);
   // The delete goes out whatever the modem answered to the read, but only
   // once that answer is in and kept.
-  AwaitAnswer(index);
+  const std::string left = AwaitAnswer(index);
+  if (!left.empty()) {
+    const std::pair<std::string, std::int32_t> place{left, index};
+    if (std::find(left_on_phone_.begin(), left_on_phone_.end(), place) == left_on_phone_.end())
+      left_on_phone_.push_back(place);
+    return;
+  }
   Command("AT+CMGD=" + std::to_string(index), true, et);
 }
 
@@ -152,7 +164,7 @@ void InboxReader::Listen(std::string_view bytes, bool held) {
     for (FoundMessage& message : found) unkept_messages_.push_back(std::move(message));
 }
 
-void InboxReader::AwaitAnswer(std::int32_t index) {
+std::string InboxReader::AwaitAnswer(std::int32_t index) {
   const std::uint32_t start = platform::TickCount();
   for (;;) {
     const std::string got = port_.HoldArrived();
@@ -185,6 +197,12 @@ void InboxReader::AwaitAnswer(std::int32_t index) {
         platform::Cp1251FromUtf8(" не сохранён: чтение остановлено, СМС оставлены в телефоне");
     throw ReadingHalted(before + std::to_string(index) + after);
   }
+  if (!record_ || record_->KeepsParts()) return {};
+  for (const FoundMessage& message : messages) {
+    std::string key = PartGroupKey(message);
+    if (!key.empty()) return key;
+  }
+  return {};
 }
 
 bool InboxReader::ReadingUnderWay() const {
@@ -241,6 +259,8 @@ void InboxReader::BComPort1RxChar(int count) {
     ShowFound(scanner_.Scan(part));
   }
   WriteSummaryWhenDue();
+  // Once every answer is in, what is still missing parts is shown as it is.
+  if (!ReadingUnderWay()) ShowUnfinished();
   if (count_failure) throw platform::Exception(*count_failure);
 }
 
@@ -271,6 +291,7 @@ std::optional<std::string> InboxReader::TakeCount(std::string_view line) {
 }
 
 void InboxReader::Halt() {
+  ShowUnfinished();
   ReadMore = 0;
   ReadStopped = true;
   summary_due_ = false;
@@ -319,8 +340,9 @@ void InboxReader::Read_SMS(std::string_view staged) {
 }
 
 void InboxReader::ShowFound(std::vector<FoundMessage> found) {
-  for (const FoundMessage& message : found) {
-    AddModemLine(MessageLogLine(message.message));
+  for (FoundMessage& message : found) {
+    const std::string key = PartGroupKey(message);
+    if (key.empty()) AddModemLine(FoundLogLine(message));
     // Answers of an earlier reading, before the count or in its chunk, are
     // no part of this one: counted, they would end it before index n.
     if (!count_awaited_) {
@@ -336,7 +358,51 @@ void InboxReader::ShowFound(std::vector<FoundMessage> found) {
     } else if (record_) {
       record_->MessageShown(message);
     }
+    if (!key.empty()) Gather(key, std::move(message));
   }
+}
+
+void InboxReader::Gather(const std::string& key, FoundMessage part) {
+  // A part left on the phone may be read again after its message was shown.
+  if (joined_parts_.contains({key, part.body_line})) return;
+  auto group = std::find_if(gathered_.begin(), gathered_.end(),
+                            [&key](const auto& gathered) { return gathered.first == key; });
+  if (group == gathered_.end()) {
+    // This part first, so that it wins over a kept copy of itself.
+    std::vector<FoundMessage> parts{part};
+    if (record_)
+      for (FoundMessage& earlier : record_->EarlierParts(part)) parts.push_back(std::move(earlier));
+    group = gathered_.insert(gathered_.end(), {key, std::move(parts)});
+  } else {
+    group->second.push_back(std::move(part));
+  }
+  const FoundMessage joined = JoinedFound(group->second);
+  if (joined.parts_present < joined.parts_total) return;
+  for (const FoundMessage& shown : group->second) joined_parts_.emplace(key, shown.body_line);
+  gathered_.erase(group);
+  ShowJoined(joined);
+  // Its parts left on the phone go now that it is whole and shown.
+  std::vector<std::int32_t> places;
+  std::erase_if(left_on_phone_, [&](const auto& left) {
+    if (left.first != key) return false;
+    places.push_back(left.second);
+    return true;
+  });
+  const platform::EventHandle et = platform::OpenModemWaitEvent();
+  for (std::int32_t index : places) Command("AT+CMGD=" + std::to_string(index), true, et);
+}
+
+void InboxReader::ShowJoined(const FoundMessage& joined) {
+  AddModemLine(FoundLogLine(joined));
+  if (record_) record_->MessageJoined(joined);
+}
+
+void InboxReader::ShowUnfinished() {
+  std::vector<std::pair<std::string, std::vector<FoundMessage>>> unfinished;
+  unfinished.swap(gathered_);
+  // Their parts left on the phone stay there for a later reading to join.
+  left_on_phone_.clear();
+  for (const auto& [key, parts] : unfinished) ShowJoined(JoinedFound(parts));
 }
 
 void InboxReader::WriteSummaryWhenDue() {

@@ -26,6 +26,7 @@
 #include "messaging/dialogue_stop.h"
 #include "messaging/message_record.h"
 #include "messaging/messaging_io.h"
+#include "messaging/reading_config.h"
 #include "messaging/staging.h"
 #include "platform/exceptions.h"
 
@@ -68,6 +69,9 @@ class InboxReader {
 
   // Where shown messages and the bytes of a reading are kept; null: nowhere.
   void SetRecord(MessageRecord* record) { record_ = record; }
+  // Mode and memory of the readings that start from now on.
+  void SetConfig(ReadingConfig config) { config_ = std::move(config); }
+  const ReadingConfig& Config() const { return config_; }
 
   void Button4Click();
   void kol_SMS();
@@ -98,8 +102,10 @@ class InboxReader {
   void Command(const std::string& command, bool logged, const platform::EventHandle& et);
   // After the read of index: waits on until its whole answer is in the port's
   // hold, then keeps it. Throws ReadingHalted when it never comes or cannot
-  // be kept: the message must then stay on the phone.
-  void AwaitAnswer(std::int32_t index);
+  // be kept: the message must then stay on the phone. Returns the group of
+  // a concatenated message's part that is to stay on the phone until its
+  // message is whole (the record keeps no parts); empty otherwise.
+  std::string AwaitAnswer(std::int32_t index);
   // Follows the bytes from the count line on (held: taken by a hold, not yet
   // handed over as a chunk) to know when each answer has ended.
   void StartListening(const std::string& after_count);
@@ -108,6 +114,11 @@ class InboxReader {
   std::optional<std::string> TakeCount(std::string_view line);
   void StageAndRead(const std::string& part);
   void ShowFound(std::vector<FoundMessage> found);
+  // PDU mode: a part of a concatenated message waits for the rest of it.
+  void Gather(const std::string& key, FoundMessage part);
+  void ShowJoined(const FoundMessage& joined);
+  // The messages whose parts have not all come, shown as incomplete.
+  void ShowUnfinished();
   void WriteSummaryWhenDue();
   // Ends a reading that stopped: no continuation, no summary.
   void Halt();
@@ -121,6 +132,13 @@ class InboxReader {
   std::string staging_path_;
   const DialogueStop* stop_;
   MessageRecord* record_ = nullptr;
+  ReadingConfig config_;
+  // PDU mode: the parts of concatenated messages still waiting for the rest,
+  // in the order their first parts came, and the places of those left on
+  // the phone, by group.
+  std::vector<std::pair<std::string, std::vector<FoundMessage>>> gathered_;
+  std::vector<std::pair<std::string, std::int32_t>> left_on_phone_;
+  std::set<std::pair<std::string, std::string>> joined_parts_;  // group, PDU line: shown whole
 
   AnswerScanner scanner_;
   std::string held_;  // received bytes not yet parsed: an unfinished answer

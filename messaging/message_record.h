@@ -33,8 +33,22 @@ class MessageRecord {
   // again in ChunkReceived, nor those messages in MessageShown.
   virtual bool AnswerReceived(std::string_view bytes,
                               const std::vector<FoundMessage>& messages) noexcept = 0;
-  // A message that was just shown in the modem log.
+  // A message that was just shown in the modem log. In PDU mode the part of
+  // a concatenated message comes here (or through AnswerReceived) on its
+  // own, and is shown later through MessageJoined.
   virtual void MessageShown(const FoundMessage& found) noexcept = 0;
+  // PDU mode: the parts of a concatenated message joined as the modem log
+  // shows them, once all have come or, incomplete, when the reading is over.
+  virtual void MessageJoined(const FoundMessage& /*joined*/) noexcept {}
+  // Whether the parts of a concatenated message are kept where a later
+  // reading finds them (EarlierParts). When not, a reading leaves such parts
+  // on the phone until their message is whole.
+  virtual bool KeepsParts() const noexcept { return true; }
+  // The parts of the part's message that earlier readings kept, when its
+  // message is still incomplete there or holds this part already.
+  virtual std::vector<FoundMessage> EarlierParts(const FoundMessage& /*part*/) noexcept {
+    return {};
+  }
   // A send begins: the checked number, the whole text, its number of parts.
   virtual void SendStarted(const std::string& number, const std::string& text,
                            std::size_t parts) noexcept = 0;

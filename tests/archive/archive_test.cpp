@@ -84,8 +84,8 @@ TEST(ArchiveSchema, FreshFileIsPrivateAndAtTheCurrentVersion) {
   EXPECT_EQ(Sql(file,
                 "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE '%_text_%'"
                 " ORDER BY name"),
-            (std::vector<std::string>{"raw_reads", "received", "received_text", "send_answers",
-                                      "send_parts", "sends", "sends_text"}));
+            (std::vector<std::string>{"raw_reads", "received", "received_parts", "received_text",
+                                      "send_answers", "send_parts", "sends", "sends_text"}));
 }
 
 TEST(ArchiveSchema, Version1FileIsCarriedForwardWithItsRecords) {
@@ -104,6 +104,9 @@ TEST(ArchiveSchema, Version1FileIsCarriedForwardWithItsRecords) {
   EXPECT_EQ(rows[1].storage_index, 3);
   EXPECT_EQ(rows[1].raw_header, "+CMGR");
   EXPECT_FALSE(rows[0].storage_index);
+  // Messages kept before parts were are whole.
+  EXPECT_EQ(rows[1].parts_total, 1);
+  EXPECT_EQ(rows[1].parts_present, 1);
   // The folded copy was made for the old rows too.
   ASSERT_TRUE(archive.ListReceived(test::Matching("мир"), rows).ok());
   ASSERT_EQ(rows.size(), 1u);
@@ -628,6 +631,56 @@ TEST(ArchiveSchema, Version2FileLearnsThatEFindsYo) {
   EXPECT_EQ(sent.size(), 1u);
   EXPECT_EQ(Sql(file, "PRAGMA user_version"),
             std::vector<std::string>{std::to_string(kSchemaVersion)});
+}
+
+// The parts of a concatenated message, in whatever order and readings they
+// come, make one message, incomplete until the last has come; a part kept
+// twice counts once, and a later message of the same group starts anew.
+TEST(ArchiveParts, PartsJoinIntoOneMessage) {
+  const auto part = [](int sequence, const std::string& text, const std::string& group = "g/7/3") {
+    ShownMessage m = Shown("+79031112233", "26/12/09,10:00:0" + std::to_string(sequence), text);
+    m.part_group = group;
+    m.part_sequence = sequence;
+    m.parts_total = 3;
+    m.raw_body = "PDU" + std::to_string(sequence) + text;
+    return m;
+  };
+  struct Step {
+    ShownMessage part;
+    std::vector<std::string> texts;  // newest first
+    std::vector<std::int32_t> present;
+  };
+  const Step steps[] = {
+      {part(2, "b"), {"b"}, {1}},
+      {part(2, "b"), {"b"}, {1}},
+      {part(1, "a"), {"ab"}, {2}},
+      {part(3, "c"), {"abc"}, {3}},
+      {part(1, "x"), {"x", "abc"}, {1, 3}},
+      {part(1, "y", "other/7/3"), {"y", "x", "abc"}, {1, 1, 3}},
+  };
+  TempDir dir;
+  Archive archive(dir / "archive.sqlite");
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.part.raw_body);
+    ASSERT_TRUE(archive.StoreReceived(step.part).ok());
+    std::vector<ReceivedRow> rows;
+    ASSERT_TRUE(archive.ListReceived({}, rows).ok());
+    EXPECT_EQ(Texts(rows), step.texts);
+    std::vector<std::int32_t> present;
+    for (const auto& row : rows) present.push_back(row.parts_present);
+    EXPECT_EQ(present, step.present);
+    EXPECT_EQ(rows.front().send_time,
+              "26/12/09,10:00:0" + std::to_string(step.texts.front() == "b" ? 2 : 1));
+  }
+  // The parts of a message: of the incomplete one, or of the one that holds the part.
+  std::vector<ReceivedPartRow> parts;
+  ASSERT_TRUE(archive.ListGroupParts(part(2, "z"), parts).ok());
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_EQ(parts[0].text, "x");
+  ASSERT_TRUE(archive.ListGroupParts(part(3, "c"), parts).ok());
+  EXPECT_EQ(parts.size(), 3u);
+  ASSERT_TRUE(archive.ListGroupParts(part(2, "z", "none/1/2"), parts).ok());
+  EXPECT_TRUE(parts.empty());
 }
 
 }  // namespace

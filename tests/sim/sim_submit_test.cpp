@@ -370,3 +370,56 @@ TEST_F(SimSubmit, PduModeReadingGivesPdusGammuAccepts) {
 
 }  // namespace
 }  // namespace vestrel::test
+
+namespace vestrel::test {
+namespace {
+
+// The parts of concatenated messages, 7-bit (fill bits after the header) and
+// UCS-2, as the simulator stores them: python-gammu links each pair.
+TEST_F(SimSubmit, StoredPartsLinkInGammu) {
+  const struct {
+    std::string text;
+    std::string coding;
+    int reference;
+    int sequence;
+  } parts[] = {
+      {"Seven bit [first] half, ", "gsm7", 7, 1},
+      {"Привет, ", "ucs2", 200, 1},
+      {"and the second.", "gsm7", 7, 2},
+      {"мир!", "ucs2", 200, 2},
+  };
+  nlohmann::json messages = nlohmann::json::array();
+  for (std::size_t i = 0; i < std::size(parts); ++i) {
+    messages.push_back(
+        {{"index", i + 1},
+         {"number", "+79161234567"},
+         {"time", "26/12/08,10:15:00+12"},
+         {"text", parts[i].text},
+         {"coding", parts[i].coding},
+         {"part",
+          {{"reference", parts[i].reference}, {"total", 2}, {"sequence", parts[i].sequence}}}});
+  }
+  StartSimJson({{"storages", {{{"name", "ME"}, {"capacity", 10}, {"messages", messages}}}}});
+  PtyClient port(sim().link());
+  ASSERT_EQ(port.Command("ATE0;+CMGF=0"), "ATE0;+CMGF=0\r\r\nOK\r\n");
+  std::vector<std::string> pdus;
+  for (std::size_t i = 1; i <= std::size(parts); ++i) {
+    const std::string answer = port.Command("AT+CMGR=" + std::to_string(i));
+    const auto header_end = answer.find("\r\n", 2);
+    const auto pdu_end = answer.find("\r\n", header_end + 2);
+    ASSERT_NE(pdu_end, std::string::npos) << answer;
+    pdus.push_back(answer.substr(header_end + 2, pdu_end - header_end - 2));
+  }
+  for (const auto& d : GammuDecode(pdus)) {
+    ASSERT_FALSE(d.contains("error")) << d.dump();
+    EXPECT_EQ(d.value("udh", ""), "ConcatenatedMessages") << d.dump();
+  }
+  const auto linked = GammuLink(pdus);
+  ASSERT_EQ(linked.size(), 2u);
+  EXPECT_EQ(linked[0].value("parts", 0), 2);
+  EXPECT_EQ(linked[0].value("text", ""), "Seven bit [first] half, and the second.");
+  EXPECT_EQ(linked[1].value("text", ""), "Привет, мир!");
+}
+
+}  // namespace
+}  // namespace vestrel::test

@@ -458,7 +458,7 @@ std::vector<std::string> Modem::MessageLines(const Message& m, bool list) const 
   } else {
     const auto address = AddressFromText(m.number).value_or(Address{});
     const MessageContent content{address, m.time, m.text, m.coding};
-    const auto encoded = IsReceived(m.status) ? EncodeDeliver(scenario_.smsc, content)
+    const auto encoded = IsReceived(m.status) ? EncodeDeliver(scenario_.smsc, content, m.part)
                                               : EncodeSubmit(scenario_.smsc, content, 0);
     if (encoded) {
       pdu_hex = encoded->hex;

@@ -87,21 +87,26 @@ struct UserData {
   std::string octets;
 };
 
-std::optional<UserData> EncodeUserData(const std::string& text, Coding coding) {
+// header: the user data header with its length octet, or empty.
+std::optional<UserData> EncodeUserData(const std::string& text, Coding coding,
+                                       const std::string& header = {}) {
   UserData ud;
   if (coding == Coding::kUcs2) {
     ud.dcs = kDcsUcs2;
-    ud.octets = Utf8ToUcs2Bytes(text);
+    ud.octets = header + Utf8ToUcs2Bytes(text);
     ud.udl = static_cast<int>(ud.octets.size());
     if (ud.udl > kMaxUserDataOctets) return std::nullopt;
     return ud;
   }
   if (coding != Coding::kGsm7) return std::nullopt;
   const auto septets = Utf8ToGsm7(text);
-  if (!septets || septets->size() > kMaxSeptets) return std::nullopt;
+  // The text's septets start at a septet boundary after the header.
+  const int header_septets = static_cast<int>((header.size() * 8 + 6) / 7);
+  const int fill_bits = header_septets * 7 - static_cast<int>(header.size()) * 8;
+  if (!septets || septets->size() + header_septets > kMaxSeptets) return std::nullopt;
   ud.dcs = kDcsGsm7;
-  ud.udl = static_cast<int>(septets->size());
-  ud.octets = PackSeptets(*septets);
+  ud.udl = static_cast<int>(septets->size()) + header_septets;
+  ud.octets = header + PackSeptets(*septets, fill_bits);
   return ud;
 }
 
@@ -384,12 +389,24 @@ std::optional<std::string> EncodeTimestamp(std::string_view t) {
 }
 
 std::optional<EncodedPdu> EncodeDeliver(const std::optional<Address>& smsc,
-                                        const MessageContent& message) {
-  const auto ud = EncodeUserData(message.text, message.coding);
+                                        const MessageContent& message,
+                                        const std::optional<PartPlace>& part) {
+  std::string header;
+  if (part) {
+    // Length 5: IEI 0x00, its length 3, reference, total, sequence.
+    header = {0x05,
+              0x00,
+              0x03,
+              static_cast<char>(part->reference),
+              static_cast<char>(part->total),
+              static_cast<char>(part->sequence)};
+  }
+  const auto ud = EncodeUserData(message.text, message.coding, header);
   const auto scts = EncodeTimestamp(message.time);
   if (!ud || !scts) return std::nullopt;
   std::string tpdu;
-  tpdu += static_cast<char>(0x04);  // SMS-DELIVER, no more messages to send
+  // SMS-DELIVER, no more messages to send; TP-UDHI with a header.
+  tpdu += static_cast<char>(header.empty() ? 0x04 : 0x44);
   tpdu += EncodeTpAddress(message.address);
   tpdu += '\0';  // TP-PID
   tpdu += static_cast<char>(ud->dcs);

@@ -57,6 +57,13 @@ SubmitResult DecodeSubmit(std::string_view hex, int tpdu_length);
 // TP-SCTS octets (TS 23.040 9.2.3.11); nullopt when it does not parse.
 std::optional<std::string> EncodeTimestamp(std::string_view text);
 
+// Where a part stands in a concatenated message (IEI 0x00, 8-bit reference).
+struct PartPlace {
+  int reference = 0;
+  int total = 0;
+  int sequence = 0;  // from 1
+};
+
 struct MessageContent {
   Address address;
   std::string time;  // deliver only
@@ -72,8 +79,10 @@ struct EncodedPdu {
 // The PDU of a received message (SMS-DELIVER) or of a stored outgoing one
 // (SMS-SUBMIT), as AT+CMGR shows it in PDU mode. nullopt when the text does
 // not fit the coding or one message.
+// part: a part of a concatenated message, sent with a user data header.
 std::optional<EncodedPdu> EncodeDeliver(const std::optional<Address>& smsc,
-                                        const MessageContent& message);
+                                        const MessageContent& message,
+                                        const std::optional<PartPlace>& part = std::nullopt);
 std::optional<EncodedPdu> EncodeSubmit(const std::optional<Address>& smsc,
                                        const MessageContent& message, std::uint8_t reference,
                                        std::uint8_t pid = 0,

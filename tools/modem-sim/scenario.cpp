@@ -73,7 +73,8 @@ std::vector<ScriptedLine> ParseScripted(const json& list, const std::string& whe
 
 Message ParseMessage(const json& j, const std::string& where) {
   OnlyKeys(j, where,
-           {"index", "status", "number", "sender", "name", "time", "text", "coding", "raw", "pdu"});
+           {"index", "status", "number", "sender", "name", "time", "text", "coding", "raw", "pdu",
+            "part"});
   Message m;
   if (!j.contains("index")) Fail(where, "needs \"index\"");
   m.index = GetInt(j, "index", where, 0, 0, 65535);
@@ -87,6 +88,16 @@ Message ParseMessage(const json& j, const std::string& where) {
   m.text = Get<std::string>(j, "text", where, "");
   if (j.contains("raw")) m.raw = Get<std::string>(j, "raw", where, "");
   if (j.contains("pdu")) m.pdu = Get<std::string>(j, "pdu", where, "");
+  if (j.contains("part")) {
+    const std::string w = where + ".part";
+    OnlyKeys(j["part"], w, {"reference", "total", "sequence"});
+    PartPlace place;
+    place.reference = GetInt(j["part"], "reference", w, 0, 0, 255);
+    place.total = GetInt(j["part"], "total", w, 2, 1, 255);
+    place.sequence = GetInt(j["part"], "sequence", w, 1, 1, 255);
+    if (place.sequence > place.total) Fail(w, "sequence beyond total");
+    m.part = place;
+  }
 
   const std::string coding = Get<std::string>(j, "coding", where, "auto");
   if (coding == "ucs2") {
@@ -107,8 +118,8 @@ Message ParseMessage(const json& j, const std::string& where) {
     if (received && !EncodeTimestamp(m.time)) {
       Fail(where + ".time", "\"" + m.time + "\" is not yy/MM/dd,hh:mm:ss+zz");
     }
-    const auto pdu =
-        received ? EncodeDeliver(std::nullopt, content) : EncodeSubmit(std::nullopt, content, 0);
+    const auto pdu = received ? EncodeDeliver(std::nullopt, content, m.part)
+                              : EncodeSubmit(std::nullopt, content, 0);
     if (!pdu) Fail(where + ".text", "does not fit one message in " + coding);
   }
   return m;

@@ -31,6 +31,7 @@ struct Message {
   Coding coding = Coding::kGsm7;
   std::optional<std::string> raw;  // text-mode body line sent as is
   std::optional<std::string> pdu;  // PDU-mode line sent as is
+  std::optional<PartPlace> part;   // a part of a concatenated message
 };
 
 struct Storage {
