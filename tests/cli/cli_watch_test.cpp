@@ -221,6 +221,30 @@ TEST_F(CliWatch, SendsThroughTheWatcherAndReopensAModemThatCameBack) {
   EXPECT_NE(f.err.find("is open again"), std::string::npos) << f.err;
 }
 
+// SIGHUP reopens the --log file after a rotation and the watch goes on.
+TEST_F(CliWatch, HangupSignalReopensTheLog) {
+  const fs::path port = temp_.path() / "modem";
+  const fs::path log = temp_.path() / "watch.log";
+  ScriptedModem modem(port);
+  auto watch = StartWatch(port, {"--interval=0", "--log=" + log.string()});
+  ASSERT_TRUE(Eventually([&] { return modem.Commands().size() >= 2; }, 5s));
+  fs::rename(log, temp_.path() / "watch.log.1");
+  ::kill(watch->pid(), SIGHUP);
+  ASSERT_TRUE(Eventually([&] { return fs::exists(log); }, 5s));
+  modem.Store(1, "after the rotation");
+  modem.Announce(1);
+  ASSERT_TRUE(Eventually([&] { return !modem.Holds(1); }, 5s));
+  const Finished f = Stop(*watch);
+  EXPECT_EQ(f.exit_code, 0) << f.err;
+  const std::string rotated = ReadFile(temp_.path() / "watch.log.1");
+  const std::string fresh = ReadFile(log);
+  EXPECT_NE(rotated.find("AT+CPMS"), std::string::npos);
+  EXPECT_NE(fresh.find("the log file was reopened"), std::string::npos) << fresh;
+  EXPECT_NE(fresh.find("after the rotation"), std::string::npos) << fresh;
+  EXPECT_EQ(fs::status(log).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
 // send --report asks for a status report (TP-SRR); the report the modem
 // routes later marks the send delivered in the archive.
 TEST_F(CliWatch, StatusReportMarksTheSendDelivered) {
