@@ -129,6 +129,12 @@ constexpr const char* kMigrations[] = {
          raw_header BLOB NOT NULL,
          raw_body BLOB NOT NULL,
          UNIQUE (received_id, sequence));)",
+    // 6 -> 7: what the service centre reported of a part sent with a report
+    // asked for ("delivered", "failed") and when; the send's own, from its parts.
+    R"(ALTER TABLE send_parts ADD COLUMN delivery TEXT;
+       ALTER TABLE send_parts ADD COLUMN delivery_at TEXT;
+       ALTER TABLE sends ADD COLUMN delivery TEXT;
+       ALTER TABLE sends ADD COLUMN delivery_at TEXT;)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -854,6 +860,46 @@ Status Archive::StoreSendResult(std::int64_t send_id, SendStatus status) noexcep
   });
 }
 
+Status Archive::StoreDelivery(std::string_view number, std::int64_t reference,
+                              std::string_view delivery, std::string_view at,
+                              bool& found) noexcept {
+  found = false;
+  return Guarded([&] {
+    return Write([&] {
+      // The latest part to that number with that reference: references repeat
+      // every 256 sends.
+      Statement part(db_,
+                     "SELECT p.id, p.send_id FROM send_parts p JOIN sends s ON s.id = p.send_id"
+                     " WHERE p.reference = ?1 AND ltrim(s.number, '+') = ltrim(?2, '+')"
+                     " ORDER BY p.id DESC LIMIT 1");
+      part.Int(1, reference);
+      part.Text(2, number);
+      int code = part.Step();
+      if (code == SQLITE_DONE) return SQLITE_OK;
+      if (code != SQLITE_ROW) return code;
+      found = true;
+      const std::int64_t part_id = part.ColumnInt(0);
+      const std::int64_t send_id = part.ColumnInt(1);
+      Statement mark(db_, "UPDATE send_parts SET delivery = ?1, delivery_at = ?2 WHERE id = ?3");
+      mark.Text(1, delivery);
+      mark.Text(2, at);
+      mark.Int(3, part_id);
+      if ((code = mark.Step()) != SQLITE_DONE) return code;
+      // Failed once a part failed; delivered once every part was.
+      Statement send(db_,
+                     "UPDATE sends SET delivery = ?2, delivery_at = ?3 WHERE id = ?1 AND ("
+                     " ?2 = 'failed' OR NOT EXISTS (SELECT 1 FROM send_parts WHERE send_id = ?1"
+                     " AND (delivery IS NULL OR delivery <> 'delivered')))"
+                     " AND coalesce(delivery, '') <> 'failed'");
+      send.Int(1, send_id);
+      send.Text(2, delivery);
+      send.Text(3, at);
+      code = send.Step();
+      return code == SQLITE_DONE ? SQLITE_OK : code;
+    });
+  });
+}
+
 namespace {
 
 // The WHERE, ORDER BY and LIMIT of a listing; its texts are bound from
@@ -1020,6 +1066,8 @@ void FillSent(const Statement& s, SentRow& row) {
   row.text = s.ColumnText(4);
   row.part_count = static_cast<std::int32_t>(s.ColumnInt(5));
   row.status = s.ColumnText(6);
+  row.delivery = s.ColumnText(7);
+  row.delivery_at = s.ColumnText(8);
 }
 
 // A part's columns, from the statement's column first on.
@@ -1047,7 +1095,8 @@ constexpr char kSelectReceived[] =
     "SELECT id, shown_at, port, storage_index, number, send_time, text, raw_header,"
     " raw_body, parts_total, parts_present FROM received";
 constexpr char kSelectSent[] =
-    "SELECT id, started_at, port, number, text, part_count, status FROM sends";
+    "SELECT id, started_at, port, number, text, part_count, status, delivery, delivery_at"
+    " FROM sends";
 constexpr char kSelectRaw[] = "SELECT id, received_at, port, bytes FROM raw_reads";
 constexpr ListColumns kReceivedColumns{"shown_at", "search",        "number",
                                        "received", "received_text", kReceivedOrders};

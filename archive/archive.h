@@ -26,7 +26,7 @@ struct sqlite3;
 namespace vestrel::archive {
 
 // The layout this code writes. Older files are brought up to it on open.
-inline constexpr int kSchemaVersion = 6;
+inline constexpr int kSchemaVersion = 7;
 
 enum class ArchiveError {
   kNone,
@@ -134,6 +134,10 @@ struct SentRow {
   std::string text;
   std::int32_t part_count = 0;
   std::string status;  // SendStatusName
+  // What the status reports said: "delivered", "failed", or empty (none asked
+  // for or none came yet); and when the service centre reached it.
+  std::string delivery;
+  std::string delivery_at;
 };
 
 struct PartRow {
@@ -277,6 +281,12 @@ class Archive {
   Status StorePartResult(std::int64_t send_id, std::int32_t part_number,
                          const PartOutcome& outcome) noexcept;
   Status StoreSendResult(std::int64_t send_id, SendStatus status) noexcept;
+  // A status report: the latest part sent to number (with or without "+")
+  // under reference takes delivery ("delivered", "failed") and its time; the
+  // send is failed once a part failed, delivered once every part was. found:
+  // whether such a part is kept.
+  Status StoreDelivery(std::string_view number, std::int64_t reference, std::string_view delivery,
+                       std::string_view at, bool& found) noexcept;
 
   // How many writes this object has committed: a view over it lists again
   // only when this has changed.

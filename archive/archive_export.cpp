@@ -47,7 +47,7 @@ std::vector<std::string> ReceivedColumns() {
 }
 
 std::vector<std::string> SentColumns() {
-  return {"Время (UTC)", "Номер", "Частей", "Состояние", "Текст"};
+  return {"Время (UTC)", "Номер", "Частей", "Состояние", "Доставка", "Текст"};
 }
 
 std::vector<std::string> PartColumns() {
@@ -70,7 +70,7 @@ std::vector<std::string> ReceivedColumnOrders() {
 }
 
 std::vector<std::string> SentColumnOrders() {
-  return {"started_at", "number", "part_count", "status", "text"};
+  return {"started_at", "number", "part_count", "status", "delivery", "text"};
 }
 
 // Bytes are not ordered: their shown form is not what the archive keeps.
@@ -86,9 +86,17 @@ std::vector<std::string> ReceivedFields(const ReceivedRow& row) {
   return {row.shown_at, row.number, row.send_time, row.text};
 }
 
+// What the status reports said, with the time the centre gave; empty when
+// none was asked for or none came.
+std::string DeliveryWord(const SentRow& row) {
+  if (row.delivery.empty()) return {};
+  const std::string word = row.delivery == "delivered" ? "доставлено" : "не доставлено";
+  return row.delivery_at.empty() ? word : word + " " + row.delivery_at;
+}
+
 std::vector<std::string> SentFields(const SentRow& row) {
-  return {row.started_at, row.number, std::to_string(row.part_count), StatusWord(row.status),
-          row.text};
+  return {row.started_at,         row.number,        std::to_string(row.part_count),
+          StatusWord(row.status), DeliveryWord(row), row.text};
 }
 
 std::vector<std::string> PartFields(const PartRow& row) {
@@ -199,8 +207,10 @@ std::string SentJson(const SentRow& row, const std::vector<PartRow>& parts,
          Field("time", JsonString(row.started_at)) + "," + Field("port", JsonString(row.port)) +
          "," + Field("number", JsonString(row.number)) + "," + Field("text", JsonString(row.text)) +
          "," + Field("part_count", std::to_string(row.part_count)) + "," +
-         Field("status", JsonString(row.status)) + "," + Field("parts", part_list) + "," +
-         Field("answers", answer_list) + "}";
+         Field("status", JsonString(row.status)) + "," +
+         Field("delivery", row.delivery.empty() ? "null" : JsonString(row.delivery)) + "," +
+         Field("delivery_time", row.delivery_at.empty() ? "null" : JsonString(row.delivery_at)) +
+         "," + Field("parts", part_list) + "," + Field("answers", answer_list) + "}";
 }
 
 std::string RawJson(const RawRow& row) {

@@ -192,7 +192,7 @@ ArchiveHelp ArchiveHelpText() {
                       it would remove (exit status 2)
   --yes               archive --purge-before: remove them
 )";
-  help.no_archive = "  --no-archive        send, read: keep nothing in the archive\n";
+  help.no_archive = "  --no-archive        send, read, watch: keep nothing in the archive\n";
   help.exit_code = R"(  7    the archive could not be used (the messages were still read, printed
        and sent as usual)
 )";

@@ -24,6 +24,9 @@ break dropped). Texts longer than 70 characters go out as several SMS, about
 Options:
 )";
   text += PortOptionHelp();
+  text += R"(  --report            ask the service centre for a status report of each
+                      part; a watch on the port keeps what it reports
+)";
   text += archive.no_archive;
   text += kLogOption;
   text += kHelpOption;
@@ -72,6 +75,56 @@ Examples:
   vestrel-sms read --json >> inbox.jsonl
   vestrel-sms read --pdu --memory SM
   vestrel-sms read --timeout 120 --log read.log
+)";
+  return text;
+}
+
+std::string WatchHelp(const ArchiveHelp& archive) {
+  std::string text =
+      R"(Usage: vestrel-sms [OPTIONS] watch [--exec CMD] [--interval SECONDS] [--notify]
+
+Holds the port until stopped and reads the phone's memory as read does
+(each message kept in the archive, then printed, then deleted from the phone):
+at start, whenever the modem announces a message ("+CMTI:") and every
+--interval seconds. Each message is then handed to CMD. While it watches,
+"vestrel-sms send" on the same port hands its SMS to it and prints the result.
+A modem that hangs up or goes away is reopened (after 1, 2, 4 ... 30 s).
+SIGTERM ends it at the next command with exit code 0; SIGHUP reopens the
+--log file.
+
+Options:
+)";
+  text += PortOptionHelp();
+  text += R"(  --json              one JSON object per message instead of the text line
+  --exec CMD          run CMD for each message, one at a time in arrival
+                      order: CMD is split into words (quotes as in a shell,
+                      no shell: write sh -c '...' for one), gets the message
+                      as one JSON object on its standard input and
+                      VESTREL_NUMBER, VESTREL_TEXT, VESTREL_SENT_AT and
+                      VESTREL_PORT in its environment; its exit status and
+                      standard error are logged
+  --exec-timeout SECONDS
+                      end CMD when it runs longer (default 60)
+  --interval SECONDS  read this often without an announcement (default 60;
+                      0: only when the modem announces a message)
+  --pdu               read in PDU mode, as read --pdu does (long messages
+                      joined, each handed to CMD once joined)
+  --memory SM|ME|MT   the memory to count and read (default ME)
+  --notify            ask the modem to announce new messages and route status
+                      reports (AT+CNMI=2,1,0,1,0);
+                      for modems that do not announce them on their own
+  --timeout SECONDS   give up a reading when the modem has sent nothing for
+                      this long (default 60)
+)";
+  text += archive.no_archive;
+  text += kLogOption;
+  text += kHelpOption;
+  text += SettingsHelp();
+  text += R"(
+Examples:
+  vestrel-sms watch --json >> inbox.jsonl
+  vestrel-sms watch --notify --exec 'sh -c "mail -s SMS root"'
+  vestrel-sms watch --interval 0 --exec /usr/local/bin/on-sms --log watch.log
 )";
   return text;
 }
@@ -145,6 +198,8 @@ std::string CommandHelpText(Command command) {
       return SendHelp(archive);
     case Command::Read:
       return ReadHelp(archive);
+    case Command::Watch:
+      return WatchHelp(archive);
     case Command::Archive:
       return ArchiveCommandHelp(archive);
     case Command::Ports:

@@ -30,6 +30,9 @@ Commands:
   read                read every message stored in the phone's memory "ME",
                       deleting each from the phone, and print one line per
                       message: "№ тел: … Дата и время отправки: … Текст: …"
+  watch               hold the port and read as messages arrive, run
+                      --exec CMD for each, and send for other vestrel-sms
+                      processes (see "help watch")
 )";
   text += PortsCommandHelp();
   text += archive.command;
@@ -46,7 +49,9 @@ Commands:
   text += archive.json;
   text += archive.options;
   text += archive.no_archive;
-  text += R"(  --separate          send: the window's separate SMS instead, 70 characters
+  text += R"(  --report            send: ask for a status report of each part (a watch
+                      on the port keeps it: "delivery" in archive --sent)
+  --separate          send: the window's separate SMS instead, 70 characters
                       each (Windows-1251 text only), about 20 seconds apart
   --timeout SECONDS   read: give up when the modem has sent nothing for this
                       long (default 60)

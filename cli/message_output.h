@@ -42,6 +42,9 @@ class MessageOutput : public MessageRecord {
   void PartWritten(std::size_t part, const std::string& pdu) noexcept override;
   void PartAnswered(std::size_t part, const PartResult& result) noexcept override;
   void SendEnded() noexcept override;
+  void DeliveryReported(const StatusReport& report) noexcept override {
+    if (kept_) kept_->DeliveryReported(report);
+  }
   std::optional<std::uint8_t> NextConcatenationReference() noexcept override {
     return kept_ ? kept_->NextConcatenationReference() : std::nullopt;
   }

@@ -27,6 +27,7 @@ std::optional<Command> CommandNamed(const std::string& word) {
   if (word == "read") return Command::Read;
   if (word == "archive") return Command::Archive;
   if (word == "ports") return Command::Ports;
+  if (word == "watch") return Command::Watch;
   return std::nullopt;
 }
 
@@ -40,7 +41,7 @@ Options HelpOn(Options options, const std::vector<std::string>& words) {
   options.help_on = CommandNamed(words[topic]);
   if (!options.help_on)
     throw UsageError("no help on \"" + words[topic] +
-                     "\": the commands are send, read, archive and ports");
+                     "\": the commands are send, read, watch, archive and ports");
   return options;
 }
 
@@ -51,6 +52,18 @@ std::uint32_t ParseTimeout(const std::string& text) {
       value > kMaxTimeoutSeconds)
     throw UsageError("--timeout wants a whole number of seconds from 1 to " +
                      std::to_string(kMaxTimeoutSeconds) + ", not \"" + text + "\"");
+  return value;
+}
+
+// Whole seconds from lowest to a day.
+std::uint32_t ParseSeconds(std::string_view option, const std::string& text, std::uint32_t lowest) {
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty() || value < lowest ||
+      value > kMaxTimeoutSeconds)
+    throw UsageError(std::string(option) + " wants a whole number of seconds from " +
+                     std::to_string(lowest) + " to " + std::to_string(kMaxTimeoutSeconds) +
+                     ", not \"" + text + "\"");
   return value;
 }
 
@@ -97,6 +110,7 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
   bool reading_option = false;
   bool listing_option = false;
   bool options_ended = false;
+  bool watch_option = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (options_ended || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -128,6 +142,22 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       options.yes = true;
     } else if (arg == "--separate") {
       options.separate = true;
+    } else if (arg == "--report") {
+      options.report = true;
+    } else if (arg == "--notify") {
+      options.notify = true;
+      watch_option = true;
+    } else if (auto exec = OptionValue(args, i, "--exec")) {
+      if (exec->find_first_not_of(" \t") == std::string::npos)
+        throw UsageError("--exec wants a command");
+      options.exec = *exec;
+      watch_option = true;
+    } else if (auto exec_limit = OptionValue(args, i, "--exec-timeout")) {
+      options.exec_timeout_seconds = ParseSeconds("--exec-timeout", *exec_limit, 1);
+      watch_option = true;
+    } else if (auto interval = OptionValue(args, i, "--interval")) {
+      options.interval_seconds = ParseSeconds("--interval", *interval, 0);
+      watch_option = true;
     } else if (arg == "--pdu") {
       options.reading.mode = ReadingMode::kPdu;
       reading_option = true;
@@ -184,6 +214,9 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
   } else if (command == "read") {
     options.command = Command::Read;
     if (words.size() > 1) throw UsageError("read takes no arguments");
+  } else if (command == "watch") {
+    options.command = Command::Watch;
+    if (words.size() > 1) throw UsageError("watch takes no arguments");
   } else if (command == "archive") {
     options.command = Command::Archive;
     if (words.size() > 1) throw UsageError("archive takes no arguments");
@@ -196,9 +229,12 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("unknown command \"" + command + "\"");
   }
   const bool archive = options.command == Command::Archive;
+  const bool watch = options.command == Command::Watch;
   if (options.json && options.command != Command::Read && options.command != Command::Send &&
-      !archive)
-    throw UsageError("--json belongs to the read, send and archive commands");
+      !archive && !watch)
+    throw UsageError("--json belongs to the read, send, watch and archive commands");
+  if (watch_option && !watch)
+    throw UsageError("--exec, --exec-timeout, --interval and --notify belong to the watch command");
   if (options.json && options.csv) throw UsageError("--json and --csv exclude each other");
   if ((options.csv || listing_option || options.listing != Listing::Received) && !archive)
     throw UsageError(
@@ -215,16 +251,19 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("--count prints a number; it takes neither --json nor --csv");
   if (!options.number_filter.empty() && options.listing == Listing::Raw)
     throw UsageError("--number: the raw readings have no number");
-  if (options.no_archive && options.command != Command::Read && options.command != Command::Send)
-    throw UsageError("--no-archive belongs to the send and read commands");
+  if (options.no_archive && options.command != Command::Read && options.command != Command::Send &&
+      !watch)
+    throw UsageError("--no-archive belongs to the send, read and watch commands");
   if (options.probe && options.command != Command::Ports)
     throw UsageError("--probe belongs to the ports command");
   if (options.separate && options.command != Command::Send)
     throw UsageError("--separate belongs to the send command");
-  if (timeout_given && options.command != Command::Read)
-    throw UsageError("--timeout belongs to the read command");
-  if (reading_option && options.command != Command::Read)
-    throw UsageError("--pdu and --memory belong to the read command");
+  if (options.report && options.command != Command::Send)
+    throw UsageError("--report belongs to the send command");
+  if (timeout_given && options.command != Command::Read && !watch)
+    throw UsageError("--timeout belongs to the read and watch commands");
+  if (reading_option && options.command != Command::Read && !watch)
+    throw UsageError("--pdu and --memory belong to the read and watch commands");
   return options;
 }
 

@@ -26,7 +26,7 @@ enum ExitCode : int {
   kExitInterrupted = 130,
 };
 
-enum class Command { Help, Version, Send, Read, Ports, Archive };
+enum class Command { Help, Version, Send, Read, Ports, Archive, Watch };
 
 // What the archive command lists.
 enum class Listing { Received, Sent, Raw };
@@ -42,6 +42,7 @@ struct Options {
   std::optional<std::string> text;      // send TEXT (UTF-8); none: standard input
   bool no_archive = false;              // send, read: keep nothing in the archive
   bool separate = false;                // send --separate: the window's described parts
+  bool report = false;                  // send --report: ask for a status report (TP-SRR)
   Listing listing = Listing::Received;  // archive: --sent, --raw
   bool csv = false;                     // archive --csv
   std::string since;                    // archive --since, as given (checked)
@@ -60,6 +61,13 @@ struct Options {
   // named: every port the list shows.
   bool probe = false;
   std::vector<std::string> probe_ports;
+  // watch: the command run for each message (split into words, no shell),
+  // its time limit, the seconds between readings (0: only on announcements),
+  // and whether the modem is asked to announce new messages (AT+CNMI).
+  std::optional<std::string> exec;
+  std::uint32_t exec_timeout_seconds = 60;
+  std::uint32_t interval_seconds = 60;
+  bool notify = false;
 };
 
 // A command line that cannot be carried out; the message is UTF-8.

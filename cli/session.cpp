@@ -21,16 +21,19 @@
 #include "cli/options.h"
 #include "cli/port_choice.h"
 #include "cli/probe.h"
+#include "cli/send_socket.h"
 #include "cli/serial_ports.h"
 #include "cli/stdin_text.h"
 #include "cli/text.h"
 #include "cli/traffic.h"
+#include "cli/watch.h"
 #include "cli/watchdog.h"
 #include "comport/b_com_port.h"
 #include "messaging/dialogue_stop.h"
 #include "messaging/inbox_reader.h"
 #include "messaging/sms_parts.h"
 #include "messaging/sms_submission.h"
+#include "messaging/status_report.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"
@@ -87,7 +90,34 @@ class FixedField : public InputField {
 
 class Session;
 
-class Session {
+// The text as send takes it: UTF-8 after standard input was read.
+struct PreparedText {
+  std::string text;
+  std::optional<std::u32string> concatenated;
+};
+
+// Throws UsageError when it cannot be sent.
+PreparedText PrepareText(const std::string& utf8, bool separate) {
+  PreparedText prepared;
+  if (separate) {
+    prepared.text = SmsTextFromUtf8(utf8);
+  } else {
+    prepared.concatenated = SmsCodePointsFromUtf8(utf8);
+    prepared.text = Cp1251Approximation(*prepared.concatenated);
+  }
+  if (prepared.text.empty()) throw UsageError("the text is empty; nothing sent");
+  if (prepared.concatenated) {
+    const std::size_t parts = PlanParts(*prepared.concatenated).parts.size();
+    if (parts > kMaxConcatenatedParts)
+      throw UsageError("the text needs " + std::to_string(parts) + " SMS, more than the " +
+                       std::to_string(kMaxConcatenatedParts) +
+                       " that one message can link; nothing sent (--separate sends it as"
+                       " separate SMS)");
+  }
+  return prepared;
+}
+
+class Session : public WatchedSession {
  public:
   Session(const Options& options, std::FILE* log_file)
       : options_(options),
@@ -117,7 +147,7 @@ class Session {
     interrupt_ = std::make_unique<InterruptGuard>(stop_, watchdog_);
   }
 
-  ~Session() {
+  ~Session() override {
     Close();
     interrupt_.reset();
     platform::SetProcessMessagesHook({});
@@ -128,11 +158,11 @@ class Session {
   // the window's described parts of text.
   int Send(const std::string& number, const std::string& text,
            const std::optional<std::u32string>& concatenated) {
-    if (int code = OpenPort()) return code;
+    if (int code = OpenChosenPort()) return code;
     FixedField number_field(number);
     FixedField text_field(text);
     SmsSubmission sms(port_, command_pane_, number_field, text_field, options_.durations, &stop_);
-    sms.SetRecord(&output_);
+    sms.SetRecord(record_);
     // A script learns at once that a part was not taken, and nothing more is
     // written after it.
     sms.StopAtFirstFailure(true);
@@ -141,13 +171,19 @@ class Session {
       InboxReader& inbox;
       MessageRecord* record;
       ~Tapped() { inbox.SetRecord(record); }
-    } tapped{inbox_, &output_};
+    } tapped{inbox_, record_};
     inbox_.SetRecord(&sms.AnswerTap());
-    if (concatenated) {
-      sms.SetPartsBuilder([this, &concatenated](const std::string& checked, const std::string&) {
-        return BuildConcatenatedParts(checked, *concatenated, NextConcatenationReference(&output_));
-      });
-    }
+    sms.SetPartsBuilder([this, &concatenated](const std::string& checked,
+                                              const std::string& shown) {
+      std::vector<SubmitPart> parts =
+          concatenated
+              ? BuildConcatenatedParts(checked, *concatenated, NextConcatenationReference(record_))
+              : BuildDescribedParts(checked, shown);
+      // --report: the service centre is asked to tell whether each part arrived.
+      if (options_.report)
+        for (SubmitPart& part : parts) part.pdu = WithStatusReportRequest(part.pdu);
+      return parts;
+    });
     sending_ = true;
     try {
       sms.Button1Click();
@@ -163,7 +199,7 @@ class Session {
   }
 
   int Read() {
-    if (int code = OpenPort()) return code;
+    if (int code = OpenChosenPort()) return code;
     const auto timeout = std::chrono::seconds(options_.timeout_seconds);
     quiet_ = timeout;
     try {
@@ -190,8 +226,97 @@ class Session {
     return Outcome();
   }
 
+  // The watch's view (cli/watch.h).
+  std::string PortName() const override { return ChoosePort(PortPlacesNow(options_.port)).name; }
+  int OpenPort(std::string& failure) override {
+    if (com_.Connected()) return kExitDone;
+    ResetOutcome();
+    // A watch tries again and again: each try is one line, not the whole advice.
+    SendReply told;
+    reply_ = &told;
+    const int code = OpenChosenPort();
+    reply_ = nullptr;
+    if (code != kExitDone) {
+      failure = told.err.substr(0, told.err.find('\n'));
+      return code;
+    }
+    opened_ = true;
+    return kExitDone;
+  }
+  void ClosePort() override {
+    opened_ = false;
+    try {
+      com_.Close();
+    } catch (const std::exception&) {
+    }
+  }
+  bool PortLost() const override { return opened_ && !com_.Connected(); }
+  bool OutputClosed() const override { return output_failed_; }
+  int ReadOnce() override {
+    ResetOutcome();
+    // A watch runs for months: the command log keeps no more than one
+    // reading's commands (the --log file has them all).
+    command_pane_.SetText({});
+    return Read();
+  }
+  void WriteCommand(const std::string& command) override {
+    const platform::EventHandle et = platform::OpenModemWaitEvent();
+    port_.WriteStr(command + "\r");
+    command_pane_.AddLine(command);
+    options_.durations.ModemWait(et);
+  }
+  SendReply SendFor(const SendRequest& request) override {
+    SendReply reply;
+    ResetOutcome();
+    PreparedText prepared;
+    std::string number;
+    try {
+      prepared = PrepareText(request.text, request.separate);
+      number = CheckedRecipient(platform::Cp1251FromUtf8(WithoutNumberForms(request.number)));
+    } catch (const UsageError& e) {
+      return {kExitUsage, {}, "vestrel-sms: " + std::string(e.what()) + "\n"};
+    } catch (const platform::Exception& e) {
+      return {kExitNumberRefused, {}, "vestrel-sms: " + Shown(e.what()) + "\n"};
+    }
+    // What the send prints goes back to the process that asked for it.
+    struct Replying {
+      Session& session;
+      bool json;
+      bool report;
+      ~Replying() {
+        session.reply_ = nullptr;
+        session.options_.json = json;
+        session.options_.report = report;
+      }
+    } replying{*this, options_.json, options_.report};
+    reply_ = &reply;
+    options_.json = request.json;
+    options_.report = request.report;
+    reply.exit_code = Send(number, prepared.text, prepared.concatenated);
+    return reply;
+  }
+  void SetRecord(MessageRecord* record) override {
+    record_ = record;
+    inbox_.SetRecord(record);
+  }
+  MessageRecord& Output() override { return output_; }
+  DialogueStop& Stop() override { return stop_; }
+  Watchdog& Clock() override { return watchdog_; }
+  TrafficLog& Log() override { return log_; }
+
  private:
-  int OpenPort() {
+  // Each reading or send of a watch is told on its own.
+  void ResetOutcome() {
+    failed_ = false;
+    failure_.clear();
+    timed_out_ = false;
+    archive_failed_ = false;
+    staging_failed_ = false;
+    not_sent_ = false;
+  }
+
+  int OpenChosenPort() {
+    if (com_.Connected()) return kExitDone;
     // Pelmora.ini as the window reads it at start-up, except that a missing
     // file is not created: a script must not leave files beside the program.
     const PortChoice choice = ChoosePort(PortPlacesNow(options_.port));
@@ -199,7 +324,7 @@ class Session {
       com_.SetPort(choice.name);
       com_.Open();
     } catch (const platform::Exception& e) {
-      PrintError(PortOpenFailure(choice, e.what()));
+      Error(PortOpenFailure(choice, e.what()));
       return kExitPortOpen;
     }
     return kExitDone;
@@ -216,17 +341,17 @@ class Session {
 
   int Outcome() {
     if (output_failed_) {
-      PrintError("the output could not be written; reading stopped before the next delete");
+      Error("the output could not be written; reading stopped before the next delete");
       return kExitPortIo;
     }
     if (failed_) {
-      PrintError(Shown(failure_));
+      Error(Shown(failure_));
       // A reading stopped because the archive could not keep a message.
       return archive_failed_ ? kExitArchive : kExitPortIo;
     }
     if (timed_out_) {
-      PrintError("no answer from the modem for " + std::to_string(options_.timeout_seconds) +
-                 " s; the reading is not complete");
+      Error("no answer from the modem for " + std::to_string(options_.timeout_seconds) +
+            " s; the reading is not complete");
       return kExitTimeout;
     }
     if (stop_.Requested()) return InterruptGuard::ExitStatus();
@@ -261,7 +386,7 @@ class Session {
     } else {
       not_sent_ = true;
       const PartResult& result = results.Part(failed);
-      if (sms.FailureText()) PrintError(platform::Cp1251ToUtf8(*sms.FailureText()));
+      if (sms.FailureText()) Error(platform::Cp1251ToUtf8(*sms.FailureText()));
       if (options_.json)
         out = std::string("{\"status\":\"") +
               (result.status == PartStatus::kRefused ? "refused" : "unknown") +
@@ -273,6 +398,10 @@ class Session {
     }
     if (out.empty()) return;
     out += "\n";
+    if (reply_) {
+      reply_->out += out;
+      return;
+    }
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
   }
@@ -281,9 +410,17 @@ class Session {
   void TellArchiveFailure() {
     if (auto failure = output_.TakeFailure()) {
       progress_.Finish();
-      PrintError(platform::Cp1251ToUtf8(*failure));
+      Error(platform::Cp1251ToUtf8(*failure));
       archive_failed_ = true;
     }
+  }
+
+  // An error of a send for another process goes back to it.
+  void Error(const std::string& utf8) {
+    if (reply_)
+      reply_->err += "vestrel-sms: " + utf8 + "\n";
+    else
+      PrintError(utf8);
   }
 
   void Fail(const std::string& cp1251) {
@@ -304,7 +441,7 @@ class Session {
       // For example the staging file could not be used: the reading goes on
       // from memory, and its exit code tells the failure.
       progress_.Finish();
-      PrintError(Shown(e.what()));
+      Error(Shown(e.what()));
       staging_failed_ = true;
     }
     platform::WakeSyncWaiters();
@@ -343,7 +480,7 @@ class Session {
     progress_.Pausing(static_cast<std::uint32_t>(passed >= total ? 0 : total - passed));
   }
 
-  const Options& options_;
+  Options options_;
   TrafficLog log_;
   Progress progress_;
   CommandPane command_pane_;
@@ -356,6 +493,8 @@ class Session {
   std::unique_ptr<MessageRecord> kept_;
   MessageOutput output_;
   InboxReader inbox_;
+  // Where the dialogues hand what passes: the output, or the watch in front of it.
+  MessageRecord* record_ = &output_;
   platform::ExceptionHandler previous_handler_;
   std::unique_ptr<InterruptGuard> interrupt_;
 
@@ -370,6 +509,8 @@ class Session {
   bool archive_failed_ = false;
   bool staging_failed_ = false;
   bool not_sent_ = false;
+  bool opened_ = false;         // the watch opened the port
+  SendReply* reply_ = nullptr;  // a send for another process: what it prints
 };
 
 int Usage(const std::string& message) {
@@ -437,28 +578,13 @@ int SendCommand(const Options& options, std::FILE* log_file) {
   } else {
     utf8.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
   }
-  std::string text;
+  PreparedText prepared;
   std::string number;
-  std::optional<std::u32string> concatenated;
   try {
     if (!options.text) utf8 = std::string(WithoutFinalLineBreak(StandardInputUtf8(utf8)));
-    if (options.separate) {
-      text = SmsTextFromUtf8(utf8);
-    } else {
-      concatenated = SmsCodePointsFromUtf8(utf8);
-      text = Cp1251Approximation(*concatenated);
-    }
+    prepared = PrepareText(utf8, options.separate);
   } catch (const UsageError& e) {
     return Usage(e.what());
-  }
-  if (text.empty()) return Usage("the text is empty; nothing sent");
-  if (concatenated) {
-    const std::size_t parts = PlanParts(*concatenated).parts.size();
-    if (parts > kMaxConcatenatedParts)
-      return Usage("the text needs " + std::to_string(parts) + " SMS, more than the " +
-                   std::to_string(kMaxConcatenatedParts) +
-                   " that one message can link; nothing sent (--separate sends it as"
-                   " separate SMS)");
   }
   try {
     // The window's check, before the port is touched.
@@ -467,8 +593,17 @@ int SendCommand(const Options& options, std::FILE* log_file) {
     PrintError(Shown(e.what()));
     return kExitNumberRefused;
   }
+  // A watcher that holds the port sends for us.
+  if (auto reply = SendThroughWatcher(
+          ChoosePort(PortPlacesNow(options.port)).name,
+          {options.number, utf8, options.json, options.separate, options.report})) {
+    std::fwrite(reply->out.data(), 1, reply->out.size(), stdout);
+    std::fflush(stdout);
+    std::fwrite(reply->err.data(), 1, reply->err.size(), stderr);
+    return reply->exit_code;
+  }
   Session session(options, log_file);
-  return session.Send(number, text, concatenated);
+  return session.Send(number, prepared.text, prepared.concatenated);
 }
 
 }  // namespace
@@ -495,6 +630,7 @@ int Run(int argc, char** argv) {
       return ArchiveCommand(options);
     case Command::Send:
     case Command::Read:
+    case Command::Watch:
       break;
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_file(nullptr, std::fclose);
@@ -512,6 +648,7 @@ int Run(int argc, char** argv) {
   IgnoreBrokenPipe();
   if (options.command == Command::Send) return SendCommand(options, log_file.get());
   Session session(options, log_file.get());
+  if (options.command == Command::Watch) return Watch(options, session, log_file.get());
   return session.Read();
 }
 

@@ -40,3 +40,6 @@ install(FILES "${CMAKE_SOURCE_DIR}/resources/bash-completion/vestrel-sms"
         DESTINATION /usr/share/bash-completion/completions COMPONENT debian EXCLUDE_FROM_ALL)
 install(FILES "${debian_sources}/lintian-overrides" DESTINATION /usr/share/lintian/overrides
         RENAME vestrel COMPONENT debian EXCLUDE_FROM_ALL)
+# The watch as a service, one instance per port; installed disabled.
+install(FILES "${CMAKE_SOURCE_DIR}/resources/systemd/vestrel-sms-watch@.service"
+        DESTINATION /usr/lib/systemd/system COMPONENT debian EXCLUDE_FROM_ALL)

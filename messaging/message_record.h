@@ -12,6 +12,7 @@
 
 #include "messaging/found_message.h"
 #include "messaging/send_results.h"
+#include "messaging/status_report.h"
 
 namespace vestrel {
 
@@ -57,6 +58,8 @@ class MessageRecord {
   // unknown when no answer came in time. Once per part, before SendEnded.
   virtual void PartAnswered(std::size_t /*part*/, const PartResult& /*result*/) noexcept {}
   virtual void SendEnded() noexcept = 0;
+  // A status report of an earlier send, as the modem routed it.
+  virtual void DeliveryReported(const StatusReport& /*report*/) noexcept {}
   // The reference for the next concatenated message, from a counter kept
   // with the record so that it differs between sends; nothing when none is kept.
   virtual std::optional<std::uint8_t> NextConcatenationReference() noexcept { return std::nullopt; }

@@ -208,6 +208,16 @@ void DialogueRecord::SendEnded() noexcept {
   if (status != SendStatus::kUnknown) notice_.Note(archive_.StoreSendResult(send_id_, status));
 }
 
+void DialogueRecord::DeliveryReported(const StatusReport& report) noexcept {
+  // A report that the centre still tries changes nothing kept.
+  if (report.outcome == DeliveryOutcome::kPending) return;
+  bool found = false;
+  notice_.Note(
+      archive_.StoreDelivery(report.recipient, report.reference,
+                             report.outcome == DeliveryOutcome::kDelivered ? "delivered" : "failed",
+                             report.done_at, found));
+}
+
 std::optional<std::uint8_t> DialogueRecord::NextConcatenationReference() noexcept {
   // An archive that cannot say leaves the choice to the caller; the send's
   // own records tell the operator about a failing archive.

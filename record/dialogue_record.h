@@ -76,6 +76,7 @@ class DialogueRecord : public MessageRecord {
   void PartWritten(std::size_t part, const std::string& pdu) noexcept override;
   void PartAnswered(std::size_t part, const PartResult& result) noexcept override;
   void SendEnded() noexcept override;
+  void DeliveryReported(const StatusReport& report) noexcept override;
   std::optional<std::uint8_t> NextConcatenationReference() noexcept override;
 
   // "Архив СМС недоступен: …" in Windows-1251, once per reading or send in

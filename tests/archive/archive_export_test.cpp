@@ -110,7 +110,8 @@ TEST(ArchiveJson, LinesParseAndCarryTheRecord) {
   row.text = "«кавычки» \"и\" \\ слэш\n\x01 конец";
   row.raw_header = "+CMGR";
   row.raw_body = std::string("\0\xFF", 2);
-  SentRow sent{3, "2026-12-08 11:00:00.000", "COM11", "79161234567", "Ответ", 2, "refused"};
+  SentRow sent{3,        "2026-12-08 11:00:00.000",  "COM11", "79161234567", "Ответ", 2, "refused",
+               "failed", "2026-12-10T14:03:09+03:00"};
   PartRow taken{1, "00AA", "t1", "От", "accepted", 4, {}, ""};
   PartRow refused{2, "00BB", "t2", "вет", "refused", {}, 500, "модем ответил +CMS ERROR: 500"};
   RawRow raw{5, "2026-12-08 12:00:00.000", "COM11", "OK\r\n"};
@@ -130,6 +131,7 @@ assert s['parts'][1] == {'part': 2, 'pdu': '00BB', 'time': 't2', 'text': 'вет
 assert s['parts'][0]['reference'] == 4 and s['parts'][0]['error'] is None
 assert s['answers'][0]['line'] == '+CMGS: 4'
 assert s['text'] == 'Ответ' and s['part_count'] == 2 and s['status'] == 'refused'
+assert s['delivery'] == 'failed' and s['delivery_time'] == '2026-12-10T14:03:09+03:00', s
 assert w['bytes_hex'] == '4f4b0d0a'
 assert b['text'] == 'bad \ufffd byte'
 print('fine')

@@ -297,6 +297,46 @@ TEST(ArchiveSent, PartResultsAndTheSendsStatus) {
   EXPECT_EQ(parts[1].error, "модем ответил +CMS ERROR: 500");
 }
 
+// Status reports find the latest part by number and reference; a send is
+// delivered once every part was, failed once one failed, and stays failed.
+TEST(ArchiveSent, StatusReportsMarkTheirSends) {
+  TempDir dir;
+  Archive archive(dir / "archive.sqlite");
+  std::int64_t two = 0, one = 0;
+  ASSERT_TRUE(archive.StoreSendStarted("COM11", "79161234567", "ab", 2, two).ok());
+  ASSERT_TRUE(archive.StoreSendStarted("COM11", "79031112233", "c", 1, one).ok());
+  for (const auto& [id, part, reference] :
+       {std::tuple{two, 1, 7}, std::tuple{two, 2, 8}, std::tuple{one, 1, 9}}) {
+    ASSERT_TRUE(archive.StorePartWritten(id, part, "00").ok());
+    ASSERT_TRUE(
+        archive.StorePartResult(id, part, {SendStatus::kAccepted, "x", reference, {}, ""}).ok());
+  }
+  const struct {
+    std::string number;
+    int reference;
+    std::string delivery;
+    bool found;
+    std::string two_now, one_now;
+  } reports[] = {
+      {"+79161234568", 7, "delivered", false, "", ""},
+      {"+79161234567", 9, "delivered", false, "", ""},
+      {"+79161234567", 7, "delivered", true, "", ""},
+      {"79161234567", 8, "delivered", true, "delivered", ""},
+      {"+79031112233", 9, "failed", true, "delivered", "failed"},
+      {"+79031112233", 9, "delivered", true, "delivered", "failed"},
+  };
+  for (const auto& r : reports) {
+    bool found = false;
+    ASSERT_TRUE(archive.StoreDelivery(r.number, r.reference, r.delivery, "T", found).ok());
+    EXPECT_EQ(found, r.found) << r.number << " " << r.reference;
+    std::vector<SentRow> sent;
+    ASSERT_TRUE(archive.ListSent({}, sent).ok());
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1].delivery, r.two_now) << r.number << " " << r.reference;
+    EXPECT_EQ(sent[0].delivery, r.one_now) << r.number << " " << r.reference;
+  }
+}
+
 TEST(ArchiveSent, PartsOfASendNotStoredAreRefused) {
   TempDir dir;
   Archive archive(dir / "archive.sqlite");

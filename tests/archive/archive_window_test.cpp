@@ -125,7 +125,7 @@ TEST_F(ArchiveWindowTest, FilterMatchesCyrillicOfEitherCaseInBothListings) {
   for (int row = 0; row < received->rowCount(); ++row)
     EXPECT_TRUE(Text(received, row).starts_with("КОТ")) << Text(received, row);
   ASSERT_EQ(window.SentModel()->rowCount(), 1);
-  EXPECT_EQ(window.SentModel()->Fields(0)[4], "Кот ушёл");
+  EXPECT_EQ(window.SentModel()->Fields(0)[5], "Кот ушёл");
 
   window.FilterEdit->setText(Q("+79161000007"));
   ASSERT_EQ(received->rowCount(), 1);
@@ -152,12 +152,20 @@ TEST_F(ArchiveWindowTest, ASendShowsItsStatusAndOpensToItsParts) {
   ASSERT_TRUE(archive.StoreSendResult(id, archive::SendStatus::kRefused).ok());
   ASSERT_TRUE(archive.StoreSendStarted("COM11", "79160000002", "c", 1, id).ok());
 
+  bool found = false;
+  ASSERT_TRUE(
+      archive.StoreDelivery("+79160000001", 4, "failed", "2026-12-10T14:03:09+03:00", found).ok());
+  ASSERT_TRUE(found);
+
   ArchiveWindow window(archive);
   ArchiveTableModel* sent = window.SentModel();
   EXPECT_EQ(sent->headerData(3, Qt::Horizontal).toString(), Q("Состояние"));
+  EXPECT_EQ(sent->headerData(4, Qt::Horizontal).toString(), Q("Доставка"));
   ASSERT_EQ(sent->rowCount(), 2);
   EXPECT_EQ(sent->Fields(0)[3], "неизвестно");
+  EXPECT_EQ(sent->Fields(0)[4], "");
   EXPECT_EQ(sent->Fields(1)[3], "отклонено");
+  EXPECT_EQ(sent->Fields(1)[4], "не доставлено 2026-12-10T14:03:09+03:00");
 
   QDialog* box = window.OpenSend(1);
   ASSERT_NE(box, nullptr);

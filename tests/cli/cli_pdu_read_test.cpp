@@ -141,7 +141,8 @@ TEST_F(CliE2e, ReadingOptionsAreChecked) {
   } cases[] = {
       {{"read", "--memory", "XX"}, "--memory wants SM, ME or MT"},
       {{"read", "--memory"}, "--memory"},
-      {{"send", "79161234567", "x", "--pdu"}, "--pdu and --memory belong to the read command"},
+      {{"send", "79161234567", "x", "--pdu"},
+       "--pdu and --memory belong to the read and watch commands"},
   };
   for (const auto& c : cases) {
     const Finished f = Child(TestingProgram(), c.args).Wait();

@@ -50,6 +50,14 @@ TEST(CliOptions, CommandsAndOptionsInAnyOrder) {
   EXPECT_EQ(o.durations.modem_wait_ms, 1000u);
   EXPECT_EQ(o.durations.pump_pause_ms, 20000u);
 
+  o = Parse({"watch", "--exec", "on-sms --x", "--interval=0", "--notify", "--json"});
+  EXPECT_EQ(o.command, Command::Watch);
+  EXPECT_EQ(o.exec, "on-sms --x");
+  EXPECT_EQ(o.interval_seconds, 0u);
+  EXPECT_TRUE(o.notify && o.json);
+  EXPECT_EQ(Parse({"watch"}).interval_seconds, 60u);
+  EXPECT_EQ(Parse({"watch"}).exec_timeout_seconds, 60u);
+
   // A text that begins with a dash, after "--".
   o = Parse({"send", "--", "79161234567", "-5 градусов"});
   EXPECT_EQ(o.text, "-5 градусов");
@@ -102,6 +110,13 @@ TEST(CliOptions, WrongCommandLinesAreUsageErrors) {
       {"ports", "COM3"},
       {"read", "--probe"},
       {"archive", "--until", "soon"},
+      {"watch", "extra"},
+      {"read", "--report"},
+      {"read", "--exec", "true"},
+      {"send", "79161234567", "x", "--interval", "5"},
+      {"watch", "--interval", "-1"},
+      {"watch", "--exec-timeout", "0"},
+      {"watch", "--exec", " "},
       {"archive", "--limit", "0"},
       {"archive", "--limit", "5x"},
       {"archive", "--number", "7916abc"},
@@ -142,7 +157,8 @@ TEST(CliHelp, EachCommandHasItsOwn) {
     std::vector<std::string> named, not_named;
   } rows[] = {
       {Command::Send,
-       {"send NUMBER [TEXT]", "--port", "--no-archive", "--log", "TEXT \"-\"", "VESTREL_PORT"},
+       {"send NUMBER [TEXT]", "--port", "--no-archive", "--log", "TEXT \"-\"", "VESTREL_PORT",
+        "--report"},
        {"--timeout", "--csv", "--probe", "--json"}},
       {Command::Read,
        {"read", "--port", "--json", "--timeout", "--no-archive", "--log", "VESTREL_PORT"},
@@ -151,6 +167,10 @@ TEST(CliHelp, EachCommandHasItsOwn) {
        {"--sent", "--raw", "--csv", "--json", "--since", "--match"},
        {"--timeout", "--probe", "--port"}},
       {Command::Ports, {"ports --probe [PORT...]", "--probe", "AT+CGMM"}, {"--json", "--timeout"}},
+      {Command::Watch,
+       {"watch", "--exec CMD", "--exec-timeout", "--interval", "--notify", "VESTREL_TEXT",
+        "SIGHUP"},
+       {"--csv", "--probe", "--since"}},
   };
   const std::string whole = HelpText();
   for (const auto& row : rows) {

@@ -93,7 +93,7 @@ TEST_F(ArchiveE2e, AReadingAndASendShowInTheOpenArchiveWindow) {
   ASSERT_TRUE(sim().WaitForCount("sms", 1));
   Settle();
   ASSERT_EQ(window.SentModel()->rowCount(), 1);
-  EXPECT_EQ(window.SentModel()->Fields(0)[4], "hello");
+  EXPECT_EQ(window.SentModel()->Fields(0)[5], "hello");
 }
 
 TEST_F(ArchiveE2e, ASendKeepsItsPartsAsWritten) {

@@ -45,6 +45,7 @@ def main():
                 "validity": sms["SMSC"].get("Validity", ""),
                 "udh": sms["UDH"]["Type"],
                 "reference": sms.get("MessageReference", 0),
+                "status": sms.get("DeliveryStatus", 0),
             }
             if sms.get("DateTime") is not None:
                 out["time"] = sms["DateTime"].strftime("%y/%m/%d,%H:%M:%S")
