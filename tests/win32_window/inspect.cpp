@@ -4,6 +4,7 @@
 //   vestrel_inspect controls TITLE   each child of the visible top-level window
 //                                    TITLE: "class id left top width height
 //                                    enabled|disabled text", positions in its client area
+//   vestrel_inspect box TITLE        the same for a visible dialog box TITLE
 //   vestrel_inspect origin TITLE     the client area's top-left corner on the screen
 //   vestrel_inspect frame TITLE      the window's outer left, top, width and
 //                                    height, then its client area's width and height
@@ -62,15 +63,18 @@ std::string OneLine(const std::wstring& text) {
   return Utf8(shown);
 }
 
-HWND FindVisible(const std::wstring& title) {
+// The first visible top-level window with this title (and class, when given).
+HWND FindVisible(const std::wstring& title, const std::wstring& window_class) {
   struct Search {
     std::wstring title;
+    std::wstring window_class;
     HWND found = nullptr;
-  } search{title};
+  } search{title, window_class};
   ::EnumWindows(
       [](HWND window, LPARAM param) -> BOOL {
         auto* s = reinterpret_cast<Search*>(param);
         if (!::IsWindowVisible(window) || WindowText(window) != s->title) return TRUE;
+        if (!s->window_class.empty() && ClassOf(window) != s->window_class) return TRUE;
         s->found = window;
         return FALSE;
       },
@@ -89,11 +93,13 @@ int main() {
   int argc = 0;
   wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   if (argc < 3) {
-    std::fputs("usage: vestrel_inspect controls|origin|frame|text TITLE [ID]\n", stderr);
+    std::fputs("usage: vestrel_inspect controls|box|origin|frame|text TITLE [ID]\n", stderr);
     return 2;
   }
   const std::wstring verb = argv[1];
-  HWND window = FindVisible(argv[2]);
+  // A dialog box (a message box, the About box) has the dialog class; the
+  // main window of the same title does not.
+  HWND window = FindVisible(argv[2], verb == L"box" ? L"#32770" : L"");
   if (!window) return 1;
   char line[512];
   if (verb == L"origin") {
@@ -113,7 +119,7 @@ int main() {
     HWND control = ::GetDlgItem(window, static_cast<int>(std::wcstol(argv[3], nullptr, 10)));
     if (!control) return 1;
     Print(OneLine(WindowText(control)));
-  } else if (verb == L"controls") {
+  } else if (verb == L"controls" || verb == L"box") {
     std::vector<HWND> children;
     ::EnumChildWindows(
         window,
