@@ -257,16 +257,6 @@ std::string Status::OperatorMessage() const {
   return kUnavailablePrefix + reason;
 }
 
-void FailureNotice::Note(const Status& status) {
-  if (!status.ok() && !first_) first_ = status;
-}
-
-std::optional<std::string> FailureNotice::TakeMessage() {
-  if (!first_ || told_) return std::nullopt;
-  told_ = true;
-  return first_->OperatorMessage();
-}
-
 Archive::Archive(std::filesystem::path file, Options options)
     : file_(std::move(file)),
       options_(options),

@@ -56,25 +56,6 @@ struct Status {
 
 inline constexpr char kUnavailablePrefix[] = "Архив СМС недоступен: ";
 
-// The failures met during one reading or one send, told to the operator once:
-// Reset when the reading or send starts, Note every Status, and TakeMessage
-// once the port handler has returned.
-class FailureNotice {
- public:
-  void Reset() {
-    first_.reset();
-    told_ = false;
-  }
-  void Note(const Status& status);
-  // The first failure's OperatorMessage, once between two Resets; nothing
-  // when all went well or it was taken already.
-  std::optional<std::string> TakeMessage();
-
- private:
-  std::optional<Status> first_;
-  bool told_ = false;
-};
-
 // A message as a reading showed it. Texts in Windows-1251, as the modem log has them.
 struct ShownMessage {
   std::string port;
@@ -204,25 +185,6 @@ std::string FoldCase(std::string_view utf8);
 // The form the filter compares: FoldCase, and ё as е, since people type е for
 // both ("елка" finds "Ёлка").
 std::string SearchFold(std::string_view utf8);
-
-// Picks the answer lines a send keeps ("+CMGS: n", "+CMS ERROR: n") out of
-// the chunks received while it runs. A line cut between two chunks is held
-// until its end arrives, so it is kept whole.
-class SendAnswerLines {
- public:
-  // Forgets a held part line; call when a send starts.
-  void Reset() {
-    line_.clear();
-    skipping_ = false;
-  }
-  // The complete answer lines in the chunk (and the part held from before),
-  // without their line ends.
-  std::vector<std::string> Feed(std::string_view chunk);
-
- private:
-  std::string line_;       // the line so far, while it may be an answer
-  bool skipping_ = false;  // in a line that is no answer, up to its end
-};
 
 // The columns a listing's filter reads: the time, the folded text the match
 // looks in and the number (null: none); the table and the full-text index of

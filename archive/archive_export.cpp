@@ -3,36 +3,10 @@
 #include <cstdio>
 
 #include "platform/cp1251.h"
+#include "platform/utf8.h"
 
 namespace vestrel::archive {
 namespace {
-
-// Length of the well-formed UTF-8 sequence at text[i], or 0.
-std::size_t SequenceLength(std::string_view text, std::size_t i) {
-  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = at(i);
-  if (lead < 0x80) return 1;
-  std::size_t length;
-  unsigned char low = 0x80, high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  if (at(i + 1) < low || at(i + 1) > high) return 0;
-  for (std::size_t k = 2; k < length; ++k)
-    if ((at(i + k) & 0xC0) != 0x80) return 0;
-  return length;
-}
 
 std::string Field(const char* name, const std::string& json_value) {
   return std::string("\"") + name + "\":" + json_value;
@@ -105,30 +79,7 @@ std::vector<std::string> RawColumnOrders() {
 }
 
 std::vector<std::string> RawFields(const RawRow& row) {
-  return {row.received_at, row.port, ShownBytes(row.bytes), HexBytes(row.bytes)};
-}
-
-std::string ShownBytes(std::string_view bytes) {
-  std::string out;
-  for (char b : bytes) {
-    const auto byte = static_cast<unsigned char>(b);
-    if (b == '\\') {
-      out += "\\\\";
-    } else if (b == '\r') {
-      out += "\\r";
-    } else if (b == '\n') {
-      out += "\\n";
-    } else if (b == '\t') {
-      out += "\\t";
-    } else if (byte < 0x20 || byte == 0x7F || byte == 0x98) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    } else {
-      out += platform::Cp1251ToUtf8(std::string_view(&b, 1));
-    }
-  }
-  return out;
+  return {row.received_at, row.port, platform::ShownBytes(row.bytes), HexBytes(row.bytes)};
 }
 
 std::vector<std::string> ReceivedFields(const ReceivedRow& row) {
@@ -169,12 +120,13 @@ std::string JsonString(std::string_view utf8) {
   std::string out = "\"";
   for (std::size_t i = 0; i < utf8.size();) {
     const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    const std::size_t length = SequenceLength(utf8, i);
-    if (length == 0) {
+    const platform::Utf8Step step = platform::DecodeUtf8(utf8.substr(i));
+    if (!step.code_point) {
       out += "\\ufffd";
       ++i;
       continue;
     }
+    const std::size_t length = step.length;
     if (length > 1) {
       out.append(utf8.substr(i, length));
     } else if (c == '"' || c == '\\') {

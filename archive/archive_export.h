@@ -41,11 +41,6 @@ std::vector<std::string> PartFields(const PartRow& row);
 // "не записано" for a part kept before results were).
 std::string StatusWord(std::string_view status);
 
-// Received bytes as readable UTF-8: Windows-1251 letters as letters, CR, LF
-// and tab as \r, \n, \t, a backslash doubled, other control bytes and the
-// unassigned byte as \xNN.
-std::string ShownBytes(std::string_view bytes);
-
 // A whole CSV document: the byte order mark, the column names, the rows.
 std::string ReceivedCsv(const std::vector<ReceivedRow>& rows);
 std::string SentCsv(const std::vector<SentRow>& rows);

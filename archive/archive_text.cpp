@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "archive/archive.h"
+#include "platform/utf8.h"
 
 namespace vestrel::archive {
 namespace {
@@ -23,51 +24,6 @@ char32_t LowerOf(char32_t c) {
   return c;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// The code point at text[i] and its length, or a length of 0 for a byte that
-// does not start a well-formed sequence.
-std::pair<char32_t, std::size_t> Decode(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return {lead, 1};
-  std::size_t length = 0;
-  char32_t c = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, c = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, c = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, c = lead & 0x07;
-  } else {
-    return {0, 0};
-  }
-  if (i + length > text.size()) return {0, 0};
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return {0, 0};
-    c = (c << 6) | (byte(i + k) & 0x3F);
-  }
-  const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (c < smallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {0, 0};
-  return {c, length};
-}
-
 bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
   if (at + count > text.size()) return false;
   value = 0;
@@ -84,13 +40,14 @@ std::string FoldCase(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto [c, length] = Decode(utf8, i);
-    if (length == 0) {
+    const platform::Utf8Step step = platform::DecodeUtf8(utf8.substr(i));
+    if (!step.code_point) {
+      // An ill-formed byte stays as it is; the bytes after it are looked at anew.
       out += utf8[i++];
       continue;
     }
-    AppendUtf8(out, LowerOf(c));
-    i += length;
+    platform::AppendUtf8(out, LowerOf(*step.code_point));
+    i += step.length;
   }
   return out;
 }
@@ -124,45 +81,6 @@ std::optional<std::string> NormalizeSince(std::string_view text) {
   std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d.000", year, month, day, hour,
                 minute, second);
   return std::string(out);
-}
-
-namespace {
-
-constexpr std::string_view kAnswerMarks[] = {"+CMGS:", "+CMS ERROR:"};
-constexpr std::size_t kLongestAnswer = 64;
-
-bool CouldBeAnswer(std::string_view line) {
-  for (std::string_view mark : kAnswerMarks)
-    if (mark.starts_with(line) || line.starts_with(mark)) return true;
-  return false;
-}
-
-bool IsAnswer(std::string_view line) {
-  for (std::string_view mark : kAnswerMarks)
-    if (line.starts_with(mark)) return true;
-  return false;
-}
-
-}  // namespace
-
-std::vector<std::string> SendAnswerLines::Feed(std::string_view chunk) {
-  std::vector<std::string> lines;
-  for (char c : chunk) {
-    if (c == '\r' || c == '\n') {
-      if (!skipping_ && IsAnswer(line_)) lines.push_back(line_);
-      line_.clear();
-      skipping_ = false;
-      continue;
-    }
-    if (skipping_) continue;
-    line_ += c;
-    // Any other line is passed over up to its end.
-    if (!CouldBeAnswer(line_) || line_.size() > kLongestAnswer) {
-      line_.clear();
-      skipping_ = true;
-    }
-  }
-  return lines;
 }
 
 }  // namespace vestrel::archive

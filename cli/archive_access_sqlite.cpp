@@ -8,59 +8,16 @@
 #include "archive/archive.h"
 #include "archive/archive_export.h"
 #include "archive/archive_path.h"
-#include "archiving/archive_record.h"
 #include "cli/archive_access.h"
 #include "cli/help_text.h"
 #include "cli/port_choice.h"
 #include "messaging/staging.h"
 #include "platform/cp1251.h"
+#include "station/station.h"
 
 namespace vestrel::cli {
 
 namespace {
-
-// The archive with the record over it, owned together.
-class KeptInArchive : public MessageRecord {
- public:
-  KeptInArchive(const std::filesystem::path& file, std::function<std::string()> port_name)
-      : archive_(file), record_(archive_, std::move(port_name)) {}
-
-  void ReadingStarted() noexcept override { record_.ReadingStarted(); }
-  void ChunkReceived(std::string_view bytes, bool reading) noexcept override {
-    record_.ChunkReceived(bytes, reading);
-  }
-  bool AnswerReceived(std::string_view bytes,
-                      const std::vector<FoundMessage>& messages) noexcept override {
-    return record_.AnswerReceived(bytes, messages);
-  }
-  void MessageShown(const FoundMessage& found) noexcept override { record_.MessageShown(found); }
-  void SendStarted(const std::string& number, const std::string& text,
-                   std::size_t parts) noexcept override {
-    record_.SendStarted(number, text, parts);
-  }
-  void PartWritten(std::size_t part, const std::string& pdu) noexcept override {
-    record_.PartWritten(part, pdu);
-  }
-  void PartAnswered(std::size_t part, const PartResult& result) noexcept override {
-    record_.PartAnswered(part, result);
-  }
-  void SendEnded() noexcept override { record_.SendEnded(); }
-  std::optional<std::uint8_t> NextConcatenationReference() noexcept override {
-    return record_.NextConcatenationReference();
-  }
-  std::optional<std::string> TakeFailure() override { return record_.TakeFailure(); }
-
- private:
-  archive::Archive archive_;
-  archive::ArchiveRecord record_;
-};
-
-// The archive file: the "Архив" key of the user's vestrel-sms.ini, else of
-// Pelmora.ini beside the program, else the user's data folder.
-std::filesystem::path ArchiveFile() {
-  const ArchiveSetting setting = ConfiguredArchive();
-  return archive::ResolveArchivePath(setting.name, setting.relative_to);
-}
 
 void PrintError(const std::string& utf8) {
   std::fprintf(stderr, "vestrel-sms: %s\n", utf8.c_str());
@@ -71,7 +28,8 @@ void PrintError(const std::string& utf8) {
 std::unique_ptr<MessageRecord> OpenMessageRecord(const Options& options,
                                                  std::function<std::string()> port_name) {
   if (options.no_archive) return nullptr;
-  return std::make_unique<KeptInArchive>(ArchiveFile(), std::move(port_name));
+  archive::Archive* kept = nullptr;
+  return station::OpenArchiveRecord(ArchiveFile(), std::move(port_name), &kept);
 }
 
 namespace {
@@ -193,7 +151,7 @@ int ArchiveCommand(const Options& options) {
       if (options.csv) return out.Put(archive::CsvRecord(archive::RawFields(row)));
       return out.Line(options.json ? archive::RawJson(row)
                                    : row.received_at + " " + row.port + " " +
-                                         archive::ShownBytes(row.bytes));
+                                         platform::ShownBytes(row.bytes));
     });
   }
   const int written = out.Finish();

@@ -7,30 +7,15 @@
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"
-#include "platform/profile.h"
+#include "station/settings.h"
 
 namespace vestrel::cli {
 namespace {
 
-constexpr char kIniFileName[] = "Pelmora.ini";
-constexpr char kIniSection[] = "MODEM";
-constexpr char kPortKeyUtf8[] = "COM Порт";
-constexpr char kArchiveKeyUtf8[] = "Архив";
-constexpr char kDefaultPortName[] = "COM11";
+using station::IniKey;
 
-// A key of section MODEM (Windows-1251), or nothing when the file, the key or
-// its value is missing or the file cannot be read.
-std::optional<std::string> IniValue(const std::filesystem::path& file, const char* key_utf8) {
-  if (file.empty()) return std::nullopt;
-  try {
-    const platform::IniFile ini(file);
-    if (!ini.Exists()) return std::nullopt;
-    std::string value = ini.ReadString(kIniSection, platform::Cp1251FromUtf8(key_utf8), "");
-    if (value.empty()) return std::nullopt;
-    return value;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+const char* PortKeyUtf8() {
+  return station::Entry(IniKey::kPort).name_utf8;
 }
 
 std::string Utf8Path(const std::filesystem::path& file) {
@@ -39,8 +24,8 @@ std::string Utf8Path(const std::filesystem::path& file) {
 }
 
 std::string KeyInFile(const std::filesystem::path& file) {
-  return std::string("the key \"") + kPortKeyUtf8 + "\" of section [" + kIniSection + "] in " +
-         Utf8Path(file);
+  return std::string("the key \"") + PortKeyUtf8() + "\" of section [" + station::kIniSection +
+         "] in " + Utf8Path(file);
 }
 
 }  // namespace
@@ -51,14 +36,15 @@ PortChoice ChoosePort(const PortPlaces& places) {
   if (places.environment && !places.environment->empty())
     return {*places.environment, *places.environment, PortSource::kEnvironment, {}};
   // The user's file is UTF-8 and read as such; its name is given as typed.
-  if (auto name = IniValue(places.user_file, kPortKeyUtf8)) {
+  if (auto name = station::ReadKey(places.user_file, IniKey::kPort)) {
     const std::string utf8 = platform::Cp1251ToUtf8(*name);
     return {utf8, utf8, PortSource::kUserFile, places.user_file};
   }
   // Pelmora.ini's name goes to the port as the window gives it.
-  if (auto name = IniValue(places.program_ini, kPortKeyUtf8))
+  if (auto name = station::ReadKey(places.program_ini, IniKey::kPort))
     return {*name, platform::Cp1251ToUtf8(*name), PortSource::kProgramIni, places.program_ini};
-  return {kDefaultPortName, kDefaultPortName, PortSource::kDefault, {}};
+  const char* fallback = station::Entry(IniKey::kPort).fallback;
+  return {fallback, fallback, PortSource::kDefault, {}};
 }
 
 PortPlaces PortPlacesNow(const std::optional<std::string>& command_line) {
@@ -67,7 +53,7 @@ PortPlaces PortPlacesNow(const std::optional<std::string>& command_line) {
   places.environment = archive::files::Environment(kPortVariable);
   places.user_file = UserConfigFile();
   try {
-    places.program_ini = platform::ExecutableFolder() / kIniFileName;
+    places.program_ini = platform::ExecutableFolder() / station::kIniFileName;
   } catch (const std::exception&) {
   }
   return places;
@@ -99,25 +85,20 @@ std::string PortOpenFailure(const PortChoice& choice, const std::string& cp1251_
     text +=
         std::string("\n  Name the modem's port with --port NAME, the variable ") + kPortVariable;
     if (!user_file.empty())
-      text += std::string(", or\n  \"") + kPortKeyUtf8 + "=NAME\" in section [" + kIniSection +
-              "] of " + Utf8Path(user_file);
+      text += std::string(", or\n  \"") + PortKeyUtf8() + "=NAME\" in section [" +
+              station::kIniSection + "] of " + Utf8Path(user_file);
     text += ";\n  \"vestrel-sms ports --probe\" shows which port a modem answers on.";
   }
   return text;
 }
 
-ArchiveSetting ConfiguredArchive() {
-  const std::filesystem::path user_file = UserConfigFile();
-  if (auto name = IniValue(user_file, kArchiveKeyUtf8))
-    return {platform::Cp1251ToUtf8(*name), user_file.parent_path()};
+std::filesystem::path ArchiveFile() {
+  std::filesystem::path program_ini;
   try {
-    const std::filesystem::path folder = platform::ExecutableFolder();
-    if (auto name = IniValue(folder / kIniFileName, kArchiveKeyUtf8))
-      return {platform::Cp1251ToUtf8(*name), folder};
-    return {{}, folder};
+    program_ini = platform::ExecutableFolder() / station::kIniFileName;
   } catch (const std::exception&) {
-    return {};
   }
+  return station::ArchiveFile({UserConfigFile(), program_ini});
 }
 
 }  // namespace vestrel::cli

@@ -44,13 +44,9 @@ std::string PortSourceText(const PortChoice& choice);
 // (Windows-1251 in), and for a missing port or missing rights how to mend it.
 std::string PortOpenFailure(const PortChoice& choice, const std::string& cp1251_message);
 
-// The archive file a configuration names (UTF-8; empty: none) and the folder
-// a relative name is taken from: the user's file first, then Pelmora.ini.
-struct ArchiveSetting {
-  std::string name;
-  std::filesystem::path relative_to;
-};
-ArchiveSetting ConfiguredArchive();
+// The archive file: the "Архив" key of the user's vestrel-sms.ini, else of
+// Pelmora.ini beside the program, else the user's data folder.
+std::filesystem::path ArchiveFile();
 
 // port_setup_*.cpp, one per OS: the user's own configuration file (an empty
 // path when the OS cannot tell where it would be), its name as help texts

@@ -36,6 +36,8 @@
 #include "platform/exe_path.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
+#include "station/comport_modem.h"
+#include "station/modem_line.h"
 
 namespace vestrel::cli {
 namespace {
@@ -85,33 +87,6 @@ class FixedField : public InputField {
 
 class Session;
 
-// The window's port as the dialogues see it, with every received chunk logged.
-class CliPort : public ModemPort {
- public:
-  CliPort(TBComPort& port, ModemPane& modem_pane, TrafficLog& log)
-      : port_(port), modem_pane_(modem_pane), log_(log) {}
-
-  void Open() override { port_.Open(); }
-  // A write the device took only in part is a failed write, as in the window.
-  void WriteStr(const std::string& bytes) override {
-    if (port_.WriteStr(bytes) != static_cast<int>(bytes.size()))
-      throw EComPort(comport_messages::WriteError());
-  }
-  std::string ReadStr(int count) override {
-    std::string bytes;
-    port_.ReadStr(bytes, count);
-    log_.Received(bytes);
-    modem_pane_.ChunkComing();
-    return bytes;
-  }
-  std::string HoldArrived() override { return port_.HoldInput(); }
-
- private:
-  TBComPort& port_;
-  ModemPane& modem_pane_;
-  TrafficLog& log_;
-};
-
 class Session {
  public:
   Session(const Options& options, std::FILE* log_file)
@@ -120,27 +95,18 @@ class Session {
         progress_(StandardErrorIsTerminal()),
         command_pane_(log_, progress_),
         modem_pane_(log_, progress_),
-        port_(com_, modem_pane_, log_),
+        // The window's port, with every received chunk logged.
+        port_(com_,
+              [this](const std::string& bytes) {
+                log_.Received(bytes);
+                modem_pane_.ChunkComing();
+              }),
         kept_(OpenMessageRecord(options, [this] { return com_.Port(); })),
         output_(stdout, options.json, progress_, kept_.get()),
         inbox_(port_, command_pane_, modem_pane_, options.durations, staging_.File(), &stop_) {
     inbox_.SetRecord(&output_);
-    // The window's port: 9600 8N1, queues of 2048, reads that return at once,
-    // writes of n bytes given 100 x n + 1000 ms, deliveries on this thread.
-    com_.SetBaudRate(br9600);
-    com_.SetByteSize(bs8);
-    com_.SetInBufSize(2048);
-    com_.SetOutBufSize(2048);
-    com_.SetParity(paNone);
-    com_.SetSyncMethod(smThreadSync);
-    com_.SetStopBits(sb1);
-    TComTimeouts timeouts;
-    timeouts.SetReadInterval(-1);
-    timeouts.SetReadTotalMultiplier(0);
-    timeouts.SetReadTotalConstant(0);
-    timeouts.SetWriteTotalMultiplier(100);
-    timeouts.SetWriteTotalConstant(1000);
-    com_.SetTimeouts(timeouts);
+    // The window's port and line.
+    station::ConfigureModemLine(com_);
     com_.OnRxChar = [this](TBComPort*, int count) { OnChunk(count); };
 
     platform::SetUiThread();
@@ -385,7 +351,7 @@ class Session {
   Watchdog watchdog_;
   StagingFolder staging_;
   TBComPort com_;
-  CliPort port_;
+  station::ComPortModem port_;
   std::unique_ptr<MessageRecord> kept_;
   MessageOutput output_;
   InboxReader inbox_;

@@ -5,38 +5,17 @@
 
 #include "cli/options.h"
 #include "platform/cp1251.h"
+#include "platform/utf8.h"
 
 namespace vestrel::cli {
 namespace {
 
-// The next code point of well-formed UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF); nothing when the bytes at i are not.
+// The next code point of well-formed UTF-8, i moved past it; nothing when
+// the bytes at i are not well-formed.
 std::optional<char32_t> NextCodePoint(std::string_view s, std::size_t& i) {
-  const auto lead = static_cast<unsigned char>(s[i]);
-  std::size_t extra = 0;
-  char32_t cp = 0;
-  char32_t least = 0;
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    extra = 1, cp = lead & 0x1F, least = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    extra = 2, cp = lead & 0x0F, least = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    extra = 3, cp = lead & 0x07, least = 0x10000;
-  } else {
-    return std::nullopt;
-  }
-  if (s.size() - i <= extra) return std::nullopt;
-  for (std::size_t k = 1; k <= extra; ++k) {
-    const auto c = static_cast<unsigned char>(s[i + k]);
-    if ((c & 0xC0) != 0x80) return std::nullopt;
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-  i += extra + 1;
-  return cp;
+  const platform::Utf8Step step = platform::DecodeUtf8(s.substr(i));
+  if (step.code_point) i += step.length;
+  return step.code_point;
 }
 
 std::string Hex(char32_t cp) {

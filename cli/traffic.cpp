@@ -12,41 +12,18 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
 
-// Received bytes as one readable line: CR, LF, Ctrl-Z and other control bytes
-// escaped, the rest as Windows-1251 text.
-std::string Escaped(std::string_view bytes) {
-  std::string text;
-  for (char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\r') {
-      text += "\\r";
-    } else if (c == '\n') {
-      text += "\\n";
-    } else if (c == '\\') {
-      text += "\\\\";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\x%02X", byte);
-      text += buffer;
-    } else {
-      text += c;
-    }
-  }
-  return platform::Cp1251ToUtf8(text);
-}
-
 }  // namespace
 
 void TrafficLog::Command(std::string_view line) {
-  Write('>', Escaped(line));
+  Write('>', platform::ShownBytes(line));
 }
 
 void TrafficLog::Received(std::string_view bytes) {
-  Write('<', Escaped(bytes));
+  Write('<', platform::ShownBytes(bytes));
 }
 
 void TrafficLog::ModemLine(std::string_view line) {
-  Write('=', Escaped(line));
+  Write('=', platform::ShownBytes(line));
 }
 
 void TrafficLog::Note(std::string_view utf8) {

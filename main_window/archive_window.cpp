@@ -36,6 +36,7 @@
 #include <set>
 
 #include "archive/archive_export.h"
+#include "platform/cp1251.h"
 #include "platform/system_reason.h"
 #include "platform/utf8.h"
 
@@ -442,7 +443,7 @@ QDialog* ArchiveWindow::OpenSend(int row) {
   answer_text->setReadOnly(true);
   QStringList lines;
   for (const archive::AnswerRow& answer : answers)
-    lines << Q(answer.seen_at + "  " + archive::ShownBytes(answer.line));
+    lines << Q(answer.seen_at + "  " + platform::ShownBytes(answer.line));
   answer_text->setPlainText(lines.join(QLatin1Char('\n')));
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, box);

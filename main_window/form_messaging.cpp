@@ -30,6 +30,18 @@ void ShowBottom(QPlainTextEdit* memo) {
   memo->verticalScrollBar()->setValue(memo->verticalScrollBar()->maximum());
 }
 
+}  // namespace
+
+std::string LineEditField::Text() const {
+  return platform::FromQString(edit_->text());
+}
+
+std::string PlainTextField::Text() const {
+  QString text = edit_->toPlainText();
+  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  return platform::FromQString(text);
+}
+
 // The panes only ever grow at their ends between resets, and the widget is
 // told just what was added: rewriting the whole of a day's modem log for each
 // chunk would make every chunk slower than the last. A read-only pane keeps
@@ -52,36 +64,6 @@ ShadowPane::Display CommandLogDisplay(QPlainTextEdit* memo) {
 ShadowPane::Display ModemLogDisplay(LogView* view) {
   const auto show_top = [view](const std::string&) { view->ShowTop(); };
   return {show_top, show_top, show_top};
-}
-
-}  // namespace
-
-std::string LineEditField::Text() const {
-  return platform::FromQString(edit_->text());
-}
-
-std::string PlainTextField::Text() const {
-  QString text = edit_->toPlainText();
-  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  return platform::FromQString(text);
-}
-
-FormMessaging::FormMessaging(TBComPort& com_port, QPlainTextEdit* command_log_memo,
-                             LogView* modem_log_memo, QLineEdit* number_edit,
-                             QPlainTextEdit* text_memo, MessagingDurations durations)
-    : port(com_port),
-      // The newest command stays in view at the bottom of the command log.
-      command_log(CommandLogDisplay(command_log_memo)),
-      // The newest chunk stands at the top of the modem log.
-      modem_log(ModemLogDisplay(modem_log_memo)),
-      number(number_edit),
-      text(text_memo),
-      sms(port, command_log, number, text, durations, &stop),
-      inbox(port, command_log, modem_log, durations, kStagingFileName, &stop) {
-  modem_log_memo->SetSource(&modem_log.Lines());
-  // Every chunk passes the send on its way to the record: a send reads its
-  // answers there.
-  inbox.SetRecord(&sms.AnswerTap());
 }
 
 }  // namespace vestrel

@@ -1,13 +1,11 @@
 #pragma once
-// The modem dialogues as the main window holds them: its port, panes and
-// fields behind the narrow views that the dialogues work through.
+// The main window's widgets as the station sees them: its fields behind the
+// narrow views that the dialogues read, its logs as displays of the bytes
+// the station keeps.
 
 #include <string>
 
-#include "main_window/comport_modem.h"
-#include "messaging/inbox_reader.h"
 #include "messaging/messaging_io.h"
-#include "messaging/sms_submission.h"
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -38,19 +36,10 @@ class PlainTextField : public InputField {
   QPlainTextEdit* edit_;
 };
 
-struct FormMessaging {
-  FormMessaging(TBComPort& port, QPlainTextEdit* command_log_memo, LogView* modem_log_memo,
-                QLineEdit* number_edit, QPlainTextEdit* text_memo, MessagingDurations durations);
-
-  // Asked for when the window is closed in the middle of a dialogue.
-  DialogueStop stop;
-  ComPortModem port;
-  ShadowPane command_log;  // the bytes of Memo1
-  ShadowPane modem_log;    // the bytes of Memo2
-  LineEditField number;
-  PlainTextField text;
-  SmsSubmission sms;
-  InboxReader inbox;
-};
+// Memo1: the newest command stays in view at the bottom.
+ShadowPane::Display CommandLogDisplay(QPlainTextEdit* memo);
+// Memo2: shows the top after every change; the view reads its lines from
+// the pane (LogView::SetSource).
+ShadowPane::Display ModemLogDisplay(LogView* view);
 
 }  // namespace vestrel

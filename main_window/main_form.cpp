@@ -17,16 +17,12 @@
 #include <limits>
 
 #include "about/about_box.h"
-#include "archive/archive.h"
-#include "archive/archive_path.h"
-#include "archiving/archive_record.h"
 #include "main_window/archive_window.h"
 #include "main_window/form_messaging.h"
 #include "platform/cp1251.h"
 #include "platform/error_box.h"
 #include "platform/exceptions.h"
 #include "platform/exe_path.h"
-#include "platform/profile.h"
 #include "platform/qt_glue.h"
 #include "platform/shell.h"
 #include "tray/program_icon.h"
@@ -161,36 +157,9 @@ void TWrapLabel::paintEvent(QPaintEvent*) {
 
 // ---- TForm1 ----
 
-const std::string& TForm1::IniSection() {
-  static const std::string value = "MODEM";
-  return value;
-}
-
-const std::string& TForm1::IniPortKey() {
-  static const std::string value = platform::Cp1251FromUtf8("COM Порт");
-  return value;
-}
-
-const std::string& TForm1::IniArchiveKey() {
-  static const std::string value = platform::Cp1251FromUtf8("Архив");
-  return value;
-}
-
-const std::string& TForm1::IniConcatenateKey() {
-  static const std::string value = platform::Cp1251FromUtf8("Склейка");
-  return value;
-}
-
-const std::string& TForm1::DefaultPortName() {
-  static const std::string value = "COM11";
-  return value;
-}
-
 TForm1::TForm1() : TForm1(Options{}) {}
 
-TForm1::TForm1(Options options)
-    : QMainWindow(nullptr),
-      folder_(options.folder.empty() ? platform::ExecutableFolder() : options.folder) {
+TForm1::TForm1(Options options) : QMainWindow(nullptr) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Vestrel"));
   // Error boxes belong here, whichever window is active when they come (the
@@ -212,33 +181,25 @@ TForm1::TForm1(Options options)
   font.setPointSize(8);
   setFont(font);
 
-  BComPort1 = options.port_factory ? std::make_unique<TBComPort>(options.port_factory)
-                                   : std::make_unique<TBComPort>();
-  BComPort1->SetBaudRate(br9600);
-  BComPort1->SetByteSize(bs8);
-  BComPort1->SetInBufSize(2048);
-  BComPort1->SetOutBufSize(2048);
-  BComPort1->SetParity(paNone);
-  BComPort1->SetPort(DefaultPortName());
-  BComPort1->SetSyncMethod(smThreadSync);
-  BComPort1->SetStopBits(sb1);
-  TComTimeouts timeouts;
-  timeouts.SetReadInterval(-1);
-  timeouts.SetReadTotalMultiplier(0);
-  timeouts.SetReadTotalConstant(0);
-  timeouts.SetWriteTotalMultiplier(100);
-  timeouts.SetWriteTotalConstant(1000);
-  BComPort1->SetTimeouts(timeouts);
-  BComPort1->OnRxChar = [this](TBComPort* sender, int count) { BComPort1RxChar(sender, count); };
-
   TrayIcon1 = std::make_unique<TTrayIcon>(this);
   TrayIcon1->SetActOnMinimize(true);
   TrayIcon1->SetHint("Vestrel");
   TrayIcon1->SetIcon(icon);
 
   CreateControls();
-  Messaging =
-      std::make_unique<FormMessaging>(*BComPort1, Memo1, Memo2, Edit1, Memo3, options.durations);
+  number_ = std::make_unique<LineEditField>(Edit1);
+  text_ = std::make_unique<PlainTextField>(Memo3);
+  Messaging = std::make_unique<station::Station>(
+      std::move(options),
+      station::FrontEnd{
+          CommandLogDisplay(Memo1), ModemLogDisplay(Memo2), *number_, *text_,
+          [this] {
+            if (ArchiveWindow1) ArchiveWindow1->ReloadIfWritten();
+          },
+          [this] { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); }});
+  BComPort1 = &Messaging->BComPort1;
+  BComPort1->OnRxChar = [this](TBComPort* sender, int count) { BComPort1RxChar(sender, count); };
+  Memo2->SetSource(&Messaging->modem_log.Lines());
   CreateMenu();
   ConnectHandlers();
   SetTabOrder();
@@ -248,8 +209,6 @@ TForm1::TForm1(Options options)
   layout()->activate();
   move(kWindowLeft, kWindowTop);
 
-  SetUpArchive(options.archive_file);
-
   // The creation handler runs last; its failure is reported and the window
   // is still created and shown.
   platform::RunGuarded([this] { FormCreate(this); });
@@ -258,7 +217,8 @@ TForm1::TForm1(Options options)
 TForm1::~TForm1() {
   ArchiveWindow1.reset();
   // Closing the port may still run a delivery that touches the logs.
-  BComPort1.reset();
+  Messaging.reset();
+  BComPort1 = nullptr;
   // Its icon goes while the window is still whole.
   TrayIcon1.reset();
 }
@@ -361,86 +321,18 @@ void TForm1::SetTabOrder() {
   }
 }
 
-void TForm1::SetUpArchive(const std::filesystem::path& file) {
-  std::filesystem::path path = file;
-  if (path.empty()) {
-    // Read before the creation handler, which may fail before it gets there;
-    // a missing file or key means the user's data folder.
-    std::string configured;
-    try {
-      platform::IniFile ini(folder_ / kIniFileName);
-      if (ini.Exists()) configured = ini.ReadString(IniSection(), IniArchiveKey(), "");
-    } catch (const std::exception&) {
-    }
-    path = archive::ResolveArchivePath(platform::Cp1251ToUtf8(configured), folder_);
-  }
-  Archive1 = std::make_unique<archive::Archive>(path);
-  ArchiveRecord1 = std::make_unique<archive::ArchiveRecord>(
-      *Archive1, [this] { return BComPort1 ? BComPort1->Port() : std::string(); });
-  // The reading's chunks reach the archive through the send's tap.
-  Messaging->sms.SetRecord(ArchiveRecord1.get());
-}
-
 // ---- Handlers ----
 
 void TForm1::FormCreate(QObject*) {
-  const std::filesystem::path ini_path = folder_ / kIniFileName;
-  std::string port_name;
-  {
-    platform::IniFile ini(ini_path);
-    if (ini.Exists()) {
-      port_name = ini.ReadString(IniSection(), IniPortKey(), DefaultPortName());
-      if (ini.ReadString(IniSection(), IniConcatenateKey(), "") == "1") {
-        // A long text as one concatenated message in the cheapest coding,
-        // instead of the described separate parts.
-        Messaging->sms.SetPartsBuilder([this](const std::string& number, const std::string& text) {
-          return BuildConcatenatedParts(number, TextFromCp1251(text),
-                                        NextConcatenationReference(Messaging->sms.Record()));
-        });
-      }
-    } else {
-      ini.WriteString(IniSection(), IniPortKey(), DefaultPortName());
-      port_name = DefaultPortName();
-    }
-  }
-  BComPort1->SetPort(port_name);
-  BComPort1->Open();
-}
-
-template <typename Dialogue>
-void TForm1::RunDialogue(Dialogue&& dialogue) {
-  struct Running {
-    int& count;
-    explicit Running(int& c) : count(c) { ++count; }
-    ~Running() { --count; }
-  };
-  {
-    Running running(dialogues_running_);
-    try {
-      dialogue();
-    } catch (const DialogueStopped&) {
-      // Unwound for a close; nothing to report.
-    }
-  }
-  // An archive that failed in this dialogue is told once it is over: the
-  // dialogue itself went on as if there were none.
-  // What the dialogue put into the archive shows in its window at once.
-  if (ArchiveWindow1) ArchiveWindow1->ReloadIfWritten();
-  if (ArchiveRecord1) {
-    if (auto failure = ArchiveRecord1->TakeFailure())
-      platform::ReportException(std::make_exception_ptr(platform::Exception(*failure)));
-  }
-  if (dialogues_running_ == 0 && Messaging->stop.Requested())
-    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+  Messaging->FormCreate();
 }
 
 std::atomic<bool>& TForm1::DialogueStopFlag() {
-  return Messaging->stop.Flag();
+  return Messaging->DialogueStopFlag();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (dialogues_running_ > 0) {
-    Messaging->stop.Request();
+  if (!Messaging->CloseRequested()) {
     event->ignore();
     return;
   }
@@ -448,32 +340,28 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::Button1Click(QObject*) {
-  RunDialogue([this] { Messaging->sms.Button1Click(); });
-  // Every part was written, as always; the operator learns which one the
-  // modem did not take, once the send is over.
-  if (const auto& failure = Messaging->sms.FailureText())
-    platform::ReportException(std::make_exception_ptr(platform::Exception(*failure)));
+  Messaging->SendSms();
 }
 
 void TForm1::Button2Click(QObject*) {
-  BComPort1->Open();
+  Messaging->OpenPort();
 }
 
 void TForm1::Button3Click(QObject*) {
-  BComPort1->Close();
+  Messaging->ClosePort();
 }
 
 void TForm1::Button4Click(QObject*) {
-  RunDialogue([this] { Messaging->inbox.Button4Click(); });
+  Messaging->ReadSms();
 }
 
 void TForm1::Button6Click(QObject*) {
-  BComPort1->WriteStr(platform::FromQString(Edit2->text()) + '\r');
+  Messaging->SendRawCommand(platform::FromQString(Edit2->text()));
 }
 
 void TForm1::N1Click(QObject*) {
   // Whether anything could open the guide is not reported.
-  platform::ShellOpenFile(folder_ / kHelpDocumentName, "open");
+  platform::ShellOpenFile(Messaging->HelpDocument(), "open");
 }
 
 void TForm1::N2Click(QObject*) {
@@ -487,7 +375,7 @@ void TForm1::N4Click(QObject*) {
 
 void TForm1::N5Click(QObject*) {
   if (!ArchiveWindow1) {
-    ArchiveWindow1 = std::make_unique<ArchiveWindow>(*Archive1);
+    ArchiveWindow1 = std::make_unique<ArchiveWindow>(*Messaging->Archive());
     // A window of its own, which does not keep the program running.
     ArchiveWindow1->setAttribute(Qt::WA_QuitOnClose, false);
     ArchiveWindow1->setWindowIcon(windowIcon());
@@ -499,7 +387,7 @@ void TForm1::N5Click(QObject*) {
 }
 
 void TForm1::BComPort1RxChar(TBComPort*, int Count) {
-  RunDialogue([this, Count] { Messaging->inbox.BComPort1RxChar(Count); });
+  Messaging->ReceivedChars(Count);
 }
 
 }  // namespace vestrel

@@ -19,18 +19,14 @@
 #include <vector>
 
 #include "comport/b_com_port.h"
+#include "main_window/form_messaging.h"
 #include "main_window/log_view.h"
-#include "messaging/messaging_io.h"
+#include "station/station.h"
 
 namespace vestrel {
 
-struct FormMessaging;
 class TTrayIcon;
 class ArchiveWindow;
-namespace archive {
-class Archive;
-class ArchiveRecord;
-}  // namespace archive
 
 // A word-wrapping label that breaks at spaces and shows every further space of
 // a gap as one empty line, so a caption with spaced-out letters reads from top
@@ -50,18 +46,7 @@ class TForm1 : public QMainWindow {
 
  public:
   // What the window picks up from its surroundings. Production uses the defaults.
-  struct Options {
-    // Where Pelmora.ini and the help document are looked up; empty: the
-    // executable folder.
-    std::filesystem::path folder;
-    // Devices of BComPort1; null: the system's serial devices.
-    std::shared_ptr<SerialDeviceFactory> port_factory;
-    // Durations of the modem dialogues.
-    MessagingDurations durations;
-    // The message archive's file; empty: as Pelmora.ini names it, else the
-    // user's data folder.
-    std::filesystem::path archive_file;
-  };
+  using Options = station::Options;
 
   TForm1();
   explicit TForm1(Options options);
@@ -70,15 +55,6 @@ class TForm1 : public QMainWindow {
   // The stop of the dialogues, for a request that cannot wait for the
   // event loop (a signal).
   std::atomic<bool>& DialogueStopFlag();
-
-  static const std::string& IniSection();         // "MODEM"
-  static const std::string& IniPortKey();         // "COM Порт"
-  static const std::string& DefaultPortName();    // "COM11"
-  static const std::string& IniArchiveKey();      // "Архив": another archive file
-  static const std::string& IniConcatenateKey();  // "Склейка": 1 sends one long message
-  static constexpr const char* kIniFileName = "Pelmora.ini";
-  // A file name on disk, not program text: UTF-8 like every Linux file name.
-  static constexpr const char* kHelpDocumentName = "Подготовка программы к работе.doc";
 
   // Controls, named as the operator's documentation and the dialogues know them.
   QWidget* ClientArea;
@@ -104,15 +80,14 @@ class TForm1 : public QMainWindow {
   QAction* N2;  // Выход
   QAction* N5;  // Архив
 
-  // The serial port; closed and freed before the controls go away.
-  std::unique_ptr<TBComPort> BComPort1;
-  // The modem dialogues over BComPort1, Memo1, Memo2, Edit1 and Memo3.
-  std::unique_ptr<FormMessaging> Messaging;
+  // The port, the modem dialogues over it (with Memo1, Memo2, Edit1 and
+  // Memo3) and the archive they record into; closed and freed before the
+  // controls go away.
+  std::unique_ptr<station::Station> Messaging;
+  // The station's serial port.
+  TBComPort* BComPort1 = nullptr;
   // The notification-area icon; minimising the window moves it there.
   std::unique_ptr<TTrayIcon> TrayIcon1;
-  // What was read and sent, kept on disk; the dialogues record into it.
-  std::unique_ptr<archive::Archive> Archive1;
-  std::unique_ptr<archive::ArchiveRecord> ArchiveRecord1;
   // Made at its first showing.
   std::unique_ptr<ArchiveWindow> ArchiveWindow1;
 
@@ -141,19 +116,14 @@ class TForm1 : public QMainWindow {
   void changeEvent(QEvent* event) override;
 
  private:
-  // Runs a handler that talks to the modem; a dialogue stopped for a close
-  // ends quietly, and the close then goes ahead.
-  template <typename Dialogue>
-  void RunDialogue(Dialogue&& dialogue);
-
   void CreateControls();
   void CreateMenu();
   void ConnectHandlers();
   void SetTabOrder();
-  void SetUpArchive(const std::filesystem::path& file);
 
-  std::filesystem::path folder_;
-  int dialogues_running_ = 0;
+  // Edit1 and Memo3 as the station reads them.
+  std::unique_ptr<LineEditField> number_;
+  std::unique_ptr<PlainTextField> text_;
 };
 
 }  // namespace vestrel

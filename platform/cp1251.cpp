@@ -1,6 +1,7 @@
 #include "platform/cp1251.h"
 
 #include <array>
+#include <cstdio>
 
 #include "platform/utf8.h"
 
@@ -53,6 +54,29 @@ std::string Cp1251ToUtf8(std::string_view cp1251) {
   std::string out;
   out.reserve(cp1251.size() * 2);
   for (char c : cp1251) AppendUtf8(out, Cp1251ToUnicode(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string ShownBytes(std::string_view cp1251) {
+  std::string out;
+  for (char b : cp1251) {
+    const auto byte = static_cast<unsigned char>(b);
+    if (b == '\\') {
+      out += "\\\\";
+    } else if (b == '\r') {
+      out += "\\r";
+    } else if (b == '\n') {
+      out += "\\n";
+    } else if (b == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F || byte == 0x98) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    } else {
+      out += Cp1251ToUtf8(std::string_view(&b, 1));
+    }
+  }
   return out;
 }
 

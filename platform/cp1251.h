@@ -23,4 +23,10 @@ std::string Cp1251FromUtf8(std::string_view utf8);
 // Windows-1251 to UTF-8 (byte 152 becomes U+FFFD).
 std::string Cp1251ToUtf8(std::string_view cp1251);
 
+// Received bytes as one readable UTF-8 line, shown alike in vestrel-sms's
+// --log file and in the archive's listings: Windows-1251 letters as letters,
+// CR, LF and tab as \r, \n, \t, a backslash doubled, other control bytes and
+// the unassigned byte as \xNN.
+std::string ShownBytes(std::string_view cp1251);
+
 }  // namespace vestrel::platform

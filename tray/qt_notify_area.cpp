@@ -96,7 +96,8 @@ bool QtNotifyArea::ShellNotifyIcon(std::uint32_t message, const NotifyIconData& 
                        [weak](QSystemTrayIcon::ActivationReason reason) {
                          const auto live = weak.lock();
                          if (!live || !live->notify || live->window.isNull()) return;
-                         live->window->SendMessage(live->callback, live->id, MouseMessage(reason));
+                         live->window->SendWindowMessage(live->callback, live->id,
+                                                         MouseMessage(reason));
                        });
       entry->icon->show();
       icons_.emplace(key, std::move(entry));

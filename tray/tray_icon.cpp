@@ -130,7 +130,7 @@ void TTrayIcon::PopupAtCursor() {
   const int items = static_cast<int>(popup_menu_->actions().size());
   pos.setY(pos.y() - application_.MenuItemHeight() * items);
   application_.Popup(*popup_menu_, pos);
-  window_->PostMessage(kWmNull, 0, 0);
+  window_->PostWindowMessage(kWmNull, 0, 0);
 }
 
 }  // namespace vestrel

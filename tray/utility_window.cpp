@@ -21,14 +21,15 @@ TUtilityWindow::TUtilityWindow(Handler handler) : handler_(std::move(handler)) {
 // QObject's destructor removes the events still posted to it.
 TUtilityWindow::~TUtilityWindow() = default;
 
-std::intptr_t TUtilityWindow::SendMessage(std::uint32_t msg, std::uintptr_t wparam,
-                                          std::intptr_t lparam) {
+std::intptr_t TUtilityWindow::SendWindowMessage(std::uint32_t msg, std::uintptr_t wparam,
+                                                std::intptr_t lparam) {
   TMessage message{msg, wparam, lparam, 0};
   handler_(message);
   return message.Result;
 }
 
-void TUtilityWindow::PostMessage(std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam) {
+void TUtilityWindow::PostWindowMessage(std::uint32_t msg, std::uintptr_t wparam,
+                                       std::intptr_t lparam) {
   QCoreApplication::postEvent(this, new PostedMessage(TMessage{msg, wparam, lparam, 0}));
 }
 

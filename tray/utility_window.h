@@ -25,10 +25,10 @@ class TUtilityWindow : public QObject {
   ~TUtilityWindow() override;
 
   // Runs the handler now and returns the message's result. User-interface thread only.
-  std::intptr_t SendMessage(std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam);
+  std::intptr_t SendWindowMessage(std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam);
   // Queues the message for the event loop; safe from any thread. A message
   // still queued when the window is destroyed is dropped.
-  void PostMessage(std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam);
+  void PostWindowMessage(std::uint32_t msg, std::uintptr_t wparam, std::intptr_t lparam);
 
  protected:
   void customEvent(QEvent* event) override;

@@ -32,6 +32,7 @@
 #include "main_window/main_form.h"
 #include "messaging/log_text.h"
 #include "platform/qt_glue.h"
+#include "station/settings.h"
 
 namespace {
 
@@ -102,8 +103,9 @@ int main(int argc, char** argv) {
   const fs::path folder = fs::temp_directory_path() / ("vestrel-flood-" + std::to_string(getpid()));
   fs::create_directories(folder);
   {
-    std::ofstream ini(folder / vestrel::TForm1::kIniFileName, std::ios::binary);
-    ini << "[MODEM]\r\n" << vestrel::TForm1::IniPortKey() << "=" << pty.path << "\r\n";
+    std::ofstream ini(folder / vestrel::station::kIniFileName, std::ios::binary);
+    ini << "[MODEM]\r\n"
+        << vestrel::station::KeyName(vestrel::station::IniKey::kPort) << "=" << pty.path << "\r\n";
   }
   const std::string text = FloodText(bytes);
   long rss_before = 0, rss_after = 0;

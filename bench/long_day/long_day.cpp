@@ -32,6 +32,7 @@
 #include "main_window/form_messaging.h"
 #include "main_window/main_form.h"
 #include "platform/qt_glue.h"
+#include "station/settings.h"
 
 namespace {
 
@@ -111,8 +112,9 @@ int main(int argc, char** argv) {
       std::filesystem::temp_directory_path() / ("vestrel-long-day-" + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
   {
-    std::ofstream ini(folder / vestrel::TForm1::kIniFileName, std::ios::binary);
-    ini << "[MODEM]\r\n" << vestrel::TForm1::IniPortKey() << "=COM1\r\n";
+    std::ofstream ini(folder / vestrel::station::kIniFileName, std::ios::binary);
+    ini << "[MODEM]\r\n"
+        << vestrel::station::KeyName(vestrel::station::IniKey::kPort) << "=COM1\r\n";
   }
   auto devices = std::make_shared<vestrel::testing::FakeDeviceFactory>();
   vestrel::TForm1::Options options;
@@ -147,7 +149,7 @@ int main(int argc, char** argv) {
         const std::string chunk = Chunk(i);
         const auto start = std::chrono::steady_clock::now();
         device->PushInput(chunk);
-        form.BComPort1RxChar(form.BComPort1.get(), static_cast<int>(chunk.size()));
+        form.BComPort1RxChar(form.BComPort1, static_cast<int>(chunk.size()));
         us.push_back(SinceUs(start));
       }
       return MedianUs(std::move(us));

@@ -39,6 +39,7 @@
 #include "main_window/main_form.h"
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
+#include "station/settings.h"
 
 extern char** environ;
 
@@ -158,8 +159,10 @@ Sample ReadOnce(QApplication& app, const fs::path& root, int n) {
     return s;
   }
   {
-    std::ofstream ini(folder / vestrel::TForm1::kIniFileName, std::ios::binary);
-    ini << "[MODEM]\r\n" << vestrel::TForm1::IniPortKey() << "=" << sim.link() << "\r\n";
+    std::ofstream ini(folder / vestrel::station::kIniFileName, std::ios::binary);
+    ini << "[MODEM]\r\n"
+        << vestrel::station::KeyName(vestrel::station::IniKey::kPort) << "=" << sim.link()
+        << "\r\n";
   }
   // "tmp.sms" is staged in the current folder.
   const fs::path previous = fs::current_path();

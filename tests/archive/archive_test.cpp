@@ -294,23 +294,6 @@ TEST(ArchiveSent, PartResultsAndTheSendsStatus) {
   EXPECT_EQ(parts[1].error, "модем ответил +CMS ERROR: 500");
 }
 
-TEST(ArchiveSent, AnswerLinesAreKeptWholeWhereverTheChunksAreCut) {
-  const std::string stream =
-      "AT+CMGS=23\r\r\n> 0011000B9197\x1A\r\n+CMGS: 12\r\n\r\nOK\r\n"
-      "+CMTI: \"ME\",1\r\n+CMS ERROR: 500\r\n+CMGS+CMGS: 1\r\n+CMGS: 13\r";
-  const std::vector<std::string> expected = {"+CMGS: 12", "+CMS ERROR: 500", "+CMGS: 13"};
-  for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
-    SendAnswerLines answers;
-    std::vector<std::string> seen = answers.Feed(stream.substr(0, cut));
-    for (auto& line : answers.Feed(stream.substr(cut))) seen.push_back(line);
-    ASSERT_EQ(seen, expected) << "cut at " << cut;
-  }
-  SendAnswerLines answers;
-  EXPECT_TRUE(answers.Feed("+CMGS: 1").empty());
-  answers.Reset();  // a new send: the held start is forgotten
-  EXPECT_TRUE(answers.Feed("4\r\n").empty());
-}
-
 TEST(ArchiveSent, PartsOfASendNotStoredAreRefused) {
   TempDir dir;
   Archive archive(dir / "archive.sqlite");
@@ -476,21 +459,6 @@ TEST_F(ArchiveLocation, ConfiguredNameOverridesTheDefault) {
   EXPECT_EQ(ResolveArchivePath("/srv/sms/архив.sqlite", ini_folder), "/srv/sms/архив.sqlite");
   EXPECT_EQ(ResolveArchivePath("sms.sqlite", ini_folder), "/opt/vestrel/sms.sqlite");
   EXPECT_EQ(ResolveArchivePath("~/sms/a.sqlite ", ini_folder), "/home/operator/sms/a.sqlite");
-}
-
-TEST(ArchiveNotice, OneMessagePerReadingWhateverFailed) {
-  FailureNotice notice;
-  notice.Reset();
-  notice.Note({});
-  EXPECT_FALSE(notice.TakeMessage());
-  notice.Note({ArchiveError::kBusy, false, "первая"});
-  notice.Note({ArchiveError::kDiskFull, false, "вторая"});
-  EXPECT_EQ(notice.TakeMessage(), std::string("Архив СМС недоступен: первая"));
-  notice.Note({ArchiveError::kDiskFull, false, "третья"});
-  EXPECT_FALSE(notice.TakeMessage());
-  notice.Reset();
-  notice.Note({ArchiveError::kDiskFull, false, "третья"});
-  EXPECT_EQ(notice.TakeMessage(), std::string("Архив СМС недоступен: третья"));
 }
 
 // Ordered listings read a page at a time, each page asked for after the last

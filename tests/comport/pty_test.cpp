@@ -23,7 +23,7 @@
 #include "comport/posix_custom_rate.h"
 #include "comport/posix_serial_device.h"
 #include "platform/messages.h"
-#include "pty_support.h"
+#include "tests/support/pty_pair.h"
 #include "support.h"
 
 extern char** environ;

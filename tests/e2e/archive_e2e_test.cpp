@@ -175,8 +175,9 @@ TEST_F(ArchiveE2e, AnArchiveThatFailsIsToldOnceAndTheDialogueIsUnchanged) {
 TEST_F(ArchiveE2e, AMessageShownIsKeptThroughAKill) {
   StartSim("demo");
   {
-    std::ofstream ini(folder_.path() / TForm1::kIniFileName, std::ios::binary);
-    ini << "[MODEM]\r\n" << TForm1::IniPortKey() << "=" << sim().link() << "\r\n";
+    std::ofstream ini(folder_.path() / station::kIniFileName, std::ios::binary);
+    ini << "[MODEM]\r\n"
+        << station::KeyName(station::IniKey::kPort) << "=" << sim().link() << "\r\n";
   }
   const std::string child = (test::BinDir() / "archive_reader_child").string();
   int out[2];

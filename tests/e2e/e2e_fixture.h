@@ -23,6 +23,7 @@
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
+#include "station/settings.h"
 #include "tests/sms/messaging_test_util.h"
 #include "tests/support/modem_sim.h"
 #include "tests/support/qt_environment.h"
@@ -89,8 +90,10 @@ class MessagingE2e : public test::ModemSimTest {
   // [MODEM] (Windows-1251, each ending CR LF).
   TForm1& StartForm(MessagingDurations durations, const std::string& ini_lines = {}) {
     {
-      std::ofstream ini(folder_.path() / TForm1::kIniFileName, std::ios::binary);
-      ini << "[MODEM]\r\n" << TForm1::IniPortKey() << "=" << sim().link() << "\r\n" << ini_lines;
+      std::ofstream ini(folder_.path() / station::kIniFileName, std::ios::binary);
+      ini << "[MODEM]\r\n"
+          << station::KeyName(station::IniKey::kPort) << "=" << sim().link() << "\r\n"
+          << ini_lines;
     }
     TForm1::Options options;
     options.folder = folder_.path();
@@ -106,7 +109,7 @@ class MessagingE2e : public test::ModemSimTest {
     return *form_;
   }
 
-  FormMessaging& Messaging() { return *form_->Messaging; }
+  station::Station& Messaging() { return *form_->Messaging; }
   InboxReader& Inbox() { return form_->Messaging->inbox; }
 
   // Waits until everything the simulator sent has been handled.

@@ -158,7 +158,7 @@ TEST_F(MessagingE2e, RefusedPartIsToldInOneBox) {
 // parts (67, 67, 16 letters) whose reference is the archive's next send.
 TEST_F(MessagingE2e, ConcatenatesWhenTheIniSaysSo) {
   StartSim("empty");
-  TForm1& form = StartForm({100, 200}, TForm1::IniConcatenateKey() + "=1\r\n");
+  TForm1& form = StartForm({100, 200}, station::KeyName(station::IniKey::kConcatenate) + "=1\r\n");
   std::string text;
   for (int i = 0; i < 150; ++i) text += static_cast<char>(0xC0 + (i * 7) % 64);
   form.Edit1->setText(QStringLiteral("79161234567"));

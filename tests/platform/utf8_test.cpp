@@ -116,4 +116,19 @@ TEST(Utf8, Cp1251ConversionReplacesEachDamagedSequenceOnce) {
 }
 
 }  // namespace
+// The one escaper of received bytes: the --log file and the archive's
+// listings show a chunk alike.
+TEST(Cp1251, ShownBytesIsOneReadableLine) {
+  const struct {
+    std::string bytes;
+    std::string shown;
+  } rows[] = {
+      {"\r\n+CMGS: 12\r\n", "\\r\\n+CMGS: 12\\r\\n"},
+      {"a\tb\\c", "a\\tb\\\\c"},
+      {std::string("\x1A\x00\x7F", 3), "\\x1A\\x00\\x7F"},
+      {"\xCF\xF0\xE8\x98", "При\\x98"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ShownBytes(row.bytes), row.shown) << row.shown;
+}
+
 }  // namespace vestrel::platform

@@ -123,7 +123,7 @@ TEST_F(FormTrayTest, AnErrorBoxBelongsToTheWindowAndTheIconStillRestoresIt) {
     parent = box->parentWidget();
     modality = box->windowModality();
     // A left press on the icon, as the notification area reports it.
-    tray.Window().SendMessage(TTrayIcon::kCallbackMessage, 0, kWmLButtonDown);
+    tray.Window().SendWindowMessage(TTrayIcon::kCallbackMessage, 0, kWmLButtonDown);
     QCoreApplication::processEvents();
     restored_under_box =
         !tray.Visible() && form.isVisible() && !form.isMinimized() && box->isVisible();

@@ -40,7 +40,7 @@ class TrayIconTest : public ::testing::Test {
   // What the desktop sends when the mouse does something on the icon.
   static void Mouse(TTrayIcon& tray, std::intptr_t mouse_message) {
     const auto& data = tray.IconData();
-    data.hWnd->SendMessage(data.uCallbackMessage, data.uID, mouse_message);
+    data.hWnd->SendWindowMessage(data.uCallbackMessage, data.uID, mouse_message);
   }
 
   RecordingNotifyArea area;
@@ -85,7 +85,7 @@ TEST_F(TrayIconTest, MinimiseMovesIntoTheTrayAndLeftPressBringsItBack) {
   // Releases, moves, double clicks and the middle button change nothing.
   for (auto m : {kWmLButtonUp, kWmMouseMove, kWmLButtonDblClk, kWmRButtonUp, kWmMButtonDown}) {
     const auto& data = tray->IconData();
-    EXPECT_EQ(data.hWnd->SendMessage(1025, 0, m), 0);
+    EXPECT_EQ(data.hWnd->SendWindowMessage(1025, 0, m), 0);
   }
   EXPECT_EQ(area.calls.size(), 1u);
   EXPECT_TRUE(tray->Visible());
@@ -237,11 +237,11 @@ TEST_F(TrayIconTest, OtherMessagesOfTheHiddenWindowGetTheDefaultAnswer) {
   auto tray = MakeTrayIcon1();
   tray->SetVisible(true);
   // kWmLButtonDown as a message of its own, not as the callback: not a click on the icon.
-  EXPECT_EQ(tray->Window().SendMessage(513, 0, 0), 0);
-  EXPECT_EQ(tray->Window().SendMessage(1026, 0, kWmLButtonDown), 0);
+  EXPECT_EQ(tray->Window().SendWindowMessage(513, 0, 0), 0);
+  EXPECT_EQ(tray->Window().SendWindowMessage(1026, 0, kWmLButtonDown), 0);
   EXPECT_TRUE(tray->Visible());
   // A posted callback arrives through the event loop.
-  tray->Window().PostMessage(1025, 0, kWmLButtonDown);
+  tray->Window().PostWindowMessage(1025, 0, kWmLButtonDown);
   EXPECT_TRUE(tray->Visible());
   QCoreApplication::processEvents();
   EXPECT_FALSE(tray->Visible());

@@ -1,6 +1,6 @@
-#include "main_window/comport_modem.h"
+#include "station/comport_modem.h"
 
-namespace vestrel {
+namespace vestrel::station {
 
 void ComPortModem::Open() {
   port_.Open();
@@ -14,6 +14,7 @@ void ComPortModem::WriteStr(const std::string& bytes) {
 std::string ComPortModem::ReadStr(int count) {
   std::string bytes;
   port_.ReadStr(bytes, count);
+  if (on_read_) on_read_(bytes);
   return bytes;
 }
 
@@ -21,4 +22,4 @@ std::string ComPortModem::HoldArrived() {
   return port_.HoldInput();
 }
 
-}  // namespace vestrel
+}  // namespace vestrel::station

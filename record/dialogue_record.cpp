@@ -1,13 +1,68 @@
-#include "archiving/archive_record.h"
+#include "record/dialogue_record.h"
 
 #include "platform/cp1251.h"
 
-namespace vestrel::archive {
+namespace vestrel::record {
 
-ArchiveRecord::ArchiveRecord(Archive& archive, std::function<std::string()> port_name)
-    : archive_(archive), port_name_(std::move(port_name)) {}
+using archive::PartOutcome;
+using archive::SendStatus;
+using archive::ShownMessage;
+using archive::Status;
 
-std::string ArchiveRecord::Port() const {
+void FailureNotice::Note(const Status& status) {
+  if (!status.ok() && !first_) first_ = status;
+}
+
+std::optional<std::string> FailureNotice::TakeMessage() {
+  if (!first_ || told_) return std::nullopt;
+  told_ = true;
+  return first_->OperatorMessage();
+}
+
+namespace {
+
+constexpr std::string_view kAnswerMarks[] = {"+CMGS:", "+CMS ERROR:"};
+constexpr std::size_t kLongestAnswer = 64;
+
+bool CouldBeAnswer(std::string_view line) {
+  for (std::string_view mark : kAnswerMarks)
+    if (mark.starts_with(line) || line.starts_with(mark)) return true;
+  return false;
+}
+
+bool IsAnswer(std::string_view line) {
+  for (std::string_view mark : kAnswerMarks)
+    if (line.starts_with(mark)) return true;
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> SendAnswerLines::Feed(std::string_view chunk) {
+  std::vector<std::string> lines;
+  for (char c : chunk) {
+    if (c == '\r' || c == '\n') {
+      if (!skipping_ && IsAnswer(line_)) lines.push_back(line_);
+      line_.clear();
+      skipping_ = false;
+      continue;
+    }
+    if (skipping_) continue;
+    line_ += c;
+    // Any other line is passed over up to its end.
+    if (!CouldBeAnswer(line_) || line_.size() > kLongestAnswer) {
+      line_.clear();
+      skipping_ = true;
+    }
+  }
+  return lines;
+}
+
+DialogueRecord::DialogueRecord(const std::filesystem::path& file,
+                               std::function<std::string()> port_name)
+    : archive_(file), port_name_(std::move(port_name)) {}
+
+std::string DialogueRecord::Port() const {
   try {
     return port_name_ ? port_name_() : std::string();
   } catch (...) {
@@ -15,11 +70,11 @@ std::string ArchiveRecord::Port() const {
   }
 }
 
-void ArchiveRecord::ReadingStarted() noexcept {
+void DialogueRecord::ReadingStarted() noexcept {
   notice_.Reset();
 }
 
-void ArchiveRecord::ChunkReceived(std::string_view bytes, bool reading) noexcept {
+void DialogueRecord::ChunkReceived(std::string_view bytes, bool reading) noexcept {
   if (reading) notice_.Note(archive_.StoreRawBytes(Port(), bytes));
   if (!sending_) return;
   try {
@@ -44,8 +99,8 @@ ShownMessage Shown(const std::string& port, const FoundMessage& found) {
 
 }  // namespace
 
-bool ArchiveRecord::AnswerReceived(std::string_view bytes,
-                                   const std::vector<FoundMessage>& messages) noexcept {
+bool DialogueRecord::AnswerReceived(std::string_view bytes,
+                                    const std::vector<FoundMessage>& messages) noexcept {
   try {
     const std::string port = Port();
     Status raw = archive_.StoreRawBytes(port, bytes);
@@ -62,15 +117,15 @@ bool ArchiveRecord::AnswerReceived(std::string_view bytes,
   }
 }
 
-void ArchiveRecord::MessageShown(const FoundMessage& found) noexcept {
+void DialogueRecord::MessageShown(const FoundMessage& found) noexcept {
   try {
     notice_.Note(archive_.StoreReceived(Shown(Port(), found)));
   } catch (...) {
   }
 }
 
-void ArchiveRecord::SendStarted(const std::string& number, const std::string& text,
-                                std::size_t parts) noexcept {
+void DialogueRecord::SendStarted(const std::string& number, const std::string& text,
+                                 std::size_t parts) noexcept {
   notice_.Reset();
   answers_.Reset();
   sending_ = true;
@@ -82,11 +137,11 @@ void ArchiveRecord::SendStarted(const std::string& number, const std::string& te
       archive_.StoreSendStarted(Port(), number, text, static_cast<std::int32_t>(parts), send_id_));
 }
 
-void ArchiveRecord::PartWritten(std::size_t part, const std::string& pdu) noexcept {
+void DialogueRecord::PartWritten(std::size_t part, const std::string& pdu) noexcept {
   notice_.Note(archive_.StorePartWritten(send_id_, static_cast<std::int32_t>(part), pdu));
 }
 
-void ArchiveRecord::PartAnswered(std::size_t part, const PartResult& result) noexcept {
+void DialogueRecord::PartAnswered(std::size_t part, const PartResult& result) noexcept {
   PartOutcome outcome;
   switch (result.status) {
     case PartStatus::kAccepted:
@@ -113,7 +168,7 @@ void ArchiveRecord::PartAnswered(std::size_t part, const PartResult& result) noe
   notice_.Note(archive_.StorePartResult(send_id_, static_cast<std::int32_t>(part), outcome));
 }
 
-void ArchiveRecord::SendEnded() noexcept {
+void DialogueRecord::SendEnded() noexcept {
   // Answers to the last part come in the pause that ends the send; later
   // ones are not the send's.
   sending_ = false;
@@ -124,7 +179,7 @@ void ArchiveRecord::SendEnded() noexcept {
   if (status != SendStatus::kUnknown) notice_.Note(archive_.StoreSendResult(send_id_, status));
 }
 
-std::optional<std::uint8_t> ArchiveRecord::NextConcatenationReference() noexcept {
+std::optional<std::uint8_t> DialogueRecord::NextConcatenationReference() noexcept {
   // An archive that cannot say leaves the choice to the caller; the send's
   // own records tell the operator about a failing archive.
   std::uint8_t reference = 0;
@@ -132,10 +187,10 @@ std::optional<std::uint8_t> ArchiveRecord::NextConcatenationReference() noexcept
   return reference;
 }
 
-std::optional<std::string> ArchiveRecord::TakeFailure() {
+std::optional<std::string> DialogueRecord::TakeFailure() {
   auto message = notice_.TakeMessage();
   if (!message) return std::nullopt;
   return platform::Cp1251FromUtf8(*message);
 }
 
-}  // namespace vestrel::archive
+}  // namespace vestrel::record
