@@ -1,16 +1,13 @@
 #pragma once
-// The modem dialogues as the Windows window holds them: its port, panes and
-// fields behind the narrow views that the dialogues work through.
+// The Windows window's controls as the station sees them: its edit fields
+// behind the narrow views that the dialogues read, its logs as displays of
+// the bytes the station keeps.
 
 #include <windows.h>
 
 #include <string>
 
-#include "main_window/comport_modem.h"
-#include "messaging/dialogue_stop.h"
-#include "messaging/inbox_reader.h"
 #include "messaging/messaging_io.h"
-#include "messaging/sms_submission.h"
 
 namespace vestrel::win32 {
 
@@ -28,19 +25,9 @@ class EditField : public InputField {
 // lone LF is one line break (CR LF, the only one an edit control knows).
 std::wstring DisplayedText(const std::string& cp1251);
 
-struct FormMessaging {
-  FormMessaging(TBComPort& port, HWND command_log_memo, HWND modem_log_memo, HWND number_edit,
-                HWND text_memo, MessagingDurations durations);
-
-  // Asked for when the window is closed in the middle of a dialogue.
-  DialogueStop stop;
-  ComPortModem port;
-  ShadowPane command_log;  // the bytes of Memo1
-  ShadowPane modem_log;    // the bytes of Memo2
-  EditField number;
-  EditField text;
-  SmsSubmission sms;
-  InboxReader inbox;
-};
+// Memo1: the newest command stays in view at the bottom.
+ShadowPane::Display CommandLogDisplay(HWND memo);
+// Memo2: the newest chunk stands at the top.
+ShadowPane::Display ModemLogDisplay(HWND memo);
 
 }  // namespace vestrel::win32

@@ -2,12 +2,11 @@
 
 #include <utility>
 
-#include "messaging/sms_parts.h"
+#include "archive/archive.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
-#include "platform/exe_path.h"
-#include "platform/profile.h"
 #include "platform/shell.h"
+#include "platform/utf8.h"
 #include "platform/win32_ui.h"
 #include "win32_window/about_box.h"
 #include "win32_window/form_messaging.h"
@@ -25,23 +24,6 @@ constexpr int kWindowTop = 161;
 // A single fixed border with the system menu and the minimise box only.
 constexpr DWORD kFormStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-
-const std::string& IniSection() {
-  static const std::string value = "MODEM";
-  return value;
-}
-const std::string& IniPortKey() {
-  static const std::string value = platform::Cp1251FromUtf8("COM Порт");
-  return value;
-}
-const std::string& IniConcatenateKey() {
-  static const std::string value = platform::Cp1251FromUtf8("Склейка");
-  return value;
-}
-const std::string& DefaultPortName() {
-  static const std::string value = "COM11";
-  return value;
-}
 
 std::wstring Text(const char* utf8) {
   return platform::WideFromCp1251(platform::Cp1251FromUtf8(utf8));
@@ -81,9 +63,7 @@ void Guarded(Handler handler) {
 
 }  // namespace
 
-TForm1::TForm1(const std::string& title, HICON icon, Options options)
-    : folder_(options.folder.empty() ? platform::ExecutableFolder() : options.folder),
-      title_(title) {
+TForm1::TForm1(const std::string& title, HICON icon, Options options) : title_(title) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   RegisterSplitterClass(instance);
   WNDCLASSW wc{};
@@ -126,26 +106,16 @@ TForm1::TForm1(const std::string& title, HICON icon, Options options)
                         DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
   CreateControls();
 
-  BComPort1 = std::make_unique<TBComPort>();
-  BComPort1->SetBaudRate(br9600);
-  BComPort1->SetByteSize(bs8);
-  BComPort1->SetInBufSize(2048);
-  BComPort1->SetOutBufSize(2048);
-  BComPort1->SetParity(paNone);
-  BComPort1->SetPort(DefaultPortName());
-  BComPort1->SetSyncMethod(smThreadSync);
-  BComPort1->SetStopBits(sb1);
-  TComTimeouts timeouts;
-  timeouts.SetReadInterval(-1);
-  timeouts.SetReadTotalMultiplier(0);
-  timeouts.SetReadTotalConstant(0);
-  timeouts.SetWriteTotalMultiplier(100);
-  timeouts.SetWriteTotalConstant(1000);
-  BComPort1->SetTimeouts(timeouts);
+  number_ = std::make_unique<EditField>(Edit1);
+  text_ = std::make_unique<EditField>(Memo3);
+  Messaging = std::make_unique<station::Station>(
+      std::move(options),
+      station::FrontEnd{
+          CommandLogDisplay(Memo1), ModemLogDisplay(Memo2), *number_, *text_, {}, [this] {
+            if (window_) ::PostMessageW(window_, WM_CLOSE, 0, 0);
+          }});
+  BComPort1 = &Messaging->BComPort1;
   BComPort1->OnRxChar = [this](TBComPort* sender, int count) { BComPort1RxChar(sender, count); };
-
-  Messaging =
-      std::make_unique<FormMessaging>(*BComPort1, Memo1, Memo2, Edit1, Memo3, options.durations);
 
   TrayIcon1 = std::make_unique<TTrayIcon>(window_, title_);
   TrayIcon1->SetActOnMinimize(true);
@@ -160,8 +130,8 @@ TForm1::TForm1(const std::string& title, HICON icon, Options options)
 TForm1::~TForm1() {
   TrayIcon1.reset();
   // Closing the port may still run a delivery that touches the logs.
-  BComPort1.reset();
   Messaging.reset();
+  BComPort1 = nullptr;
   if (window_) ::DestroyWindow(window_);
   platform::SetDialogWindow(nullptr);
   platform::SetMessageBoxOwner(nullptr);
@@ -288,88 +258,43 @@ void TForm1::Command(int id) {
 void TForm1::Close() {
   // A close asked for in the middle of a dialogue ends the dialogue at its
   // next command boundary; the window closes once it has unwound.
-  if (dialogues_running_ > 0) {
-    Messaging->stop.Request();
-    return;
-  }
+  if (!Messaging->CloseRequested()) return;
   // The port goes while the panes that its deliveries write still stand.
   BComPort1->Close();
   TrayIcon1.reset();
   ::DestroyWindow(window_);
 }
 
-template <typename Dialogue>
-void TForm1::RunDialogue(Dialogue&& dialogue) {
-  struct Running {
-    int& count;
-    explicit Running(int& c) : count(c) { ++count; }
-    ~Running() { --count; }
-  };
-  {
-    Running running(dialogues_running_);
-    try {
-      dialogue();
-    } catch (const DialogueStopped&) {
-      // Unwound for a close; nothing to report.
-    }
-  }
-  if (dialogues_running_ == 0 && Messaging->stop.Requested() && window_)
-    ::PostMessageW(window_, WM_CLOSE, 0, 0);
-}
-
 // ---- Handlers ----
 
 void TForm1::FormCreate() {
-  std::string port_name;
-  {
-    platform::IniFile ini(folder_ / L"Pelmora.ini");
-    if (ini.Exists()) {
-      port_name = ini.ReadString(IniSection(), IniPortKey(), DefaultPortName());
-      if (ini.ReadString(IniSection(), IniConcatenateKey(), "") == "1") {
-        // A long text as one concatenated message in the cheapest coding,
-        // instead of the described separate parts.
-        Messaging->sms.SetPartsBuilder([this](const std::string& number, const std::string& text) {
-          return BuildConcatenatedParts(number, TextFromCp1251(text),
-                                        NextConcatenationReference(Messaging->sms.Record()));
-        });
-      }
-    } else {
-      ini.WriteString(IniSection(), IniPortKey(), DefaultPortName());
-      port_name = DefaultPortName();
-    }
-  }
-  BComPort1->SetPort(port_name);
-  BComPort1->Open();
+  Messaging->FormCreate();
 }
 
 void TForm1::Button1Click() {
-  RunDialogue([this] { Messaging->sms.Button1Click(); });
-  // Every part was written, as always; the operator learns which one the
-  // modem did not take, once the send is over.
-  if (const auto& failure = Messaging->sms.FailureText())
-    platform::ReportException(std::make_exception_ptr(platform::Exception(*failure)));
+  Messaging->SendSms();
 }
 
 void TForm1::Button2Click() {
-  BComPort1->Open();
+  Messaging->OpenPort();
 }
 
 void TForm1::Button3Click() {
-  BComPort1->Close();
+  Messaging->ClosePort();
 }
 
 void TForm1::Button4Click() {
-  RunDialogue([this] { Messaging->inbox.Button4Click(); });
+  Messaging->ReadSms();
 }
 
 void TForm1::Button6Click() {
-  BComPort1->WriteStr(EditField(Edit2).Text() + '\r');
+  Messaging->SendRawCommand(EditField(Edit2).Text());
 }
 
 void TForm1::N1Click() {
   // The guide's Cyrillic name goes to the shell as UTF-16; whether anything
   // could open it is not reported.
-  platform::ShellOpenFile(folder_ / Text("Подготовка программы к работе.doc"), "open");
+  platform::ShellOpenFile(Messaging->HelpDocument(), "open");
 }
 
 void TForm1::N2Click() {
@@ -381,8 +306,15 @@ void TForm1::N4Click() {
 }
 
 void TForm1::N5Click() {
-  // This build has no SQLite: nothing was kept, and the operator is told why
-  // rather than shown an empty list.
+  // The window has no listing of its own: where the build keeps an archive
+  // the box says where and how to list it, else that there is none.
+  if (archive::Archive* kept = Messaging->Archive()) {
+    platform::ShowMessageBox(
+        platform::Cp1251FromUtf8("Архив сообщений: " + platform::PathToUtf8(kept->file()) +
+                                 "\r\nСписок покажет команда: vestrel-sms.exe archive"),
+        title_, MB_ICONINFORMATION);
+    return;
+  }
   platform::ShowMessageBox(
       platform::Cp1251FromUtf8("Эта сборка программы не ведёт архив сообщений: в ней нет SQLite. "
                                "Архив ведёт сборка для Windows с SQLite (vcpkg или MSYS2) и "
@@ -391,7 +323,7 @@ void TForm1::N5Click() {
 }
 
 void TForm1::BComPort1RxChar(TBComPort*, int Count) {
-  RunDialogue([this, Count] { Messaging->inbox.BComPort1RxChar(Count); });
+  Messaging->ReceivedChars(Count);
 }
 
 }  // namespace vestrel::win32

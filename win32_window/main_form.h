@@ -11,22 +11,17 @@
 #include <string>
 
 #include "comport/b_com_port.h"
-#include "messaging/messaging_io.h"
+#include "station/station.h"
 
 namespace vestrel::win32 {
 
-struct FormMessaging;
+class EditField;
 class TTrayIcon;
 class TAboutBox;
 
 class TForm1 {
  public:
-  struct Options {
-    // Where Pelmora.ini and the help document are looked up; empty: the
-    // executable folder.
-    std::filesystem::path folder;
-    MessagingDurations durations;
-  };
+  using Options = station::Options;
 
   // Control identifiers: each button's and menu item's WM_COMMAND.
   enum Id : int {
@@ -81,8 +76,9 @@ class TForm1 {
   HMENU MainMenu1 = nullptr;
   HMENU N3 = nullptr;  // Справка
 
-  std::unique_ptr<TBComPort> BComPort1;
-  std::unique_ptr<FormMessaging> Messaging;
+  // The port, the dialogues and start-up: everything that is not a control.
+  std::unique_ptr<station::Station> Messaging;
+  TBComPort* BComPort1 = nullptr;  // the station's port
   std::unique_ptr<TTrayIcon> TrayIcon1;
 
   void FormCreate();
@@ -104,16 +100,14 @@ class TForm1 {
   void CreateMenuBar();
   void Command(int id);
   void Close();
-  template <typename Dialogue>
-  void RunDialogue(Dialogue&& dialogue);
 
-  std::filesystem::path folder_;
   std::string title_;
   HWND window_ = nullptr;
   HFONT font_ = nullptr;
   HBRUSH splitter_brush_ = nullptr;
   TAboutBox* about_box_ = nullptr;
-  int dialogues_running_ = 0;
+  std::unique_ptr<EditField> number_;
+  std::unique_ptr<EditField> text_;
 };
 
 }  // namespace vestrel::win32
