@@ -11,6 +11,9 @@
 namespace vestrel {
 
 std::string DevicePathForPort(const std::string& port) {
+  // A device path that already names the device namespace ("\\.\COM10",
+  // "\\.\CNCA0" of a virtual port pair) is taken as given.
+  if (port.starts_with("\\\\.\\")) return port;
   return "\\\\.\\" + port;
 }
 
