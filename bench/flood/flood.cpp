@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   const long bytes = std::max(1000L, argc > 1 ? std::atol(argv[1]) : 5000000L);
   const long rate = std::max(1000L, argc > 2 ? std::atol(argv[2]) : 50000L);
   vestrel::bench::PtyPair pty;
-  if (pty.path.empty()) {
+  if (pty.Path().empty()) {
     std::fprintf(stderr, "flood_bench: no pseudo-terminal\n");
     return 1;
   }
@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
   {
     std::ofstream ini(folder / vestrel::station::kIniFileName, std::ios::binary);
     ini << "[MODEM]\r\n"
-        << vestrel::station::KeyName(vestrel::station::IniKey::kPort) << "=" << pty.path << "\r\n";
+        << vestrel::station::KeyName(vestrel::station::IniKey::kPort) << "=" << pty.Path()
+        << "\r\n";
   }
   const std::string text = FloodText(bytes);
   long rss_before = 0, rss_after = 0;
@@ -123,7 +124,7 @@ int main(int argc, char** argv) {
     const double cpu_before = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     const pid_t writer = fork();
-    if (writer == 0) Write(pty.master, text, rate);
+    if (writer == 0) Write(pty.Master(), text, rate);
     // The loop runs until the window has every byte (a CR at the end of a
     // chunk is shown as CR LF, so the log may be longer) and nothing more comes.
     const vestrel::LogText& log = form.Messaging->modem_log.Lines();

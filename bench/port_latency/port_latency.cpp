@@ -135,9 +135,9 @@ std::vector<double> RunInEventLoop(QCoreApplication& app, Driver& driver) {
 
 std::vector<double> MeasurePort(QCoreApplication& app) {
   PtyPair pty;
-  Driver driver(pty.master);
+  Driver driver(pty.Master());
   vestrel::TBComPort port;
-  port.SetPort(pty.path);
+  port.SetPort(pty.Path());
   port.OnRxChar = [&](vestrel::TBComPort* sender, int count) {
     std::string s;
     if (sender->ReadStr(s, count) > 0) driver.Seen();
@@ -150,8 +150,8 @@ std::vector<double> MeasurePort(QCoreApplication& app) {
 
 std::vector<double> MeasureFloor() {
   PtyPair pty;
-  Driver driver(pty.master);
-  const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  Driver driver(pty.Master());
+  const int fd = ::open(pty.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   std::atomic<bool> stop{false};
   std::thread reader([&] {
     pollfd p{fd, POLLIN, 0};
@@ -191,9 +191,9 @@ class RelayReceiver : public QObject {
 
 std::vector<double> MeasureRelay(QCoreApplication& app) {
   PtyPair pty;
-  Driver driver(pty.master);
+  Driver driver(pty.Master());
   RelayReceiver receiver(driver);
-  const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  const int fd = ::open(pty.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   std::atomic<bool> stop{false};
   std::thread relay([&] {
     pollfd p{fd, POLLIN, 0};
@@ -215,9 +215,9 @@ std::vector<double> MeasureRelay(QCoreApplication& app) {
 
 std::vector<double> MeasureQSerialPort(QCoreApplication& app) {
   PtyPair pty;
-  Driver driver(pty.master);
+  Driver driver(pty.Master());
   QSerialPort serial;
-  serial.setPortName(QString::fromStdString(pty.path));
+  serial.setPortName(QString::fromStdString(pty.Path()));
   serial.setBaudRate(9600);
   if (!serial.open(QIODevice::ReadWrite)) {
     std::fprintf(stderr, "QSerialPort: %s\n", serial.errorString().toLocal8Bit().constData());
@@ -315,7 +315,7 @@ int main(int argc, char** argv) {
   PtyPair pty;
   const auto before_open = Tasks();
   vestrel::TBComPort idle;
-  idle.SetPort(pty.path);
+  idle.SetPort(pty.Path());
   idle.OnRxChar = [](vestrel::TBComPort* sender, int count) {
     std::string s;
     sender->ReadStr(s, count);

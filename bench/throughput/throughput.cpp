@@ -183,7 +183,7 @@ Sample MeasurePort(QCoreApplication& app, const std::string& data) {
   timeouts.SetWriteTotalMultiplier(100);
   timeouts.SetWriteTotalConstant(1000);
   port.SetTimeouts(timeouts);
-  port.SetPort(pty.path);
+  port.SetPort(pty.Path());
   port.OnRxChar = [&](vestrel::TBComPort* sender, int count) {
     ++calls;
     std::string s;
@@ -193,7 +193,7 @@ Sample MeasurePort(QCoreApplication& app, const std::string& data) {
   };
   port.Open();
   const Sample s = Receive(
-      app, pty.master, data, got, [&] { return got.size() >= data.size(); }, calls);
+      app, pty.Master(), data, got, [&] { return got.size() >= data.size(); }, calls);
   port.Close();
   return s;
 }
@@ -204,7 +204,7 @@ Sample MeasureQSerialPort(QCoreApplication& app, const std::string& data) {
   got.reserve(data.size());
   long calls = 0;
   QSerialPort serial;
-  serial.setPortName(QString::fromStdString(pty.path));
+  serial.setPortName(QString::fromStdString(pty.Path()));
   if (!serial.open(QIODevice::ReadWrite) || !serial.setBaudRate(256000)) {
     std::fprintf(stderr, "QSerialPort: %s\n", serial.errorString().toLocal8Bit().constData());
     return {};
@@ -216,7 +216,7 @@ Sample MeasureQSerialPort(QCoreApplication& app, const std::string& data) {
     if (got.size() >= data.size()) QCoreApplication::quit();
   });
   const Sample s = Receive(
-      app, pty.master, data, got, [&] { return got.size() >= data.size(); }, calls);
+      app, pty.Master(), data, got, [&] { return got.size() >= data.size(); }, calls);
   serial.close();
   return s;
 }
@@ -263,7 +263,7 @@ Sample MeasureHandover(QCoreApplication& app, const std::string& data) {
   std::string got;
   got.reserve(data.size());
   long calls = 0;
-  const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  const int fd = ::open(pty.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   HandoverReceiver receiver(fd, got, data.size(), calls);
   std::atomic<bool> stop{false};
   std::thread waiter([&] {
@@ -277,7 +277,7 @@ Sample MeasureHandover(QCoreApplication& app, const std::string& data) {
     }
   });
   const Sample s = Receive(
-      app, pty.master, data, got, [&] { return got.size() >= data.size(); }, calls);
+      app, pty.Master(), data, got, [&] { return got.size() >= data.size(); }, calls);
   {
     std::lock_guard lock(receiver.mutex);
     stop = true;

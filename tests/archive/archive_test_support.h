@@ -1,6 +1,6 @@
 #pragma once
-// Helpers of the archive tests: a private folder, messages in the program's
-// Windows-1251 text, and SQL run on a file directly.
+// Helpers of the archive tests: messages in the program's Windows-1251
+// text, queries, and SQL run on a file directly.
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -14,47 +14,16 @@
 
 #include "archive/archive.h"
 #include "platform/cp1251.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
-namespace vestrel::archive::test {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "vestrel-archive-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ec))
-      if (entry.is_directory(ec))
-        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+namespace vestrel::test {
 
 // A message as a reading shows it; number, time and text given in UTF-8.
-inline ShownMessage Shown(const std::string& number, const std::string& time,
-                          const std::string& text_utf8, std::optional<int> index = 0,
-                          const std::string& port = "COM11") {
-  ShownMessage m;
+inline archive::ShownMessage Shown(const std::string& number, const std::string& time,
+                                   const std::string& text_utf8, std::optional<int> index = 0,
+                                   const std::string& port = "COM11") {
+  archive::ShownMessage m;
   m.port = port;
   m.storage_index = index;
   m.number = platform::Cp1251FromUtf8(number);
@@ -65,21 +34,21 @@ inline ShownMessage Shown(const std::string& number, const std::string& time,
   return m;
 }
 
-inline Query Matching(const std::string& match, std::int32_t limit = 0) {
-  Query query;
+inline archive::Query Matching(const std::string& match, std::int32_t limit = 0) {
+  archive::Query query;
   query.match = match;
   query.limit = limit;
   return query;
 }
 
-inline Query Since(const std::string& since) {
-  Query query;
+inline archive::Query Since(const std::string& since) {
+  archive::Query query;
   query.since = since;
   return query;
 }
 
-inline Options WithBusyTimeout(std::chrono::milliseconds timeout) {
-  Options options;
+inline archive::Options WithBusyTimeout(std::chrono::milliseconds timeout) {
+  archive::Options options;
   options.busy_timeout = timeout;
   return options;
 }
@@ -110,4 +79,4 @@ inline std::vector<std::string> Sql(const std::filesystem::path& file, const std
   return rows;
 }
 
-}  // namespace vestrel::archive::test
+}  // namespace vestrel::test

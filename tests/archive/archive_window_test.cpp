@@ -35,8 +35,8 @@
 namespace vestrel {
 namespace {
 
-using archive::test::Shown;
-using archive::test::TempDir;
+using test::Shown;
+using test::TempDir;
 
 QString Q(const char* utf8) {
   return QString::fromUtf8(utf8);
@@ -185,13 +185,13 @@ TEST_F(ArchiveWindowTest, ExportWritesEveryListedRowNotOnlyTheLoadedPage) {
   const QString path = QString::fromStdString((dir / "listed.csv").string());
   ASSERT_TRUE(window.ExportTo(path));
   std::vector<archive::ReceivedRow> rows;
-  ASSERT_TRUE(archive.ListReceived(archive::test::Matching("пёс"), rows).ok());
+  ASSERT_TRUE(archive.ListReceived(test::Matching("пёс"), rows).ok());
   EXPECT_EQ(rows.size(), 466u);
-  EXPECT_EQ(archive::test::ReadFile(dir / "listed.csv"), archive::ReceivedCsv(rows));
+  EXPECT_EQ(test::ReadFile(dir / "listed.csv"), archive::ReceivedCsv(rows));
 
   window.Tabs->setCurrentIndex(1);
   ASSERT_TRUE(window.ExportTo(path));
-  EXPECT_EQ(archive::test::ReadFile(dir / "listed.csv"), archive::SentCsv({}));
+  EXPECT_EQ(test::ReadFile(dir / "listed.csv"), archive::SentCsv({}));
   EXPECT_FALSE(window.ExportTo(QString::fromStdString((dir / "no" / "such.csv").string())));
 }
 

@@ -19,18 +19,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/golden.h"
 #include "tests/support/modem_sim.h"
 
-namespace vestrel::cli_test {
+namespace vestrel::test {
 
 using namespace std::chrono_literals;
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -136,16 +131,6 @@ inline std::filesystem::path InstalledProgram() {
   return test::BinDir() / "vestrel-sms";
 }
 
-// The same reading commands as the window's end-to-end tests expect.
-inline std::vector<std::string> ReadCommands(int last_index) {
-  std::vector<std::string> c = {"at+cmgf=1", "AT+CPMS=\"ME\""};
-  for (int i = 0; i <= last_index; ++i) {
-    c.push_back("AT+CMGR=" + std::to_string(i));
-    c.push_back("AT+CMGD=" + std::to_string(i));
-  }
-  return c;
-}
-
 // The window's modem-log line of a message, in UTF-8.
 inline std::string Message(const std::string& number, const std::string& time,
                            const std::string& text) {
@@ -187,4 +172,4 @@ class CliE2e : public test::ModemSimTest {
   test::TempDir temp_;
 };
 
-}  // namespace vestrel::cli_test
+}  // namespace vestrel::test

@@ -4,7 +4,7 @@
 
 #include "tests/cli/cli_fixture.h"
 
-namespace vestrel::cli_test {
+namespace vestrel::test {
 namespace {
 
 // The archive in a folder of the test's own for as long as it lives.
@@ -115,4 +115,4 @@ TEST_F(CliReadingSafety, ClosedOutputWithoutArchiveDeletesNothing) {
 }
 
 }  // namespace
-}  // namespace vestrel::cli_test
+}  // namespace vestrel::test

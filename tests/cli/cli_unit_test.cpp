@@ -17,7 +17,7 @@
 #include "cli/traffic.h"
 #include "comport/b_com_port.h"
 #include "platform/cp1251.h"
-#include "tests/sms/messaging_test_util.h"
+#include "tests/messaging/sms/messaging_test_util.h"
 #include "tests/support/modem_sim.h"
 
 namespace vestrel::cli {

@@ -23,8 +23,8 @@
 #include "comport/posix_custom_rate.h"
 #include "comport/posix_serial_device.h"
 #include "platform/messages.h"
-#include "tests/support/pty_pair.h"
 #include "support.h"
+#include "tests/support/pty_pair.h"
 
 extern char** environ;
 
@@ -47,7 +47,7 @@ class PtyPort : public ::testing::TestWithParam<TSyncMethod> {
     ASSERT_TRUE(pty_.Ok());
     port_.SetPort(pty_.Path());
   }
-  test::Pty pty_;
+  test::PtyPair pty_;
   TBComPort port_;
 };
 
@@ -105,7 +105,7 @@ class Pty : public ::testing::Test {
     platform::SetUiThread();
     ASSERT_TRUE(pty_.Ok());
   }
-  test::Pty pty_;
+  test::PtyPair pty_;
 };
 
 TEST_F(Pty, BytesArrivingWhileTheUserInterfaceIsBlockedComeInOneDelivery) {
@@ -251,7 +251,7 @@ TEST_F(Pty, HangUpIsReportedOnceAndThePortOpensAgainWhenTheDeviceIsBack) {
   // The port has closed itself: Open opens the device again.
   EXPECT_FALSE(port.Connected());
 
-  test::Pty again;
+  test::PtyPair again;
   ASSERT_TRUE(again.Ok());
   std::filesystem::remove(link);
   std::filesystem::create_symlink(again.Path(), link);
@@ -503,7 +503,7 @@ class PtyHangUp : public ::testing::TestWithParam<TSyncMethod> {
     pty_.CloseMaster();
   }
 
-  test::Pty pty_;
+  test::PtyPair pty_;
   TBComPort port_;
   std::string received_;
 };

@@ -24,7 +24,8 @@
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
 #include "station/settings.h"
-#include "tests/sms/messaging_test_util.h"
+#include "tests/messaging/sms/messaging_test_util.h"
+#include "tests/support/golden.h"
 #include "tests/support/modem_sim.h"
 #include "tests/support/qt_environment.h"
 
@@ -32,6 +33,7 @@ namespace vestrel::e2e {
 
 using test::W;
 using namespace std::chrono_literals;
+using test::ReadCommands;
 
 // Handles events until pred holds or the time is up.
 inline bool ServeUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 20s) {
@@ -50,15 +52,6 @@ inline std::string Message(const std::string& number, const std::string& time,
                            const char* text_utf8) {
   return W("№ тел: ") + number + W(" Дата и время отправки: ") + time + W(" Текст: ") +
          W(text_utf8);
-}
-
-inline std::vector<std::string> ReadCommands(int last_index) {
-  std::vector<std::string> c = {"at+cmgf=1", "AT+CPMS=\"ME\""};
-  for (int i = 0; i <= last_index; ++i) {
-    c.push_back("AT+CMGR=" + std::to_string(i));
-    c.push_back("AT+CMGD=" + std::to_string(i));
-  }
-  return c;
 }
 
 inline std::string Joined(const std::vector<std::string>& lines, std::size_t from = 0,

@@ -17,20 +17,11 @@
 
 #include "platform/exceptions.h"
 #include "platform/qt_glue.h"
+#include "tests/support/files.h"
 #include "tests/support/qt_environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace vestrel::test {
-
-inline std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
 
 // A folder where no file can be created, even by root: a folder with its write
 // bits removed where that holds, else a folder of a read-only file system.

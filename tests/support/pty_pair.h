@@ -1,5 +1,7 @@
 #pragma once
-// A pseudo-terminal pair for the port tests on POSIX systems.
+// A pseudo-terminal pair standing for the serial line: the port tests and
+// the benchmarks open its slave by path and talk through its master.
+// Header-only, so that the benchmarks take it without the test library.
 
 #include <pty.h>
 #include <sys/select.h>
@@ -12,9 +14,9 @@
 namespace vestrel::test {
 
 // A pty pair with the master in raw mode; the port opens the slave by path.
-class Pty {
+class PtyPair {
  public:
-  Pty() {
+  PtyPair() {
     int slave = -1;
     char name[128] = {};
     if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) return;
@@ -25,9 +27,9 @@ class Pty {
     ::close(slave);
     path_ = name;
   }
-  ~Pty() { CloseMaster(); }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
+  ~PtyPair() { CloseMaster(); }
+  PtyPair(const PtyPair&) = delete;
+  PtyPair& operator=(const PtyPair&) = delete;
 
   bool Ok() const { return master_ >= 0 && !path_.empty(); }
   const std::string& Path() const { return path_; }

@@ -1,4 +1,4 @@
-#include "tests/sms/messaging_test_util.h"
+#include "tests/messaging/sms/messaging_test_util.h"
 
 #include <fcntl.h>
 #include <poll.h>

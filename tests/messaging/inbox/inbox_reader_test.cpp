@@ -12,7 +12,7 @@
 
 #include "platform/exceptions.h"
 #include "platform/sync.h"
-#include "tests/sms/messaging_test_util.h"
+#include "tests/messaging/sms/messaging_test_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace vestrel {

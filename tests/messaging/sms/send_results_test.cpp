@@ -9,7 +9,7 @@
 #include "messaging/send_results.h"
 #include "messaging/sms_submission.h"
 #include "platform/messages.h"
-#include "tests/sms/messaging_test_util.h"
+#include "tests/messaging/sms/messaging_test_util.h"
 
 namespace vestrel {
 namespace {

@@ -9,7 +9,7 @@
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/messages.h"
-#include "tests/sms/messaging_test_util.h"
+#include "tests/messaging/sms/messaging_test_util.h"
 
 namespace vestrel {
 namespace {

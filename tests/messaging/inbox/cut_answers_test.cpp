@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "messaging/inbox_reader.h"
-#include "tests/sms/messaging_test_util.h"
+#include "tests/messaging/sms/messaging_test_util.h"
 
 namespace vestrel {
 namespace {
