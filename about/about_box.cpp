@@ -28,10 +28,6 @@ extern const std::size_t kAboutPictureSize;
 TAboutBox* AboutBox = nullptr;
 TAboutBoxMaker* AboutBoxMaker = nullptr;
 
-const char TAboutBox::kMailAddress[] = "vestrel@example.org";
-const char TAboutBox::kSiteUrl[] = "https://vestrel.example.org";
-const char TAboutBox::kCopyright[] = "\xA9 2026 Vestrel developers";  // © in Windows-1251
-
 namespace {
 
 // States that would change the box's one size.

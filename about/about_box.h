@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "about/about_texts.h"
+
 class QPushButton;
 
 namespace vestrel {
@@ -34,9 +36,9 @@ class TLinkLabel : public QLabel {
 class TAboutBox : public QDialog {
  public:
   // The contact details behind the links (Windows-1251).
-  static const char kMailAddress[];
-  static const char kSiteUrl[];
-  static const char kCopyright[];
+  static constexpr const char* kMailAddress = about_texts::kMailAddress;
+  static constexpr const char* kSiteUrl = about_texts::kSiteUrl;
+  static constexpr const char* kCopyright = about_texts::kCopyright;
 
   // Reads the version line from the executable.
   explicit TAboutBox(QWidget* parent = nullptr);

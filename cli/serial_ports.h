@@ -10,6 +10,10 @@ namespace vestrel::cli {
 struct SerialDeviceEntry {
   std::string path;    // as it can be given to --port
   std::string target;  // for a /dev/serial/by-id name or a COM port: the device it names
+  // Windows: the device's friendly name from the Ports class of the device
+  // manager ("USB-SERIAL CH340 (COM3)"), so that a USB modem's several ports
+  // can be told apart; empty where the system gives none.
+  std::string description;
 };
 
 // The serial devices present, as this OS names them (UTF-8): on Linux as

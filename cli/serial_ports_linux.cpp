@@ -71,11 +71,11 @@ bool IsUart(const fs::path& device, const fs::path& sys_tty) {
 std::vector<SerialDeviceEntry> ListSerialDevices(const fs::path& dev, const fs::path& sys_tty) {
   std::vector<SerialDeviceEntry> found;
   for (const std::string& name : NamesStartingWith(dev, "ttyS")) {
-    if (IsUart(dev / name, sys_tty)) found.push_back({(dev / name).string(), {}});
+    if (IsUart(dev / name, sys_tty)) found.push_back({(dev / name).string(), {}, {}});
   }
   for (const char* prefix : {"ttyUSB", "ttyACM"}) {
     for (const std::string& name : NamesStartingWith(dev, prefix))
-      found.push_back({(dev / name).string(), {}});
+      found.push_back({(dev / name).string(), {}, {}});
   }
   const fs::path by_id = dev / "serial" / "by-id";
   for (const std::string& name : NamesStartingWith(by_id, "")) {
@@ -84,7 +84,7 @@ std::vector<SerialDeviceEntry> ListSerialDevices(const fs::path& dev, const fs::
     fs::path target = fs::read_symlink(link, ec);
     if (ec) continue;
     if (target.is_relative()) target = (by_id / target).lexically_normal();
-    found.push_back({link.string(), target.string()});
+    found.push_back({link.string(), target.string(), {}});
   }
   return found;
 }

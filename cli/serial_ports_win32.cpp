@@ -1,4 +1,6 @@
 #include <windows.h>
+// After <windows.h>:
+#include <setupapi.h>
 
 #include <algorithm>
 #include <cwctype>
@@ -71,26 +73,64 @@ void AddDosDevices(std::map<unsigned long, std::wstring>& ports) {
   }
 }
 
+// The friendly names of the Ports class's present devices, by port number:
+// the name the device manager shows, which tells a USB modem's modem port
+// from its diagnostics port.
+std::map<unsigned long, std::wstring> FriendlyNames() {
+  // GUID_DEVCLASS_PORTS, spelt out: no GUID library to link.
+  static const GUID kPortsClass = {
+      0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+  std::map<unsigned long, std::wstring> names;
+  const HDEVINFO set = ::SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+  if (set == INVALID_HANDLE_VALUE) return names;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; ::SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+    const HKEY key =
+        ::SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+    if (key == INVALID_HANDLE_VALUE) continue;
+    wchar_t port[64] = {};
+    DWORD port_bytes = sizeof port - sizeof(wchar_t);
+    DWORD type = 0;
+    const bool named =
+        ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(port),
+                           &port_bytes) == ERROR_SUCCESS &&
+        type == REG_SZ;
+    ::RegCloseKey(key);
+    wchar_t friendly[256] = {};
+    if (!named || !::SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_FRIENDLYNAME, nullptr,
+                                                       reinterpret_cast<BYTE*>(friendly),
+                                                       sizeof friendly - sizeof(wchar_t), nullptr))
+      continue;
+    if (const unsigned long n = PortNumber(port)) names[n] = friendly;
+  }
+  ::SetupDiDestroyDeviceInfoList(set);
+  return names;
+}
+
 }  // namespace
 
 std::vector<SerialDeviceEntry> ListSerialDevices() {
   std::map<unsigned long, std::wstring> ports;  // by number: COM2 before COM10
   AddAnnounced(ports);
   AddDosDevices(ports);
+  const std::map<unsigned long, std::wstring> friendly = FriendlyNames();
   std::vector<SerialDeviceEntry> found;
   for (const auto& [number, name] : ports) {
     std::wstring target(1024, L'\0');
     const DWORD length =
         ::QueryDosDeviceW(name.c_str(), target.data(), static_cast<DWORD>(target.size()));
     target.resize(length ? wcsnlen(target.c_str(), length) : 0);
-    found.push_back({Utf8(name), Utf8(target)});
+    const auto description = friendly.find(number);
+    found.push_back({Utf8(name), Utf8(target),
+                     description == friendly.end() ? std::string() : Utf8(description->second)});
   }
   return found;
 }
 
 const char* PortsCommandHelp() {
   return R"(  ports               list the COM ports present, each with the device it
-                      names
+                      names and the name the device manager gives it
   ports --probe [PORT...]
                       ask those ports (or the ports named) whether a modem
                       answers, and what it says it is

@@ -541,10 +541,10 @@ int Version() {
 int Ports() {
   const auto devices = ListSerialDevices();
   for (const SerialDeviceEntry& d : devices) {
-    if (d.target.empty())
-      std::printf("%s\n", d.path.c_str());
-    else
-      std::printf("%s -> %s\n", d.path.c_str(), d.target.c_str());
+    std::string line = d.path;
+    if (!d.target.empty()) line += " -> " + d.target;
+    if (!d.description.empty()) line += " [" + d.description + "]";
+    std::printf("%s\n", line.c_str());
   }
   if (devices.empty() && StandardErrorIsTerminal())
     std::fprintf(stderr, "no serial devices found\n");

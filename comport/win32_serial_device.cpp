@@ -11,6 +11,9 @@
 namespace vestrel {
 
 std::string DevicePathForPort(const std::string& port) {
+  // A device path that already names the device namespace ("\\.\COM10",
+  // "\\.\CNCA0" of a virtual port pair) is taken as given.
+  if (port.starts_with("\\\\.\\")) return port;
   return "\\\\.\\" + port;
 }
 
@@ -254,7 +257,13 @@ class Win32DeviceFactory : public SerialDeviceFactory {
         ::CreateFileA(DevicePathForPort(port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-      *error = OpenErrorFromWin32(::GetLastError());
+      const DWORD code = ::GetLastError();
+      // A folder is refused like a held port; it is asked after only then.
+      const DWORD attributes = code == ERROR_ACCESS_DENIED
+                                   ? ::GetFileAttributesA(DevicePathForPort(port).c_str())
+                                   : INVALID_FILE_ATTRIBUTES;
+      *error = OpenErrorFromWin32(
+          code, attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
       return nullptr;
     }
     *error = OpenError::kNone;

@@ -80,6 +80,9 @@ TEST(Win32Device, TheSystemDcbCarriesTheComponentsBlockBitForBit) {
 TEST(Win32Device, PortsAreOpenedThroughTheDevicePrefix) {
   EXPECT_EQ(DevicePathForPort("COM11"), "\\\\.\\COM11");
   EXPECT_EQ(DevicePathForPort("COM2"), "\\\\.\\COM2");
+  // A path in the device namespace goes as given, not prefixed twice.
+  EXPECT_EQ(DevicePathForPort("\\\\.\\COM12"), "\\\\.\\COM12");
+  EXPECT_EQ(DevicePathForPort("\\\\.\\CNCA0"), "\\\\.\\CNCA0");
 }
 
 TEST(Win32Device, AMissingPortIsReportedAsMissing) {

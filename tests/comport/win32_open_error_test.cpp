@@ -11,11 +11,22 @@ namespace vestrel {
 namespace {
 
 TEST(Win32OpenError, FileNotFoundIsAMissingPortAndAccessDeniedABusyOne) {
-  EXPECT_EQ(OpenErrorFromWin32(2), OpenError::kNotFound);
-  EXPECT_EQ(OpenErrorFromWin32(5), OpenError::kBusy);
-  // Path not found, sharing violation, invalid name, device not ready, a
-  // bad unit, 0: none of these is named by the port; they go on without a device.
-  for (std::uint32_t other : {0u, 1u, 3u, 4u, 6u, 20u, 21u, 31u, 32u, 87u, 123u, 1167u})
+  const struct {
+    std::uint32_t error;
+    bool folder;
+    OpenError expected;
+  } rows[] = {
+      {2, false, OpenError::kNotFound},    // no such file
+      {3, false, OpenError::kNotFound},    // no such path
+      {123, false, OpenError::kNotFound},  // a name no device has
+      {5, false, OpenError::kBusy},        // held by another program
+      {5, true, OpenError::kNotFound},     // a folder: no port at all
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(OpenErrorFromWin32(row.error, row.folder), row.expected) << row.error;
+  // Sharing violation, device not ready, a bad unit, 0: none of these is
+  // named by the port; they go on without a device.
+  for (std::uint32_t other : {0u, 1u, 4u, 6u, 20u, 21u, 31u, 32u, 87u, 1167u})
     EXPECT_EQ(OpenErrorFromWin32(other), OpenError::kOther) << other;
 }
 
@@ -48,8 +59,8 @@ std::string OpenMessage(std::uint32_t win32_error) {
 TEST(Win32OpenError, TheOpenRaisesTheMessageOfTheTable) {
   EXPECT_EQ(OpenMessage(2), comport_messages::NoSuchPort());
   EXPECT_EQ(OpenMessage(5), comport_messages::PortBusy());
+  EXPECT_EQ(OpenMessage(123), comport_messages::NoSuchPort());
   // Any other error reaches the caller as the first setting's failure.
-  EXPECT_EQ(OpenMessage(3), comport_messages::SetupCommError());
   EXPECT_EQ(OpenMessage(32), comport_messages::SetupCommError());
 }
 
