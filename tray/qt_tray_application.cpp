@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPointer>
 #include <QStyle>
 #include <QWindowStateChangeEvent>
 
@@ -51,6 +52,24 @@ bool QtTrayApplication::eventFilter(QObject* watched, QEvent* event) {
       if (quit_on_last_closed_) QCoreApplication::quit();
     }
     return true;
+  }
+  if (watched == window_ && event->type() == QEvent::WindowActivate) {
+    // A window that a modal box keeps from input passes the keyboard on to
+    // the box, as a box's owner does on Windows. The window manager may
+    // activate the window after Restore asked for the box, when the window
+    // was mapped later than the box.
+    QWidget* box = QApplication::activeModalWidget();
+    if (box && box != window_ && !box->isActiveWindow()) {
+      QMetaObject::invokeMethod(
+          this,
+          [box = QPointer<QWidget>(box)] {
+            if (box && box->isVisible()) {
+              box->raise();
+              box->activateWindow();
+            }
+          },
+          Qt::QueuedConnection);
+    }
   }
   if (watched == window_ && event->type() == QEvent::WindowStateChange) {
     const auto* change = static_cast<QWindowStateChangeEvent*>(event);
