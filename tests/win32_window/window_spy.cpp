@@ -1,14 +1,14 @@
-// vestrel_inspect.exe: reads the windows of a running program from outside,
+// vestrel_window_spy.exe: reads the windows of a running program from outside,
 // as a window spy does, for the black-box run of Vestrel.exe under wine.
 //
-//   vestrel_inspect controls TITLE   each child of the visible top-level window
+//   vestrel_window_spy controls TITLE   each child of the visible top-level window
 //                                    TITLE: "class id left top width height
 //                                    enabled|disabled text", positions in its client area
-//   vestrel_inspect box TITLE        the same for a visible dialog box TITLE
-//   vestrel_inspect origin TITLE     the client area's top-left corner on the screen
-//   vestrel_inspect frame TITLE      the window's outer left, top, width and
+//   vestrel_window_spy box TITLE        the same for a visible dialog box TITLE
+//   vestrel_window_spy origin TITLE     the client area's top-left corner on the screen
+//   vestrel_window_spy frame TITLE      the window's outer left, top, width and
 //                                    height, then its client area's width and height
-//   vestrel_inspect text TITLE ID    the text of control ID
+//   vestrel_window_spy text TITLE ID    the text of control ID
 //
 // Text is printed as UTF-8. Exit status 1 when no such window is visible.
 
@@ -93,7 +93,7 @@ int main() {
   int argc = 0;
   wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   if (argc < 3) {
-    std::fputs("usage: vestrel_inspect controls|box|origin|frame|text TITLE [ID]\n", stderr);
+    std::fputs("usage: vestrel_window_spy controls|box|origin|frame|text TITLE [ID]\n", stderr);
     return 2;
   }
   const std::wstring verb = argv[1];
