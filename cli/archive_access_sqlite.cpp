@@ -196,10 +196,11 @@ ArchiveHelp ArchiveHelpText() {
   help.exit_code = R"(  7    the archive could not be used (the messages were still read, printed
        and sent as usual)
 )";
-  help.location = "\nEvery message read and sent is kept in the message archive,\n" +
-                  archive::DefaultArchivePathHelp() +
-                  ", or the\nfile that the \"Архив\" key of section MODEM names in the "
-                  "user's\nvestrel-sms.ini, else in Pelmora.ini.\n";
+  help.location =
+      "\nEvery message read and sent is kept in the message archive,\n" +
+      archive::DefaultArchivePathHelp() +
+      ", or the\nfile that the \"{ini:archive}\" key of section {ini:section} names in the "
+      "user's\nvestrel-sms.ini, else in {ini:file}.\n";
   return help;
 }
 

@@ -184,14 +184,16 @@ Settings, without --port:
   )";
   text += UserConfigHelp();
   text += R"(
-                      the user's own settings (UTF-8): section [MODEM], keys
-                      "COM Порт" (the port) and "Архив" (the archive file)
-  Pelmora.ini         beside this program: the window's settings, used last
+                      the user's own settings (UTF-8): section [{ini:section}], keys
+                      "{ini:port}" (the port) and "{ini:archive}" (the archive file)
+  {ini:file}         beside this program: the window's settings, used last
 )";
   return text;
 }
 
-std::string CommandHelpText(Command command) {
+namespace {
+
+std::string CommandHelpWithPlaceholders(Command command) {
   const ArchiveHelp archive = ArchiveHelpText();
   switch (command) {
     case Command::Send:
@@ -209,6 +211,12 @@ std::string CommandHelpText(Command command) {
       break;
   }
   return HelpText();
+}
+
+}  // namespace
+
+std::string CommandHelpText(Command command) {
+  return WithIniNames(CommandHelpWithPlaceholders(command));
 }
 
 }  // namespace vestrel::cli

@@ -12,7 +12,8 @@ namespace vestrel::cli {
 // For Send, Read, Archive and Ports; any other command gets the whole help.
 std::string CommandHelpText(Command command);
 
-// Where the port and the archive are set when --port is not given.
+// Where the port and the archive are set when --port is not given, with
+// Pelmora.ini's names still as placeholders (see WithIniNames).
 std::string SettingsHelp();
 
 }  // namespace vestrel::cli

@@ -2,8 +2,29 @@
 
 #include "cli/command_help.h"
 #include "cli/options.h"
+#include "station/settings.h"
 
 namespace vestrel::cli {
+
+std::string WithIniNames(std::string text) {
+  using station::IniKey;
+  const struct {
+    std::string_view placeholder;
+    std::string_view name;
+  } names[] = {
+      {"{ini:file}", station::kIniFileName},
+      {"{ini:section}", station::kIniSection},
+      {"{ini:port}", station::Entry(IniKey::kPort).name_utf8},
+      {"{ini:port-default}", station::Entry(IniKey::kPort).fallback},
+      {"{ini:archive}", station::Entry(IniKey::kArchive).name_utf8},
+  };
+  for (const auto& [placeholder, name] : names) {
+    for (auto at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + name.size()))
+      text.replace(at, placeholder.size(), name);
+  }
+  return text;
+}
 
 std::string HelpText() {
   const ArchiveHelp archive = ArchiveHelpText();
@@ -82,7 +103,7 @@ Exit codes:
   text += "  8    the modem refused a part of the send, or did not answer in time\n";
   text += "  130  interrupted (Ctrl-C)\n";
   text += archive.location;
-  return text;
+  return WithIniNames(std::move(text));
 }
 
 }  // namespace vestrel::cli

@@ -31,4 +31,9 @@ struct ArchiveHelp {
 };
 ArchiveHelp ArchiveHelpText();
 
+// The pieces name Pelmora.ini's file, section and keys by placeholder
+// ({ini:file}, {ini:section}, {ini:port}, {ini:port-default}, {ini:archive})
+// so that the help cannot drift from the names the program reads.
+std::string WithIniNames(std::string text);
+
 }  // namespace vestrel::cli

@@ -139,9 +139,9 @@ const char* PortsCommandHelp() {
 
 const char* PortOptionHelp() {
   return R"(  --port NAME         the modem's port: COMn. Default: the variable
-                      VESTREL_PORT, else the "COM Порт" key of section MODEM
-                      in the user's vestrel-sms.ini, else in Pelmora.ini
-                      beside this program, else COM11
+                      VESTREL_PORT, else the "{ini:port}" key of section {ini:section}
+                      in the user's vestrel-sms.ini, else in {ini:file}
+                      beside this program, else {ini:port-default}
 )";
 }
 

@@ -179,8 +179,13 @@ TEST(CliHelp, EachCommandHasItsOwn) {
     EXPECT_NE(help.find("Examples:\n  vestrel-sms "), std::string::npos) << help;
     for (const auto& name : row.named) EXPECT_NE(help.find(name), std::string::npos) << name;
     for (const auto& name : row.not_named) EXPECT_EQ(help.find(name), std::string::npos) << name;
+    EXPECT_EQ(help.find("{ini:"), std::string::npos) << help;
   }
   EXPECT_NE(whole.find("help COMMAND"), std::string::npos);
+  // Pelmora.ini's names come from the table the program reads them by.
+  EXPECT_EQ(whole.find("{ini:"), std::string::npos);
+  for (const char* name : {"\"COM Порт\" key", "beside this program, else COM11", "[MODEM]"})
+    EXPECT_NE(whole.find(name), std::string::npos) << name;
 }
 
 // Without --port the first place that names a port wins: VESTREL_PORT, the
