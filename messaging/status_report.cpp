@@ -1,16 +1,11 @@
 #include "messaging/status_report.h"
 
+#include "messaging/hex_digits.h"
+
 #include <vector>
 
 namespace vestrel {
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 std::optional<std::vector<unsigned char>> Octets(std::string_view hex) {
   while (!hex.empty() && (hex.back() == '\r' || hex.back() == '\n' || hex.back() == ' '))
@@ -19,8 +14,8 @@ std::optional<std::vector<unsigned char>> Octets(std::string_view hex) {
   if (hex.size() % 2 != 0) return std::nullopt;
   std::vector<unsigned char> octets;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int high = HexDigit(hex[i]);
-    const int low = HexDigit(hex[i + 1]);
+    const int high = HexValue(hex[i]);
+    const int low = HexValue(hex[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     octets.push_back(static_cast<unsigned char>(high * 16 + low));
   }
@@ -98,15 +93,14 @@ std::optional<unsigned> Number(std::string_view field) {
 std::string WithStatusReportRequest(std::string_view pdu_hex) {
   std::string pdu(pdu_hex);
   if (pdu.size() < 4) return pdu;
-  const int sca_high = HexDigit(pdu[0]);
-  const int sca_low = HexDigit(pdu[1]);
+  const int sca_high = HexValue(pdu[0]);
+  const int sca_low = HexValue(pdu[1]);
   if (sca_high < 0 || sca_low < 0) return pdu;
   const std::size_t at = 2 + static_cast<std::size_t>(sca_high * 16 + sca_low) * 2;
   if (pdu.size() < at + 2) return pdu;
-  const int high = HexDigit(pdu[at]);
+  const int high = HexValue(pdu[at]);
   if (high < 0) return pdu;
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  pdu[at] = kHex[static_cast<unsigned>(high) | (kStatusReportRequest >> 4)];
+  pdu[at] = kHexDigits[static_cast<unsigned>(high) | (kStatusReportRequest >> 4)];
   return pdu;
 }
 

@@ -1,19 +1,12 @@
 #include "messaging/ucs2_codec.h"
 
+#include "messaging/hex_digits.h"
 #include "platform/cp1251.h"
 
 namespace vestrel {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned char kUnassignedByte = 152;
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 }  // namespace
 

@@ -47,6 +47,7 @@
 #include "bench/bench_support.h"
 #include "comport/b_com_port.h"
 #include "platform/qt_glue.h"
+#include "station/modem_line.h"
 
 extern char** environ;
 
@@ -168,21 +169,9 @@ Sample MeasurePort(QCoreApplication& app, const std::string& data) {
   got.reserve(data.size());
   long calls = 0;
   vestrel::TBComPort port;
-  // The main window's port, at the fastest rate.
+  // The modem line's settings, at the fastest rate.
+  vestrel::station::ConfigureModemLine(port);
   port.SetBaudRate(vestrel::br256000);
-  port.SetByteSize(vestrel::bs8);
-  port.SetInBufSize(2048);
-  port.SetOutBufSize(2048);
-  port.SetParity(vestrel::paNone);
-  port.SetSyncMethod(vestrel::smThreadSync);
-  port.SetStopBits(vestrel::sb1);
-  vestrel::TComTimeouts timeouts;
-  timeouts.SetReadInterval(-1);
-  timeouts.SetReadTotalMultiplier(0);
-  timeouts.SetReadTotalConstant(0);
-  timeouts.SetWriteTotalMultiplier(100);
-  timeouts.SetWriteTotalConstant(1000);
-  port.SetTimeouts(timeouts);
   port.SetPort(pty.Path());
   port.OnRxChar = [&](vestrel::TBComPort* sender, int count) {
     ++calls;
