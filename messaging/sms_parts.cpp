@@ -71,40 +71,41 @@ std::string SubmitPdu(std::string_view number, SmsCoding coding, std::u32string_
   return "00" + OctetsToHex(tpdu + user_data);
 }
 
+// The text whole when it fits one message, else cut where the next character
+// would overflow a concatenated part; size_of counts a character in the
+// coding's units (septets or UTF-16 units).
+template <typename SizeOf>
+std::vector<std::u32string> CutIntoParts(std::u32string_view text, std::size_t single,
+                                         std::size_t concatenated, SizeOf size_of) {
+  std::size_t total = 0;
+  for (char32_t c : text) total += size_of(c);
+  const std::size_t room = total <= single ? single : concatenated;
+  std::vector<std::u32string> parts(1);
+  std::size_t used = 0;
+  for (char32_t c : text) {
+    const std::size_t n = size_of(c);
+    if (used + n > room) {
+      parts.emplace_back();
+      used = 0;
+    }
+    parts.back() += c;
+    used += n;
+  }
+  return parts;
+}
+
 }  // namespace
 
 PartPlan PlanParts(std::u32string_view text) {
   PartPlan plan;
   if (TextToGsm7(text)) {
-    std::size_t total = 0;
-    for (char32_t c : text) total += Gsm7Length(c);
-    const std::size_t room = total <= kGsm7Single ? kGsm7Single : kGsm7Concatenated;
-    plan.parts.emplace_back();
-    std::size_t used = 0;
-    for (char32_t c : text) {
-      const std::size_t n = Gsm7Length(c);
-      if (used + n > room) {
-        plan.parts.emplace_back();
-        used = 0;
-      }
-      plan.parts.back() += c;
-      used += n;
-    }
-    return plan;
-  }
-  plan.coding = SmsCoding::kUcs2;
-  const std::u16string units = TextToUtf16(text);
-  const std::size_t room = units.size() <= kUcs2Single ? kUcs2Single : kUcs2Concatenated;
-  plan.parts.emplace_back();
-  std::size_t used = 0;
-  for (char32_t c : text) {
-    const std::size_t n = c > 0xFFFF ? 2 : 1;
-    if (used + n > room) {
-      plan.parts.emplace_back();
-      used = 0;
-    }
-    plan.parts.back() += c;
-    used += n;
+    plan.coding = SmsCoding::kGsm7;
+    plan.parts = CutIntoParts(text, kGsm7Single, kGsm7Concatenated, Gsm7Length);
+  } else {
+    plan.coding = SmsCoding::kUcs2;
+    // A character beyond the basic plane takes two UTF-16 units.
+    plan.parts = CutIntoParts(text, kUcs2Single, kUcs2Concatenated,
+                              [](char32_t c) -> std::size_t { return c > 0xFFFF ? 2 : 1; });
   }
   return plan;
 }
