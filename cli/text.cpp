@@ -26,30 +26,6 @@ std::string Hex(char32_t cp) {
 
 }  // namespace
 
-std::string SmsTextFromUtf8(std::string_view utf8) {
-  std::string text;
-  text.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    const std::size_t at = i;
-    const auto cp = NextCodePoint(utf8, i);
-    if (!cp)
-      throw UsageError("the text is not valid UTF-8 (byte " + std::to_string(at + 1) +
-                       "); nothing sent");
-    if (*cp == '\n') {
-      // A CR LF stays one line break; a lone LF becomes one.
-      if (text.empty() || text.back() != '\r') text += '\r';
-      text += '\n';
-      continue;
-    }
-    const auto byte = platform::UnicodeToCp1251(*cp);
-    if (!byte)
-      throw UsageError("the text holds " + Hex(*cp) + " \"" + std::string(utf8.substr(at, i - at)) +
-                       "\", which an SMS of this program cannot carry; nothing sent");
-    text += static_cast<char>(*byte);
-  }
-  return text;
-}
-
 std::u32string SmsCodePointsFromUtf8(std::string_view utf8) {
   std::u32string text;
   text.reserve(utf8.size());
@@ -61,6 +37,26 @@ std::u32string SmsCodePointsFromUtf8(std::string_view utf8) {
                        "); nothing sent");
     if (*cp == '\n' && !text.empty() && text.back() == '\r') text.pop_back();
     text += *cp;
+  }
+  return text;
+}
+
+std::string SmsTextFromUtf8(std::string_view utf8) {
+  std::string text;
+  text.reserve(utf8.size());
+  for (const char32_t cp : SmsCodePointsFromUtf8(utf8)) {
+    if (cp == '\n') {
+      text += "\r\n";  // the window's line break
+      continue;
+    }
+    const auto byte = platform::UnicodeToCp1251(cp);
+    if (!byte) {
+      std::string shown;
+      platform::AppendUtf8(shown, cp);
+      throw UsageError("the text holds " + Hex(cp) + " \"" + shown +
+                       "\", which an SMS of this program cannot carry; nothing sent");
+    }
+    text += static_cast<char>(*byte);
   }
   return text;
 }
