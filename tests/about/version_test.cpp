@@ -210,67 +210,67 @@ TEST_F(VersionFiles, NoFileNoBlockNoElf) {
   EXPECT_EQ(ReadFileVersion(Write("head-only", head)), "");
 }
 
-TEST_F(VersionFiles, SecondTranslationWinsWhenOnlyItHasFileVersion) {
+// A block of the given translations and string tables, nothing else.
+Bytes Block(std::vector<std::pair<std::uint16_t, std::uint16_t>> translations,
+            std::vector<VersionDescription::StringTable> tables) {
   VersionDescription d;
-  d.fixed.file_version[0] = 9;
-  d.translations = {{0x0409, 0x04B0}, {0x0419, 0x04E3}};
-  d.string_tables = {{"040904B0", {{"ProductName", "Vestrel"}}},
-                     {"041904E3", {{"FileVersion", "2.5 \xD0\x91\xD0\xB5\xD1\x82\xD0\xB0"}}}};
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("two", BuildVersionBlock(d))),
-            platform::Cp1251FromUtf8("2.5 Бета"));
-
-  // Both have one: the first entry wins.
-  d.string_tables[0].strings.push_back({"FileVersion", "first"});
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("both", BuildVersionBlock(d))), "first");
-
-  // Neither has one.
-  d.string_tables[0].strings.pop_back();
-  d.string_tables[1].strings = {{"ProductName", "x"}};
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("neither", BuildVersionBlock(d))), "");
+  d.translations = std::move(translations);
+  d.string_tables = std::move(tables);
+  return BuildVersionBlock(d);
 }
 
-TEST_F(VersionFiles, NumbersOutside100ToFFFMissTheEightDigitKey) {
-  VersionDescription d;
-  // 0x1009 is written 01009 and code page 0 as 00: neither query names its table.
-  d.translations = {{0x1009, 0x04E3}, {0x0419, 0x0000}, {0x0419, 0x04E3}};
-  d.string_tables = {{"100904E3", {{"FileVersion", "wrong-language"}}},
-                     {"04190000", {{"FileVersion", "wrong-codepage"}}},
-                     {"041904E3", {{"FileVersion", "2.3.4.5"}}}};
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("odd", BuildVersionBlock(d))), "2.3.4.5");
-
-  // The key the odd language does make is found, though.
-  d.string_tables[0].key = "0100904E3";
-  d.string_tables.resize(1);
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("made", BuildVersionBlock(d))), "wrong-language");
+// The program's block with its translation list replaced by these bytes.
+Bytes WithTranslationBytes(Bytes list) {
+  VersionNode tree = VersionTree(ProgramDescription());
+  tree.children.back().children.back().binary = std::move(list);
+  return SerializeVersionNode(tree);
 }
 
-TEST_F(VersionFiles, TranslationListShorterThanAnEntry) {
-  VersionDescription d = ProgramDescription();
-  VersionNode tree = VersionTree(d);
-  auto& translation = tree.children.back().children.back().binary;
-  ASSERT_EQ(translation.size(), 4u);
-  translation.resize(3);
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("short", SerializeVersionNode(tree))), "");
-  // Seven bytes: one whole entry, the rest dropped.
-  translation = {0x19, 0x04, 0xE3, 0x04, 1, 2, 3};
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("seven", SerializeVersionNode(tree))), kVersion);
-  // No translation list at all.
-  d.translations.clear();
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("none", BuildVersionBlock(d))), "");
-}
-
-TEST_F(VersionFiles, TruncatedBlock) {
-  const Bytes b = BuildVersionBlock(ProgramDescription());
-  for (std::size_t n : {std::size_t{1}, std::size_t{40}, b.size() / 2, b.size() - 1}) {
-    EXPECT_EQ(
-        ReadFileVersion(ElfWithBlock("cut" + std::to_string(n), Bytes(b.begin(), b.begin() + n))),
-        "")
-        << n;
-  }
-  // Extra bytes after a whole block do no harm.
-  Bytes longer = b;
-  longer.resize(b.size() + 13, 0xEE);
-  EXPECT_EQ(ReadFileVersion(ElfWithBlock("longer", longer)), kVersion);
+// Which FileVersion a reader shows for a block in an ELF file: the first
+// translation whose table has one, looked up by the eight-digit key.
+TEST_F(VersionFiles, FirstTranslationWithAFileVersionWins) {
+  const Bytes program = BuildVersionBlock(ProgramDescription());
+  Bytes longer = program;
+  longer.resize(program.size() + 13, 0xEE);
+  VersionDescription no_list = ProgramDescription();
+  no_list.translations.clear();
+  const std::pair<std::uint16_t, std::uint16_t> en{0x0409, 0x04B0}, ru{0x0419, 0x04E3};
+  const struct {
+    const char* name;
+    Bytes block;
+    std::string shown;
+  } rows[] = {
+      {"only-second",
+       Block({en, ru}, {{"040904B0", {{"ProductName", "Vestrel"}}},
+                        {"041904E3", {{"FileVersion", "2.5 \xD0\x91\xD0\xB5\xD1\x82\xD0\xB0"}}}}),
+       platform::Cp1251FromUtf8("2.5 Бета")},
+      {"both",
+       Block({en, ru},
+             {{"040904B0", {{"FileVersion", "first"}}}, {"041904E3", {{"FileVersion", "x"}}}}),
+       "first"},
+      {"neither",
+       Block({en, ru}, {{"040904B0", {{"ProductName", "x"}}}, {"041904E3", {{"Comments", "x"}}}}),
+       ""},
+      // 0x1009 is written 01009 and code page 0 as 00: neither names its table...
+      {"odd",
+       Block({{0x1009, 0x04E3}, {0x0419, 0x0000}, ru},
+             {{"100904E3", {{"FileVersion", "wrong-language"}}},
+              {"04190000", {{"FileVersion", "wrong-codepage"}}},
+              {"041904E3", {{"FileVersion", "2.3.4.5"}}}}),
+       "2.3.4.5"},
+      // ... but the key the odd language does make is found.
+      {"made", Block({{0x1009, 0x04E3}}, {{"0100904E3", {{"FileVersion", "odd"}}}}), "odd"},
+      {"short-list", WithTranslationBytes({0x19, 0x04, 0xE3}), ""},
+      {"seven-bytes", WithTranslationBytes({0x19, 0x04, 0xE3, 0x04, 1, 2, 3}), kVersion},
+      {"no-list", BuildVersionBlock(no_list), ""},
+      {"cut-1", Bytes(program.begin(), program.begin() + 1), ""},
+      {"cut-40", Bytes(program.begin(), program.begin() + 40), ""},
+      {"cut-half", Bytes(program.begin(), program.begin() + program.size() / 2), ""},
+      {"cut-last", Bytes(program.begin(), program.end() - 1), ""},
+      {"longer", longer, kVersion},  // bytes after a whole block do no harm
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(ReadFileVersion(ElfWithBlock(row.name, row.block)), row.shown) << row.name;
 }
 
 TEST_F(VersionFiles, BigEndian32BitElf) {
