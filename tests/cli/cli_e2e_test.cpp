@@ -162,8 +162,7 @@ TEST_F(CliReading, JsonLinesParseWithTheirIndexes) {
 }
 
 TEST_F(CliReading, ModemThatHangsUpMidReading) {
-  std::ifstream demo(test::ScenarioPath("demo"));
-  nlohmann::json scenario = nlohmann::json::parse(demo);
+  nlohmann::json scenario = test::ScenarioJson("demo");
   scenario["faults"]["hangup_after"] = 5;  // after the answer to AT+CMGR=1
   StartSimJson(scenario);
   const Finished f = RunCli({"read"});
@@ -179,8 +178,7 @@ TEST_F(CliReading, ModemThatHangsUpMidReading) {
 }
 
 TEST_F(CliReading, ModemThatNeverAnswersTimesOut) {
-  std::ifstream demo(test::ScenarioPath("demo"));
-  nlohmann::json scenario = nlohmann::json::parse(demo);
+  nlohmann::json scenario = test::ScenarioJson("demo");
   // The count never comes: the storage command answers with a bare OK.
   scenario["faults"]["errors"] = {{{"command", "AT+CPMS=\"ME\""}, {"answer", "OK"}}};
   StartSimJson(scenario);
@@ -192,8 +190,7 @@ TEST_F(CliReading, ModemThatNeverAnswersTimesOut) {
 
 // Ctrl-C while the program only waits for the modem ends it at once.
 TEST_F(CliReading, InterruptWhileWaitingForTheModem) {
-  std::ifstream demo(test::ScenarioPath("demo"));
-  nlohmann::json scenario = nlohmann::json::parse(demo);
+  nlohmann::json scenario = test::ScenarioJson("demo");
   scenario["faults"]["errors"] = {{{"command", "AT+CPMS=\"ME\""}, {"answer", "OK"}}};
   StartSimJson(scenario);
   auto child = StartCli({"read"});  // the default time-out: a minute
@@ -206,8 +203,7 @@ TEST_F(CliReading, InterruptWhileWaitingForTheModem) {
 }
 
 TEST_F(CliReading, CountThatDoesNotReadEndsTheReading) {
-  std::ifstream demo(test::ScenarioPath("demo"));
-  nlohmann::json scenario = nlohmann::json::parse(demo);
+  nlohmann::json scenario = test::ScenarioJson("demo");
   scenario["faults"]["errors"] = {
       {{"command", "AT+CPMS=\"ME\""}, {"answer", "+CPMS: 3"}, {"times", 1}}};
   StartSimJson(scenario);

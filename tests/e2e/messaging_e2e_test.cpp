@@ -70,8 +70,7 @@ TEST_F(MessagingE2e, ReadsThroughASlowChattyLine) {
 // A storage answer without its comma: the error reaches the operator and the
 // port goes on receiving, so the next ReadSMS reads everything.
 TEST_F(MessagingE2e, CountThatDoesNotReadIsReportedAndReceptionGoesOn) {
-  std::ifstream demo(test::ScenarioPath("demo"));
-  nlohmann::json scenario = nlohmann::json::parse(demo);
+  nlohmann::json scenario = test::ScenarioJson("demo");
   scenario["faults"]["errors"] = {
       {{"command", "AT+CPMS=\"ME\""}, {"answer", "+CPMS: 3"}, {"times", 1}}};
   StartSimJson(scenario);

@@ -60,6 +60,11 @@ std::filesystem::path ScenarioPath(const std::string& name) {
   return SourceDir() / "tools" / "modem-sim" / "scenarios" / (name + ".json");
 }
 
+nlohmann::json ScenarioJson(const std::string& name) {
+  std::ifstream in(ScenarioPath(name));
+  return nlohmann::json::parse(in);
+}
+
 std::string BytesOf(const std::string& utf8) {
   const auto code_points = platform::Utf8ToCodePoints(utf8);
   if (!code_points) throw std::runtime_error("transcript byte data is not UTF-8");

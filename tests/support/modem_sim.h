@@ -39,6 +39,8 @@ std::filesystem::path SourceDir();
 std::filesystem::path BinDir();
 // "demo" -> <source>/tools/modem-sim/scenarios/demo.json
 std::filesystem::path ScenarioPath(const std::string& name);
+// The sample scenario's JSON, for a test to change before it starts the simulator.
+nlohmann::json ScenarioJson(const std::string& name);
 
 class ModemSim {
  public:
