@@ -324,11 +324,7 @@ TEST_P(Deliveries, DestructionFromInsideAHandlerCompletes) {
 
 INSTANTIATE_TEST_SUITE_P(AllSyncMethods, Deliveries,
                          ::testing::Values(smThreadSync, smWindowSync, smNone),
-                         [](const auto& param_info) {
-                           return std::string(param_info.param == smThreadSync   ? "ThreadSync"
-                                              : param_info.param == smWindowSync ? "WindowSync"
-                                                                                 : "None");
-                         });
+                         test::SyncMethodName);
 
 class ThreadSync : public ::testing::Test {
  protected:

@@ -31,14 +31,7 @@ extern char** environ;
 namespace vestrel {
 namespace {
 
-std::string RaisedBy(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const EComPort& e) {
-    return e.what();
-  }
-  return "";
-}
+using test::RaisedBy;
 
 class PtyPort : public ::testing::TestWithParam<TSyncMethod> {
  protected:
@@ -93,11 +86,7 @@ TEST_P(PtyPort, WriteStrReachesTheLine) {
 
 INSTANTIATE_TEST_SUITE_P(AllSyncMethods, PtyPort,
                          ::testing::Values(smThreadSync, smWindowSync, smNone),
-                         [](const auto& param_info) {
-                           return std::string(param_info.param == smThreadSync   ? "ThreadSync"
-                                              : param_info.param == smWindowSync ? "WindowSync"
-                                                                                 : "None");
-                         });
+                         test::SyncMethodName);
 
 class Pty : public ::testing::Test {
  protected:
@@ -529,10 +518,7 @@ TEST_P(PtyHangUp, CloseBeforeTheEventThreadHasSeenIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(UserInterfaceDeliveries, PtyHangUp,
-                         ::testing::Values(smThreadSync, smWindowSync), [](const auto& param_info) {
-                           return std::string(param_info.param == smThreadSync ? "ThreadSync"
-                                                                               : "WindowSync");
-                         });
+                         ::testing::Values(smThreadSync, smWindowSync), test::SyncMethodName);
 
 }  // namespace
 }  // namespace vestrel

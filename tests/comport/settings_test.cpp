@@ -11,6 +11,7 @@ namespace vestrel {
 namespace {
 
 using test::Cp;
+using test::RaisedBy;
 using testing::FakeDeviceFactory;
 using testing::FakeSerialDevice;
 
@@ -19,16 +20,6 @@ class PortSettings : public ::testing::Test {
   void SetUp() override { platform::SetUiThread(); }
   std::shared_ptr<FakeDeviceFactory> factory_ = std::make_shared<FakeDeviceFactory>();
   std::shared_ptr<FakeSerialDevice> Device() { return factory_->LastDevice(); }
-
-  // The message of the EComPort that fn raises, or "" when none.
-  static std::string RaisedBy(const std::function<void()>& fn) {
-    try {
-      fn();
-    } catch (const EComPort& e) {
-      return e.what();
-    }
-    return "";
-  }
 };
 
 // The first look only sets the baseline; each later change becomes one event

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the port tests on every OS: serving deliveries with a give-up
-// limit, and catching what reaches the application's handler.
+// limit, catching what reaches the application's handler or what the port
+// raises, and the names of the sync methods a test runs under.
 
 #include <atomic>
 #include <chrono>
@@ -11,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "comport/b_com_port.h"
 #include "platform/cp1251.h"
 #include "platform/exceptions.h"
 #include "platform/sync.h"
@@ -79,6 +83,23 @@ class CaughtErrors {
   mutable std::mutex mutex_;
   std::vector<std::string> messages_;
 };
+
+// The message of the EComPort that fn raises, or "" when none.
+inline std::string RaisedBy(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const EComPort& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// "ThreadSync", "WindowSync" or "None": a parameterised test's name.
+inline std::string SyncMethodName(const ::testing::TestParamInfo<TSyncMethod>& info) {
+  return info.param == smThreadSync   ? "ThreadSync"
+         : info.param == smWindowSync ? "WindowSync"
+                                      : "None";
+}
 
 inline std::string Cp(const char* utf8) {
   return platform::Cp1251FromUtf8(utf8);

@@ -20,14 +20,7 @@
 namespace vestrel {
 namespace {
 
-std::string RaisedBy(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const EComPort& e) {
-    return e.what();
-  }
-  return "";
-}
+using test::RaisedBy;
 
 bool UnderWine() {
   const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
