@@ -440,14 +440,27 @@ TEST_F(MainFormTest, NoIniCreatesItWithTheDefaultPortAndTriesCom11) {
   }
 }
 
-TEST_F(MainFormTest, IniWithoutSectionOrKeyGivesCom11AndIsLeftAlone) {
-  for (const std::string& content : {std::string("[Other]\r\nA=1\r\n"),
-                                     std::string("[MODEM]\r\nSpeed=9600\r\n"), std::string("")}) {
-    SCOPED_TRACE(content);
-    WriteFile(dir / "Pelmora.ini", content);
+// The port the window takes from an existing Pelmora.ini, which it leaves as it is.
+TEST_F(MainFormTest, PortFromAnExistingIni) {
+  const std::string long_name = "/" + std::string(3000, 'p');
+  const std::string tty_a = (dir / "tty-A").string();
+  const struct {
+    std::string content;
+    std::string port;
+  } rows[] = {
+      {"[Other]\r\nA=1\r\n", "COM11"},
+      {"[MODEM]\r\nSpeed=9600\r\n", "COM11"},
+      {"", "COM11"},
+      // section and key match without regard to case
+      {"[modem]\r\n" + Cp1251FromUtf8("com пОРТ") + "=" + tty_a + "\r\n", tty_a},
+      {IniWithPort(long_name), long_name.substr(0, 2047)},  // cut as the profile reads it
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.content.substr(0, 40));
+    WriteFile(dir / "Pelmora.ini", row.content);
     auto form = MakeForm();
-    EXPECT_EQ(form->BComPort1->Port(), "COM11");
-    EXPECT_EQ(ReadFile(dir / "Pelmora.ini"), content);
+    EXPECT_EQ(form->BComPort1->Port(), row.port);
+    EXPECT_EQ(ReadFile(dir / "Pelmora.ini"), row.content);
   }
 }
 
@@ -475,18 +488,6 @@ TEST_F(MainFormTest, UnwritableFolderReportsThePathAndLeavesThePortClosed) {
   EXPECT_EQ(form.BComPort1->Port(), "COM11");
   EXPECT_FALSE(form.BComPort1->Connected());
   EXPECT_FALSE(std::filesystem::exists(folder / "Pelmora.ini"));
-}
-
-TEST_F(MainFormTest, SectionAndKeyMatchWithoutCaseAndLongValuesAreCut) {
-  WriteFile(dir / "Pelmora.ini",
-            "[modem]\r\n" + Cp1251FromUtf8("com пОРТ") + "=" + (dir / "tty-A").string() + "\r\n");
-  auto form = MakeForm();
-  EXPECT_EQ(form->BComPort1->Port(), (dir / "tty-A").string());
-
-  const std::string long_name = "/" + std::string(3000, 'p');
-  WriteFile(dir / "Pelmora.ini", IniWithPort(long_name));
-  auto second = MakeForm();
-  EXPECT_EQ(second->BComPort1->Port(), long_name.substr(0, 2047));
 }
 
 TEST_F(MainFormTest, IniIsLookedUpInTheProgramFolderNotTheCurrentDirectory) {
